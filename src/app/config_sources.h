@@ -1,0 +1,29 @@
+#pragma once
+
+#include "config/config_loader.h"
+#include "res/embedded.h"
+
+#include <string>
+
+// Where start-up looks for the configuration, in this order: the embedded copy, the configuration
+// URL, config.xml beside the program.
+struct ConfigSources {
+    EmbeddedBytes embedded;
+    std::string configUrl;
+    std::string programPath;
+};
+
+// The sources of this build and this process.
+ConfigSources DefaultConfigSources();
+
+// Fills `config` from the first source that yields text and returns that loader's result.
+int LoadConfigurationFromSources(CConfigLoader& config, const ConfigSources& sources);
+
+// config.xml in the program's folder, cut to 259 characters like every path buffer of the program.
+std::string ConfigPathBeside(const std::string& programPath);
+
+// The string ID of the message start-up shows for a load result; 0 for none.
+int StartupMessageId(int result);
+
+// Text without leading and trailing space, tab, line feed, vertical tab, form feed and carriage return.
+std::string TrimWhiteSpace(const std::string& text);

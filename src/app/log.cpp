@@ -1,0 +1,119 @@
+#include "app/log.h"
+
+#include "app/user_folders.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t kMessageLimit = 1024;
+
+std::atomic<LogClock> g_clock{nullptr};
+std::mutex g_writeLock;
+
+LogTime LocalNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm local{};
+    localtime_r(&ts.tv_sec, &local);
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+            local.tm_min,         local.tm_sec,     static_cast<int>(ts.tv_nsec / 1000000)};
+}
+
+// Rewrites the "I64" length prefix, which glibc does not know, into the one of a 64-bit long.
+std::string TranslateFormat(const char* format) {
+    static_assert(sizeof(long) == sizeof(std::uint64_t), "\"%I64u\" is mapped onto \"%lu\"");
+    std::string out;
+    out.reserve(std::strlen(format) + 8);
+    for (const char* p = format; *p != '\0';) {
+        if (*p != '%') {
+            out += *p++;
+            continue;
+        }
+        out += *p++;
+        if (*p == '%') {
+            out += *p++;
+            continue;
+        }
+        while (*p != '\0' && std::strchr("-+ #0123456789.*", *p) != nullptr) {
+            out += *p++;
+        }
+        if (std::strncmp(p, "I64", 3) == 0) {
+            out += 'l';
+            p += 3;
+        }
+    }
+    return out;
+}
+
+void WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+} // namespace
+
+void SetLogClock(LogClock clock) { g_clock.store(clock); }
+
+std::string LogFolder() { return StateHomeFolder() + "/Harnlow"; }
+
+std::string LogFilePath(const LogTime& time) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/launcher_%04d_%02d_%02d.log", time.year, time.month, time.day);
+    return LogFolder() + name;
+}
+
+void WriteLog(const char* format, ...) {
+    char message[kMessageLimit + 1] = {};
+    const std::string translated = TranslateFormat(format);
+    va_list args;
+    va_start(args, format);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    std::vsnprintf(message, sizeof message, translated.c_str(), args);
+#pragma GCC diagnostic pop
+    va_end(args);
+
+    // A message of 1022 to 1024 characters gets no line feed of its own.
+    std::size_t length = std::strlen(message);
+    if (length <= kMessageLimit - 3) {
+        message[length++] = '\n';
+    }
+
+    std::lock_guard lock(g_writeLock);
+    std::fwrite(message, 1, length, stderr);
+
+    const LogClock clock = g_clock.load();
+    const LogTime now = clock != nullptr ? clock() : LocalNow();
+    MakeFolderPath(LogFolder());
+    const int fd = ::open(LogFilePath(now).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return;
+    }
+    char stamp[32];
+    const int stampLength = std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d:%03d] ", now.hour, now.minute,
+                                          now.second, now.millisecond);
+    std::string line;
+    line.reserve(static_cast<std::size_t>(stampLength) + length);
+    line.append(stamp, static_cast<std::size_t>(stampLength)).append(message, length);
+    WriteAll(fd, line.data(), line.size());
+    ::close(fd);
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+// Appends one time-stamped line to the daily log file and echoes the message to stderr.
+// printf-style; "%I64u" and "%I64d" print 64-bit integers. Callable from any thread; concurrent
+// callers are serialised so that no line is lost or interleaved.
+void WriteLog(const char* format, ...);
+
+// Local date and time of one log line.
+struct LogTime {
+    int year = 0, month = 0, day = 0;
+    int hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+
+// Replaces the clock that stamps the lines (nullptr: the local time). For tests.
+using LogClock = LogTime (*)();
+void SetLogClock(LogClock clock);
+
+// $XDG_STATE_HOME/Harnlow, or ~/.local/state/Harnlow.
+std::string LogFolder();
+// The day's file inside LogFolder(): launcher_YYYY_MM_DD.log.
+std::string LogFilePath(const LogTime& time);

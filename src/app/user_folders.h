@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+// Paths of this user and this program. None of them ends with a separator unless stated.
+
+// $XDG_STATE_HOME when it is an absolute path, else ~/.local/state.
+std::string StateHomeFolder();
+
+// The user's home folder ($HOME, else the password database).
+std::string HomeFolder();
+
+// The private temporary folder ${TMPDIR:-/tmp}/ostrel-<uid>/, created with mode 0700. Refused (false)
+// when the path is not a real folder owned by this user, since fixed names in a shared folder are unsafe.
+// On success `path` ends with '/'.
+bool PrivateTempFolder(std::string& path);
+
+// Full path of the running program (/proc/self/exe); empty when it cannot be read.
+std::string ProgramPath();
+
+// Creates `path` and any missing parents; existing levels are left alone, failures are ignored.
+void MakeFolderPath(const std::string& path);

@@ -1,0 +1,398 @@
+#include "config/config_loader.h"
+
+#include "app/log.h"
+#include "app/message_box.h"
+#include "config/value_forms.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <tinyxml.h>
+
+namespace {
+
+const char* const kSeparator = "================================================================";
+
+struct NamedType {
+    const char* name;
+    int type;
+};
+
+constexpr NamedType kButtons[] = {
+    {"Execution", CT_EXECUTION}, {"Download", CT_DOWNLOAD}, {"Stop", CT_STOP}, {"Close", CT_CLOSE}, {"Folder", CT_FOLDER}};
+constexpr NamedType kProgresses[] = {{"FileDownloadRate", CT_FILE_DOWNLOAD_RATE},
+                                     {"TotalDownloadRate", CT_TOTAL_DOWNLOAD_RATE}};
+constexpr NamedType kSections[] = {
+    {"FileName", ST_FILE_NAME},
+    {"FileSize", ST_FILE_SIZE},
+    {"FileRecvSize", ST_FILE_RECV_SIZE},
+    {"TotalSize", ST_TOTAL_SIZE},
+    {"TotalRecvSize", ST_TOTAL_RECV_SIZE},
+    {"RecvCount", ST_RECV_COUNT},
+    {"TotalCount", ST_TOTAL_COUNT},
+    {"FileDownloadRate", ST_FILE_DOWNLOAD_RATE},
+    {"TotalDownloadRate", ST_TOTAL_DOWNLOAD_RATE},
+    {"ElapseTime", ST_ELAPSE_TIME},
+    {"RemainTime", ST_REMAIN_TIME},
+    {"Speed", ST_SPEED},
+    {"TransState", ST_TRANS_STATE},
+    {"DownloadPath", ST_DOWNLOAD_PATH},
+    {"DiskFreeSpace", ST_DISK_FREE_SPACE},
+};
+
+template <std::size_t N> const NamedType* FindByName(const NamedType (&table)[N], const char* name) {
+    for (const NamedType& entry : table) {
+        if (std::strcmp(entry.name, name) == 0) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+// Reads the attributes of one element in order; the first missing required one is reported to the
+// user in a warning that names the element, and ends the reading.
+class AttributeReader {
+public:
+    explicit AttributeReader(const TiXmlElement& element) : element_(element) {}
+
+    bool Required(const char* attribute, const char*& value) {
+        value = element_.Attribute(attribute);
+        if (value != nullptr) {
+            return true;
+        }
+        char message[512];
+        std::snprintf(message, sizeof message, "%s 항목의 %s 속성이 없습니다.", element_.Value(), attribute);
+        ShowMessageBox(message, "경고", MessageIcon::Error);
+        return false;
+    }
+
+    int Integer(const char* attribute) const {
+        const char* value = element_.Attribute(attribute);
+        return value != nullptr ? ParseInteger(value) : 0;
+    }
+
+    std::string Text(const char* attribute) const {
+        const char* value = element_.Attribute(attribute);
+        return value != nullptr ? value : "";
+    }
+
+    bool Flag(const char* attribute) const { return ParseFlag(element_.Attribute(attribute)); }
+
+private:
+    const TiXmlElement& element_;
+};
+
+void DumpVisibleLine(const ControlInfo& c) {
+    WriteLog("[DEBUG] Visible: [%d] Position: [%d,%d] Size: [%d,%d]", c.visible, c.x, c.y, c.width, c.height);
+}
+
+const char* TrueFalse(bool value) { return value ? "TRUE" : "FALSE"; }
+
+} // namespace
+
+const ControlInfo* CConfigLoader::Control(int type) const {
+    const auto it = controls.find(type);
+    return it == controls.end() ? nullptr : it->second.get();
+}
+
+const SectionInfo* CConfigLoader::Section(int type) const {
+    const auto it = sections.find(type);
+    return it == sections.end() ? nullptr : it->second.get();
+}
+
+bool CConfigLoader::LoadConfigFile(const std::string& path, unsigned int& size, std::string& text) {
+    if (path.empty()) {
+        WriteLog("[%s][%d] Invalid config file path [%s]", "CConfigLoader::LoadConfigFile", __LINE__, path.c_str());
+        return false;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 0xFFFFFFFFLL) {
+        WriteLog("[%s][%d] Failed to get file information [%s].", "CConfigLoader::LoadConfigFile", __LINE__,
+                 path.c_str());
+        return false;
+    }
+    size = static_cast<unsigned int>(st.st_size);
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr) {
+        WriteLog("[%s][%d] Failed to open file [%s].", "CConfigLoader::LoadConfigFile", __LINE__, path.c_str());
+        return false;
+    }
+    std::string buffer(size, '\0');
+    const std::size_t read = std::fread(buffer.data(), 1, buffer.size(), file);
+    buffer.resize(read);
+    text.assign(buffer.c_str());
+    std::fclose(file);
+    return true;
+}
+
+int CConfigLoader::Load(const std::string& path) {
+    if (path.empty()) {
+        WriteLog("[%s][%d] Invalid config file path [%s]", "CConfigLoader::Load", __LINE__, path.c_str());
+        return CONFIG_EMPTY_PATH;
+    }
+    unsigned int size = 0;
+    std::string text;
+    if (!LoadConfigFile(path, size, text)) {
+        WriteLog("[%s][%d] Failed to load config file [%s].", "CConfigLoader::Load", __LINE__, path.c_str());
+        return CONFIG_READ_FAILED;
+    }
+    TiXmlDocument document;
+    document.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    if (document.Error()) {
+        WriteLog("[ERROR][%s][%d] Failed to parse XML file. Error: [%s]", "CConfigLoader::Load", __LINE__,
+                 document.ErrorDesc());
+        return CONFIG_PARSE_FAILED;
+    }
+    WriteLog("[INFO][%s][%d] Successfully parsed XML file [%s].", "CConfigLoader::Load", __LINE__, path.c_str());
+    return WalkDocument(document, "CConfigLoader::Load");
+}
+
+int CConfigLoader::LoadFromString(const char* text) {
+    TiXmlDocument document;
+    document.Parse(text != nullptr ? text : "", nullptr, TIXML_DEFAULT_ENCODING);
+    if (document.Error()) {
+        WriteLog("[ERROR][%s][%d] Failed to parse XML file. Error: [%s]", "CConfigLoader::LoadFromString", __LINE__,
+                 document.ErrorDesc());
+        return CONFIG_PARSE_FAILED;
+    }
+    WriteLog("[INFO][%s][%d] Successfully parsed XML.", "CConfigLoader::LoadFromString", __LINE__);
+    return WalkDocument(document, "CConfigLoader::LoadFromString");
+}
+
+int CConfigLoader::WalkDocument(const TiXmlDocument& document, const char* origin) {
+    const TiXmlElement* root = document.RootElement();
+    if (root == nullptr) {
+        return CONFIG_OK;
+    }
+    const TiXmlNode* base = root->FirstChild("Base");
+    if (base == nullptr) {
+        WriteLog("[ERROR][%s][%d] Invalid configuration data: Base node not found.", origin, __LINE__);
+        return CONFIG_NO_BASE;
+    }
+    if (const TiXmlElement* element = base->ToElement()) {
+        if (const char* value = element->Attribute("Name")) {
+            name = value;
+        }
+        const AttributeReader reader(*element);
+        version = reader.Integer("Version");
+        url = reader.Text("Url");
+        background = reader.Text("Background");
+    }
+
+    // Each container is looked for among the siblings after the last one found. A missing container
+    // counts as empty, so the search for the next one starts where this one would have stood.
+    const TiXmlNode* anchor = base;
+    const auto nextContainer = [&](const char* containerName) -> const TiXmlNode* {
+        const TiXmlNode* container = anchor->NextSibling(containerName);
+        if (container == nullptr) {
+            WriteLog("[INFO][%s][%d] No [%s] node: treated as empty.", origin, __LINE__, containerName);
+            return nullptr;
+        }
+        anchor = container;
+        return container;
+    };
+
+    if (const TiXmlNode* buttons = nextContainer("Buttons")) {
+        for (const TiXmlNode* child = buttons->FirstChild(); child != nullptr; child = child->NextSibling()) {
+            const NamedType* entry = FindByName(kButtons, child->Value());
+            if (entry != nullptr && !ParseButton(child, entry->type)) {
+                return CONFIG_MISSING_ATTRIBUTE;
+            }
+        }
+    }
+    if (const TiXmlNode* progresses = nextContainer("Progresses")) {
+        for (const TiXmlNode* child = progresses->FirstChild(); child != nullptr; child = child->NextSibling()) {
+            const NamedType* entry = FindByName(kProgresses, child->Value());
+            if (entry != nullptr && !ParseProgress(child, entry->type)) {
+                return CONFIG_MISSING_ATTRIBUTE;
+            }
+        }
+    }
+    if (const TiXmlNode* sectionsNode = nextContainer("Sections")) {
+        for (const TiXmlNode* child = sectionsNode->FirstChild(); child != nullptr; child = child->NextSibling()) {
+            const NamedType* entry = FindByName(kSections, child->Value());
+            if (entry != nullptr && !ParseSection(child, entry->type)) {
+                return CONFIG_MISSING_ATTRIBUTE;
+            }
+        }
+    }
+    if (const TiXmlNode* listboxes = anchor->NextSibling("Listboxes")) {
+        anchor = listboxes;
+        for (const TiXmlNode* child = listboxes->FirstChild("FileList"); child != nullptr;
+             child = child->NextSibling("FileList")) {
+            if (!ParseListbox(child)) {
+                return CONFIG_MISSING_ATTRIBUTE;
+            }
+        }
+    }
+    if (const TiXmlNode* filesNode = anchor->NextSibling("Files")) {
+        for (const TiXmlNode* child = filesNode->FirstChild("File"); child != nullptr;
+             child = child->NextSibling("File")) {
+            ParseFile(child);
+        }
+    }
+    return CONFIG_OK;
+}
+
+bool CConfigLoader::ParseButton(const TiXmlNode* node, int type) {
+    const TiXmlElement* element = node->ToElement();
+    if (element == nullptr) {
+        return true;
+    }
+    auto record = std::make_unique<ControlInfo>();
+    record->type = type;
+    AttributeReader reader(*element);
+    record->visible = reader.Integer("Visible");
+    const char *position, *normal, *press, *over, *disable;
+    if (!reader.Required("Position", position)) {
+        return false;
+    }
+    ParsePair(position, record->x, record->y);
+    if (!reader.Required("Normal", normal) || !reader.Required("Press", press) || !reader.Required("Over", over) ||
+        !reader.Required("Disable", disable)) {
+        return false;
+    }
+    record->normalImage = normal;
+    record->pressImage = press;
+    record->overImage = over;
+    record->disableImage = disable;
+
+    WriteLog(kSeparator);
+    WriteLog("[DEBUG] Control (Button) Info Type: [%d]", record->type);
+    DumpVisibleLine(*record);
+    WriteLog("[DEBUG] Normal image: [%s]", record->normalImage.c_str());
+    WriteLog("[DEBUG] Pressed image: [%s]", record->pressImage.c_str());
+    WriteLog("[DEBUG] Over image: [%s]", record->overImage.c_str());
+    WriteLog("[DEBUG] Disabled image: [%s]", record->disableImage.c_str());
+    WriteLog("%s\n", kSeparator);
+    controls[type] = std::move(record);
+    return true;
+}
+
+bool CConfigLoader::ParseProgress(const TiXmlNode* node, int type) {
+    const TiXmlElement* element = node->ToElement();
+    if (element == nullptr) {
+        return true;
+    }
+    auto record = std::make_unique<ControlInfo>();
+    record->type = type;
+    AttributeReader reader(*element);
+    record->visible = reader.Integer("Visible");
+    const char *position, *size, *image;
+    if (!reader.Required("Position", position)) {
+        return false;
+    }
+    ParsePair(position, record->x, record->y);
+    if (!reader.Required("Size", size)) {
+        return false;
+    }
+    ParsePair(size, record->width, record->height);
+    if (!reader.Required("Image", image)) {
+        return false;
+    }
+    record->image = image;
+
+    WriteLog(kSeparator);
+    WriteLog("[DEBUG] Control (Progress) Info Type: [%d]", record->type);
+    DumpVisibleLine(*record);
+    WriteLog("[DEBUG] Image: [%s]", record->image.c_str());
+    WriteLog("%s\n", kSeparator);
+    controls[type] = std::move(record);
+    return true;
+}
+
+bool CConfigLoader::ParseSection(const TiXmlNode* node, int type) {
+    const TiXmlElement* element = node->ToElement();
+    if (element == nullptr) {
+        return true;
+    }
+    auto record = std::make_unique<SectionInfo>();
+    record->type = type;
+    AttributeReader reader(*element);
+    record->visible = reader.Integer("Visible");
+    const char *position, *size, *colour, *fontName, *fontSize;
+    if (!reader.Required("Position", position)) {
+        return false;
+    }
+    ParsePair(position, record->x, record->y);
+    if (!reader.Required("Size", size)) {
+        return false;
+    }
+    ParsePair(size, record->width, record->height);
+    if (!reader.Required("Color", colour)) {
+        return false;
+    }
+    ParseColour(colour, record->colorR, record->colorG, record->colorB);
+    if (!reader.Required("FontName", fontName)) {
+        return false;
+    }
+    record->fontName = fontName; // UTF-8 is this platform's narrow text: nothing to convert
+    if (!reader.Required("FontSize", fontSize)) {
+        return false;
+    }
+    record->fontSize = ParseInteger(fontSize);
+    record->align = reader.Integer("Align");
+    record->bold = reader.Integer("Bold");
+    record->underline = reader.Integer("UnderLine");
+    record->italic = reader.Integer("Italic");
+
+    WriteLog(kSeparator);
+    WriteLog("[DEBUG] Section Info Type: [%d]", record->type);
+    WriteLog("[DEBUG] Visible: [%d] Position: [%d,%d] Size: [%d,%d], Color: [%d,%d,%d]", record->visible, record->x,
+             record->y, record->width, record->height, record->colorR, record->colorG, record->colorB);
+    WriteLog("[DEBUG] Font name: [%s] size: [%d] align: [%d] bold: [%d] underline: [%d] italic: [%d]",
+             record->fontName.c_str(), record->fontSize, record->align, record->bold, record->underline,
+             record->italic);
+    WriteLog("%s\n", kSeparator);
+    sections[type] = std::move(record);
+    return true;
+}
+
+bool CConfigLoader::ParseListbox(const TiXmlNode* node) {
+    const TiXmlElement* element = node->ToElement();
+    if (element == nullptr) {
+        return true;
+    }
+    auto record = std::make_unique<ControlInfo>();
+    record->type = CT_FILE_LIST;
+    AttributeReader reader(*element);
+    record->visible = reader.Integer("Visible");
+    const char *position, *size;
+    if (!reader.Required("Position", position)) {
+        return false;
+    }
+    ParsePair(position, record->x, record->y);
+    if (!reader.Required("Size", size)) {
+        return false;
+    }
+    ParsePair(size, record->width, record->height);
+    record->checked = reader.Integer("Checked");
+
+    WriteLog(kSeparator);
+    WriteLog("[DEBUG] Control (Listbox) Info Type: [%d]", record->type);
+    DumpVisibleLine(*record);
+    WriteLog("%s\n", kSeparator);
+    controls[CT_FILE_LIST] = std::move(record);
+    return true;
+}
+
+void CConfigLoader::ParseFile(const TiXmlNode* node) {
+    const TiXmlElement* element = node->ToElement();
+    if (element == nullptr) {
+        return;
+    }
+    auto record = std::make_unique<FileInfo>();
+    const AttributeReader reader(*element);
+    record->url = reader.Text("Url");
+    record->autoClose = reader.Flag("autoclose");
+    record->autoExecute = reader.Flag("autoexecute");
+    record->executable = reader.Flag("executable");
+    record->waitExecute = reader.Flag("waitexecute");
+
+    WriteLog(kSeparator);
+    WriteLog("[DEBUG] File URL: [%s]", record->url.c_str());
+    WriteLog("[DEBUG] File executable: [%s]", TrueFalse(record->executable));
+    WriteLog("[DEBUG] File waitexecute: [%s]", TrueFalse(record->waitExecute));
+    WriteLog("%s\n", kSeparator);
+    files.push_back(std::move(record));
+}

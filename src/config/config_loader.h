@@ -1,0 +1,50 @@
+#pragma once
+
+#include "config/config_records.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TiXmlDocument;
+class TiXmlNode;
+
+// Results of the loader; start-up adds CONFIG_FETCH_FAILED.
+enum ConfigResult : int {
+    CONFIG_OK = 0,
+    CONFIG_EMPTY_PATH = 1,
+    CONFIG_READ_FAILED = 2,
+    CONFIG_PARSE_FAILED = 3,
+    CONFIG_NO_BASE = 4,
+    CONFIG_MISSING_ATTRIBUTE = 5,
+    CONFIG_FETCH_FAILED = 6,
+};
+
+// Parses the configuration document into plain records. Filled once at start-up, read afterwards.
+class CConfigLoader {
+public:
+    int version = 0;
+    std::string name;
+    std::string url;
+    std::string background;
+    std::map<int, std::unique_ptr<ControlInfo>> controls;
+    std::map<int, std::unique_ptr<SectionInfo>> sections;
+    std::vector<std::unique_ptr<FileInfo>> files;
+
+    int Load(const std::string& path);
+    int LoadFromString(const char* text);
+    bool LoadConfigFile(const std::string& path, unsigned int& size, std::string& text);
+
+    // The record stored under a type number, or nullptr.
+    const ControlInfo* Control(int type) const;
+    const SectionInfo* Section(int type) const;
+
+private:
+    int WalkDocument(const TiXmlDocument& document, const char* origin);
+    bool ParseButton(const TiXmlNode* node, int type);
+    bool ParseProgress(const TiXmlNode* node, int type);
+    bool ParseSection(const TiXmlNode* node, int type);
+    bool ParseListbox(const TiXmlNode* node);
+    void ParseFile(const TiXmlNode* node);
+};

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstddef>
+
+// Bytes compiled into the program when it was built (empty when the build carries none).
+struct EmbeddedBytes {
+    const unsigned char* data = nullptr; // followed by one NUL byte
+    std::size_t size = 0;
+
+    bool present() const { return data != nullptr; }
+};
+
+EmbeddedBytes EmbeddedConfig();
+EmbeddedBytes EmbeddedSkin();

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+// The program's user-visible texts by numeric ID (UTF-8). A missing ID yields an empty text.
+std::string LoadStringId(int id);
+
+// Loads the text of `id` and replaces every "%1" by `insert`; "%2" to "%9" have no insert and become "?".
+// Any other text is copied unchanged.
+std::string FormatStringId(int id, const std::string& insert);
+
+// Message-box titles.
+constexpr int IDS_TITLE_WARNING = 131;
+constexpr int IDS_TITLE_NOTICE = 132;
+constexpr int IDS_TITLE_ERROR = 139;

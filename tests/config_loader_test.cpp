@@ -1,0 +1,259 @@
+#include "config/config_loader.h"
+#include "support/log_capture.h"
+#include "support/message_recorder.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+std::string EmbeddedExample() { return ReadWholeFile(OSTREL_SOURCE_DIR "/res/config.xml"); }
+
+const char* const kButton = R"(Visible="1" Position="1,2" Normal="n.jpg" Press="p.jpg" Over="o.jpg" Disable="d.jpg")";
+const char* const kSection = R"(Visible="1" Position="1,2" Size="3,4" Color="5,6,7" FontName="돋움" FontSize="9")";
+
+std::string Document(const std::string& body) { return "<?xml version=\"1.0\"?><Configuration>" + body + "</Configuration>"; }
+
+class ConfigLoaderTest : public ::testing::Test {
+protected:
+    LogCapture log;
+    MessageRecorder messages;
+    CConfigLoader config;
+};
+
+TEST_F(ConfigLoaderTest, EmbeddedExampleLoadsEveryRecord) {
+    ASSERT_EQ(config.LoadFromString(EmbeddedExample().c_str()), CONFIG_OK);
+    EXPECT_EQ(config.name, "AmbrelLauncher");
+    EXPECT_EQ(config.version, 8);
+    EXPECT_EQ(config.url, "");
+    EXPECT_EQ(config.background, "background.jpg");
+    EXPECT_EQ(config.controls.size(), 8u); // 5 buttons, 2 bars, the list box
+    EXPECT_EQ(config.sections.size(), 15u);
+    ASSERT_EQ(config.files.size(), 2u);
+    EXPECT_TRUE(config.files[0]->executable);
+    EXPECT_FALSE(config.files[0]->waitExecute || config.files[0]->autoExecute || config.files[0]->autoClose);
+    EXPECT_FALSE(config.files[1]->executable);
+
+    const ControlInfo* folder = config.Control(CT_FOLDER);
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(folder->x, 469);
+    EXPECT_EQ(folder->y, 429);
+    EXPECT_EQ(folder->width, 0);
+    EXPECT_EQ(folder->normalImage, "btn_folder_normal.jpg");
+    EXPECT_EQ(folder->disableImage, "btn_folder_disable.jpg");
+    const ControlInfo* list = config.Control(CT_FILE_LIST);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->checked, 1);
+    EXPECT_EQ(list->width, 542);
+
+    const SectionInfo* path = config.Section(ST_DOWNLOAD_PATH);
+    ASSERT_NE(path, nullptr);
+    EXPECT_EQ(path->underline, 1); // "UnderLine" counts, the ignored "Underline" does not
+    EXPECT_EQ(path->fontName, "돋움");
+    EXPECT_EQ(path->fontSize, 9);
+    EXPECT_EQ(config.Section(ST_FILE_NAME)->underline, 0);
+    EXPECT_EQ(config.Section(ST_FILE_NAME)->bold, 1);
+    EXPECT_EQ(config.Section(ST_TRANS_STATE)->italic, 1);
+    const SectionInfo* free = config.Section(ST_DISK_FREE_SPACE);
+    EXPECT_EQ(free->colorR + free->colorG + free->colorB, 3 * 255);
+    EXPECT_TRUE(messages.Seen().empty());
+}
+
+TEST_F(ConfigLoaderTest, DumpsEveryStoredRecord) {
+    ASSERT_EQ(config.LoadFromString(Document(std::string(R"(<Base/><Buttons><Stop )") + kButton +
+                                             R"(/></Buttons><Progresses><TotalDownloadRate Position="30,254" Size="516,6" Image="t.jpg"/></Progresses>)"
+                                             R"(<Sections><Speed )" + kSection + R"( Align="2" Italic="1"/></Sections>)"
+                                             R"(<Listboxes><FileList Visible="1" Position="17,308" Size="542,74"/></Listboxes>)"
+                                             R"(<Files><File Url="http://h/a.exe" waitexecute="TRUE"/></Files>)")
+                                        .c_str()),
+              CONFIG_OK);
+    const std::string sep(64, '=');
+    const std::vector<std::string> expected = {
+        "[INFO][CConfigLoader::LoadFromString][" /* line varies */,
+        sep,
+        "[DEBUG] Control (Button) Info Type: [2]",
+        "[DEBUG] Visible: [1] Position: [1,2] Size: [0,0]",
+        "[DEBUG] Normal image: [n.jpg]",
+        "[DEBUG] Pressed image: [p.jpg]",
+        "[DEBUG] Over image: [o.jpg]",
+        "[DEBUG] Disabled image: [d.jpg]",
+        sep,
+        "",
+        sep,
+        "[DEBUG] Control (Progress) Info Type: [7]",
+        "[DEBUG] Visible: [0] Position: [30,254] Size: [516,6]",
+        "[DEBUG] Image: [t.jpg]",
+        sep,
+        "",
+        sep,
+        "[DEBUG] Section Info Type: [11]",
+        "[DEBUG] Visible: [1] Position: [1,2] Size: [3,4], Color: [5,6,7]",
+        "[DEBUG] Font name: [돋움] size: [9] align: [2] bold: [0] underline: [0] italic: [1]",
+        sep,
+        "",
+        sep,
+        "[DEBUG] Control (Listbox) Info Type: [8]",
+        "[DEBUG] Visible: [1] Position: [17,308] Size: [542,74]",
+        sep,
+        "",
+        sep,
+        "[DEBUG] File URL: [http://h/a.exe]",
+        "[DEBUG] File executable: [FALSE]",
+        "[DEBUG] File waitexecute: [TRUE]",
+        sep,
+        "",
+    };
+    const auto lines = log.Messages();
+    ASSERT_EQ(lines.size(), expected.size());
+    EXPECT_EQ(lines[0].rfind(expected[0], 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find("] Successfully parsed XML."), std::string::npos);
+    for (std::size_t i = 1; i < expected.size(); ++i) {
+        EXPECT_EQ(lines[i], expected[i]) << "line " << i;
+    }
+}
+
+TEST_F(ConfigLoaderTest, MissingRequiredAttributeWarnsOnceAndStops) {
+    struct Case {
+        std::string body;
+        std::string message;
+    };
+    const std::string sections = std::string("<Sections><FileName ") + kSection + "/></Sections>";
+    const Case cases[] = {
+        {R"(<Buttons><Execution Normal="n"/></Buttons>)", "Execution 항목의 Position 속성이 없습니다."},
+        {R"(<Buttons><Close Position="1,1" Press="p" Over="o" Disable="d"/></Buttons>)",
+         "Close 항목의 Normal 속성이 없습니다."},
+        {R"(<Buttons><Stop Position="1" Normal="n" Over="o" Disable="d"/></Buttons>)", "Stop 항목의 Press 속성이 없습니다."},
+        {R"(<Buttons><Folder Position="1" Normal="n" Press="p" Disable="d"/></Buttons>)", "Folder 항목의 Over 속성이 없습니다."},
+        {R"(<Buttons><Download Position="1" Normal="n" Press="p" Over="o"/></Buttons>)",
+         "Download 항목의 Disable 속성이 없습니다."},
+        {R"(<Buttons/><Progresses><FileDownloadRate Position="1" Image="i"/></Progresses>)",
+         "FileDownloadRate 항목의 Size 속성이 없습니다."},
+        {R"(<Buttons/><Progresses><TotalDownloadRate Position="1" Size="1"/></Progresses>)",
+         "TotalDownloadRate 항목의 Image 속성이 없습니다."},
+        {R"(<Buttons/><Progresses/><Sections><Speed Position="1" Size="1" FontName="f" FontSize="9"/></Sections>)",
+         "Speed 항목의 Color 속성이 없습니다."},
+        {R"(<Buttons/><Progresses/><Sections><TransState Position="1" Size="1" Color="1" FontSize="9"/></Sections>)",
+         "TransState 항목의 FontName 속성이 없습니다."},
+        {R"(<Buttons/><Progresses/>)" + sections + R"(<Listboxes><FileList Position="1"/></Listboxes>)",
+         "FileList 항목의 Size 속성이 없습니다."},
+    };
+    for (const Case& c : cases) {
+        MessageRecorder recorder;
+        CConfigLoader loader;
+        EXPECT_EQ(loader.LoadFromString(Document("<Base/>" + c.body).c_str()), CONFIG_MISSING_ATTRIBUTE) << c.message;
+        const auto seen = recorder.Seen();
+        ASSERT_EQ(seen.size(), 1u) << c.message;
+        EXPECT_EQ(seen[0].text, c.message);
+        EXPECT_EQ(seen[0].title, "경고");
+        EXPECT_EQ(seen[0].icon, MessageIcon::Error);
+        EXPECT_EQ(seen[0].buttons, MessageButtons::Ok);
+    }
+}
+
+TEST_F(ConfigLoaderTest, RecordsBeforeAFailureStay) {
+    const std::string doc = Document(std::string("<Base/><Buttons><Close ") + kButton +
+                                     "/></Buttons><Progresses/><Sections><Speed " + kSection + "/><TotalSize " +
+                                     R"(Position="1" Size="1" Color="1" FontName="f"/><FileName )" + kSection +
+                                     "/></Sections>");
+    EXPECT_EQ(config.LoadFromString(doc.c_str()), CONFIG_MISSING_ATTRIBUTE);
+    ASSERT_EQ(messages.Seen().size(), 1u);
+    EXPECT_EQ(messages.Seen()[0].text, "TotalSize 항목의 FontSize 속성이 없습니다.");
+    EXPECT_NE(config.Control(CT_CLOSE), nullptr);
+    EXPECT_NE(config.Section(ST_SPEED), nullptr);
+    EXPECT_EQ(config.Section(ST_TOTAL_SIZE), nullptr); // the failing record is discarded
+    EXPECT_EQ(config.Section(ST_FILE_NAME), nullptr);  // later ones are never read
+}
+
+TEST_F(ConfigLoaderTest, ContainersAreSearchedInOrder) {
+    // Files before Sections is not found; a comment and a differently cased name are no buttons;
+    // the second Execution replaces the first; without Listboxes, Files follows Sections.
+    const std::string doc = Document(std::string("<Base/><Files><File Url=\"early\"/></Files><Buttons>") +
+                                     "<!--Execution--><execution " + kButton + "/><Execution " + kButton +
+                                     "/><Execution Visible=\"0\" Position=\"7,8\" Normal=\"2.jpg\" Press=\"p\" "
+                                     "Over=\"o\" Disable=\"d\"/></Buttons><Progresses/><Sections/>"
+                                     "<Files><File Url=\"late\"/><Other/><File/></Files>");
+    ASSERT_EQ(config.LoadFromString(doc.c_str()), CONFIG_OK);
+    ASSERT_EQ(config.controls.size(), 1u);
+    EXPECT_EQ(config.Control(CT_EXECUTION)->normalImage, "2.jpg");
+    EXPECT_EQ(config.Control(CT_EXECUTION)->x, 7);
+    ASSERT_EQ(config.files.size(), 2u);
+    EXPECT_EQ(config.files[0]->url, "late");
+    EXPECT_EQ(config.files[1]->url, ""); // no Url: empty
+}
+
+TEST_F(ConfigLoaderTest, MissingContainersCountAsEmpty) {
+    const std::string doc = Document(std::string("<Base Name=\"N\"/><Sections><Speed ") + kSection +
+                                     "/></Sections><Files><File Url=\"u\"/></Files>");
+    ASSERT_EQ(config.LoadFromString(doc.c_str()), CONFIG_OK);
+    EXPECT_TRUE(config.controls.empty());
+    EXPECT_NE(config.Section(ST_SPEED), nullptr);
+    EXPECT_EQ(config.files.size(), 1u);
+    EXPECT_EQ(config.name, "N");
+    EXPECT_EQ(config.background, "");
+}
+
+TEST_F(ConfigLoaderTest, ResultCodesOfTheTwoEntryPoints) {
+    TempDir dir;
+    dir.Write("empty.xml", "");
+    dir.Write("decl.xml", "<?xml version=\"1.0\"?>");
+    dir.Write("nobase.xml", "<Configuration><Buttons/></Configuration>");
+    dir.Write("crlf.xml", "<?xml version=\"1.0\"?>\r\n<C>\r\n<Base Name=\"x\"/>\r\n</C>\r\n");
+
+    struct Case {
+        std::string path;
+        int result;
+    } const cases[] = {
+        {"", CONFIG_EMPTY_PATH},
+        {dir.File("missing.xml"), CONFIG_READ_FAILED},
+        {dir.path(), CONFIG_READ_FAILED},
+        {dir.File("empty.xml"), CONFIG_PARSE_FAILED},
+        {dir.File("decl.xml"), CONFIG_OK},
+        {dir.File("nobase.xml"), CONFIG_NO_BASE},
+        {dir.File("crlf.xml"), CONFIG_OK},
+    };
+    for (const auto& c : cases) {
+        CConfigLoader loader;
+        EXPECT_EQ(loader.Load(c.path), c.result) << c.path;
+        if (c.result == CONFIG_OK) {
+            EXPECT_TRUE(loader.controls.empty() && loader.sections.empty() && loader.files.empty());
+        }
+    }
+    EXPECT_EQ(CConfigLoader().LoadFromString(""), CONFIG_PARSE_FAILED);
+    EXPECT_EQ(CConfigLoader().LoadFromString("<a><b></a>"), CONFIG_PARSE_FAILED);
+    EXPECT_EQ(CConfigLoader().LoadFromString("<?xml version=\"1.0\"?>"), CONFIG_OK);
+    EXPECT_EQ(CConfigLoader().LoadFromString("<Configuration/>"), CONFIG_NO_BASE);
+
+    EXPECT_TRUE(log.CountStartingWith("[ERROR][CConfigLoader::Load][") > 0);
+    const std::string text = log.Text();
+    EXPECT_NE(text.find("] Failed to parse XML file. Error: [Error document empty.]"), std::string::npos);
+    EXPECT_NE(text.find("] Invalid configuration data: Base node not found."), std::string::npos);
+    EXPECT_NE(text.find("] Failed to load config file [" + dir.File("missing.xml") + "]."), std::string::npos);
+    EXPECT_NE(text.find("] Successfully parsed XML file [" + dir.File("decl.xml") + "]."), std::string::npos);
+}
+
+TEST_F(ConfigLoaderTest, FileAndStringGiveTheSameRecords) {
+    TempDir dir;
+    // Without Listboxes, Files still follows Sections through both entry points.
+    const std::string doc = Document(std::string("<Base Url=\"http://s/skin.zip\"/><Buttons/><Progresses/><Sections/>") +
+                                     "<Files><File Url=\"a\" autoclose=\"true\" autoexecute=\"True\"/></Files>");
+    dir.Write("config.xml", doc);
+    CConfigLoader fromFile;
+    ASSERT_EQ(fromFile.Load(dir.File("config.xml")), CONFIG_OK);
+    ASSERT_EQ(config.LoadFromString(doc.c_str()), CONFIG_OK);
+    for (const CConfigLoader* loaded : {&fromFile, &config}) {
+        EXPECT_EQ(loaded->url, "http://s/skin.zip");
+        ASSERT_EQ(loaded->files.size(), 1u);
+        EXPECT_TRUE(loaded->files[0]->autoClose);
+        EXPECT_TRUE(loaded->files[0]->autoExecute);
+        EXPECT_EQ(loaded->files[0]->size.load(), 0u);
+        EXPECT_EQ(loaded->files[0]->localPath, "");
+    }
+    unsigned int size = 0;
+    std::string text;
+    ASSERT_TRUE(fromFile.LoadConfigFile(dir.File("config.xml"), size, text));
+    EXPECT_EQ(size, doc.size());
+    EXPECT_EQ(text, doc);
+}
+
+} // namespace

@@ -1,0 +1,69 @@
+#include "app/config_sources.h"
+#include "support/log_capture.h"
+#include "support/message_recorder.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char kValid[] = "<C><Base Name=\"beside\"/></C>";
+
+EmbeddedBytes Embedded(const char* text) {
+    return {reinterpret_cast<const unsigned char*>(text), std::char_traits<char>::length(text)};
+}
+
+class ConfigSourcesTest : public ::testing::Test {
+protected:
+    LogCapture log;
+    MessageRecorder messages;
+    TempDir dir;
+    CConfigLoader config;
+    ConfigSources Sources(EmbeddedBytes embedded) const { return {embedded, " ", dir.File("ostrel")}; }
+};
+
+TEST_F(ConfigSourcesTest, EmbeddedCopyComesFirstEvenWhenBroken) {
+    dir.Write("config.xml", kValid);
+    EXPECT_EQ(LoadConfigurationFromSources(config, Sources(Embedded("<C><Base Name=\"embedded\"/></C>"))), CONFIG_OK);
+    EXPECT_EQ(config.name, "embedded");
+
+    CConfigLoader broken;
+    EXPECT_EQ(LoadConfigurationFromSources(broken, Sources(Embedded("<C><Base"))), CONFIG_PARSE_FAILED);
+    EXPECT_EQ(broken.name, "");
+    EXPECT_FALSE(log.Text().find("config.xml") != std::string::npos) << "config.xml must not be looked at";
+}
+
+TEST_F(ConfigSourcesTest, WithoutEmbeddedCopyTheFileBesideTheProgramIsRead) {
+    EXPECT_EQ(LoadConfigurationFromSources(config, Sources({})), CONFIG_READ_FAILED);
+    dir.Write("config.xml", kValid);
+    CConfigLoader second;
+    EXPECT_EQ(LoadConfigurationFromSources(second, Sources({})), CONFIG_OK);
+    EXPECT_EQ(second.name, "beside");
+}
+
+TEST(ConfigPathBeside, ReplacesTheProgramNameWithin259Characters) {
+    EXPECT_EQ(ConfigPathBeside("/opt/ostrel/bin/ostrel"), "/opt/ostrel/bin/config.xml");
+    EXPECT_EQ(ConfigPathBeside("ostrel"), "config.xml");
+    const std::string deep = "/" + std::string(250, 'd') + "/ostrel"; // folder of 252 characters
+    const std::string path = ConfigPathBeside(deep);
+    EXPECT_EQ(path.size(), 259u);
+    EXPECT_EQ(path, "/" + std::string(250, 'd') + "/config.");
+}
+
+TEST(StartupMessage, OneMessagePerResult) {
+    struct Case {
+        int result, id;
+    } const cases[] = {{0, 0}, {1, 138}, {2, 138}, {3, 160}, {4, 159}, {5, 0}, {6, 138}, {42, 138}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(StartupMessageId(c.result), c.id) << c.result;
+    }
+}
+
+TEST(TrimWhiteSpace, RemovesBlanksAtBothEnds) {
+    EXPECT_EQ(TrimWhiteSpace(" "), "");
+    EXPECT_EQ(TrimWhiteSpace(" \t\n\v\f\r"), "");
+    EXPECT_EQ(TrimWhiteSpace("\r\n http://h/c.xml \t"), "http://h/c.xml");
+    EXPECT_EQ(TrimWhiteSpace("a b"), "a b");
+}
+
+} // namespace

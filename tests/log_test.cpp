@@ -1,0 +1,129 @@
+#include "app/log.h"
+#include "support/log_capture.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+LogTime g_fakeNow;
+LogTime FakeClock() { return g_fakeNow; }
+
+class LogTest : public ::testing::Test {
+protected:
+    void TearDown() override { SetLogClock(nullptr); }
+    LogCapture log;
+};
+
+TEST_F(LogTest, LineCarriesTimeStampAndOneLineFeed) {
+    g_fakeNow = {2012, 8, 22, 9, 5, 3, 7};
+    SetLogClock(FakeClock);
+    WriteLog("[INFO][%s][%d] hello %s", "Origin::Op", 42, "world");
+    EXPECT_EQ(ReadWholeFile(log.stateHome() + "/Harnlow/launcher_2012_08_22.log"),
+              "[09:05:03:007] [INFO][Origin::Op][42] hello world\n");
+}
+
+TEST_F(LogTest, LinesOnEitherSideOfMidnightGoToTwoFiles) {
+    SetLogClock(FakeClock);
+    g_fakeNow = {2012, 8, 22, 23, 59, 59, 999};
+    WriteLog("before");
+    g_fakeNow = {2012, 8, 23, 0, 0, 0, 0};
+    WriteLog("after");
+    EXPECT_EQ(ReadWholeFile(log.stateHome() + "/Harnlow/launcher_2012_08_22.log"), "[23:59:59:999] before\n");
+    EXPECT_EQ(ReadWholeFile(log.stateHome() + "/Harnlow/launcher_2012_08_23.log"), "[00:00:00:000] after\n");
+}
+
+TEST_F(LogTest, LineFeedOnlyUpTo1021Characters) {
+    struct Case {
+        std::size_t length;
+        std::string expectedMessage;
+    };
+    const Case cases[] = {
+        {1021, std::string(1021, 'a') + "\n"},
+        {1022, std::string(1022, 'a')},
+        {1024, std::string(1024, 'a')},
+        {2000, std::string(1024, 'a')}, // cut at 1024 characters
+    };
+    for (const Case& c : cases) {
+        LogCapture fresh;
+        const std::string message(c.length, 'a');
+        WriteLog("%s", message.c_str());
+        const std::string text = fresh.Text();
+        ASSERT_GE(text.size(), 15u) << c.length;
+        EXPECT_EQ(text.substr(15), c.expectedMessage) << c.length;
+    }
+}
+
+TEST_F(LogTest, FormatEndingInLineFeedLeavesAnEmptyLine) {
+    WriteLog("CHttpDownloader2::SetStatus, %s\n", "x");
+    WriteLog("next");
+    const auto messages = log.Messages();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0], "CHttpDownloader2::SetStatus, x");
+    EXPECT_EQ(messages[1], "");
+    EXPECT_EQ(messages[2], "next");
+}
+
+TEST_F(LogTest, I64uPrintsUnsigned64BitValues) {
+    const std::uint64_t big = 18446744073709551615ull;
+    const std::uint64_t above32 = 5368709120ull;
+    WriteLog("[DEBUG][%s][%d] URL [%s] size: [%I64u] %I64u %d%%", "O", 1, "u", big, above32, 7);
+    EXPECT_TRUE(log.Contains("[DEBUG][O][1] URL [u] size: [18446744073709551615] 5368709120 7%"));
+}
+
+TEST_F(LogTest, ConcurrentWritersLoseNoLine) {
+    constexpr int kThreads = 8, kLines = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < kLines; ++i) {
+                WriteLog("writer %d line %d %s", t, i, std::string(100, 'x').c_str());
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    std::set<std::string> seen;
+    for (const auto& message : log.Messages()) {
+        seen.insert(message);
+    }
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(kThreads * kLines));
+    for (int t = 0; t < kThreads; ++t) {
+        for (int i = 0; i < kLines; ++i) {
+            const std::string expected = "writer " + std::to_string(t) + " line " + std::to_string(i) + " " +
+                                         std::string(100, 'x');
+            ASSERT_TRUE(seen.count(expected)) << expected;
+        }
+    }
+}
+
+TEST_F(LogTest, UnwritableFolderChangesNothingForTheCaller) {
+    TempDir dir;
+    dir.Write("state", "a file where the folder should be");
+    ::setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
+    WriteLog("lost line");
+    EXPECT_FALSE(FileExists(dir.File("state/Harnlow")));
+}
+
+TEST_F(LogTest, StderrGetsTheMessageWithoutTimeStamp) {
+    TempDir dir;
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    std::FILE* capture = std::fopen(dir.File("stderr").c_str(), "w");
+    ::dup2(::fileno(capture), 2);
+    WriteLog("to the debugger %d", 5);
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    std::fclose(capture);
+    EXPECT_EQ(ReadWholeFile(dir.File("stderr")), "to the debugger 5\n");
+}
+
+} // namespace

@@ -1,0 +1,64 @@
+#include "app/ostrel_app.h"
+#include "support/log_capture.h"
+#include "support/message_recorder.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Runs start-up with config.xml beside the program and returns what the user was shown.
+std::vector<MessageBoxRequest> StartWith(const std::string* configText, int& exitStatus) {
+    TempDir dir;
+    if (configText != nullptr) {
+        dir.Write("config.xml", *configText);
+    }
+    MessageRecorder recorder;
+    COstrelApp& app = *COstrelApp::Instance();
+    app.config = CConfigLoader();
+    app.sources = {{}, " ", dir.File("ostrel")};
+    EXPECT_FALSE(app.InitInstance());
+    exitStatus = app.ExitStatus();
+    return recorder.Seen();
+}
+
+TEST(Startup, ShowsExactlyOneMessagePerFailure) {
+    struct Case {
+        const char* what;
+        const std::string* text;
+        std::string message;
+        std::string title;
+    };
+    const std::string empty;
+    const std::string noBase = "<Configuration><Buttons/></Configuration>";
+    const std::string noFontSize =
+        R"(<C><Base/><Buttons/><Progresses/><Sections><Speed Position="1" Size="1" Color="1" FontName="f"/></Sections></C>)";
+    const Case cases[] = {
+        {"missing file", nullptr, "설정 파일 (config.xml)을 로드하지 못했습니다.", "오류"},
+        {"empty file", &empty, "설정 파일을 파싱 하지 못했습니다.", "오류"},
+        {"no Base", &noBase, "설정 파일의 Base 노드를 확인하지 못했습니다.", "오류"},
+        {"section without FontSize", &noFontSize, "Speed 항목의 FontSize 속성이 없습니다.", "경고"},
+    };
+    for (const Case& c : cases) {
+        LogCapture log;
+        int exitStatus = 0;
+        const auto seen = StartWith(c.text, exitStatus);
+        ASSERT_EQ(seen.size(), 1u) << c.what;
+        EXPECT_EQ(seen[0].text, c.message) << c.what;
+        EXPECT_EQ(seen[0].title, c.title) << c.what;
+        EXPECT_EQ(seen[0].icon, MessageIcon::Error) << c.what;
+        EXPECT_EQ(seen[0].owner, nullptr) << c.what;
+        EXPECT_EQ(exitStatus, 1) << c.what;
+    }
+}
+
+TEST(Startup, LoadedConfigurationShowsNoMessage) {
+    LogCapture log;
+    const std::string valid = "<C><Base/></C>";
+    int exitStatus = 1;
+    EXPECT_TRUE(StartWith(&valid, exitStatus).empty());
+    EXPECT_EQ(exitStatus, 0);
+    EXPECT_EQ(log.CountStartingWith("[INFO][COstrelApp::InitInstance]["), 2);
+}
+
+} // namespace
