@@ -9,7 +9,9 @@ constexpr std::size_t kMaxPath = 260;
 
 } // namespace
 
-ConfigSources DefaultConfigSources() { return {EmbeddedConfig(), LoadStringId(158), ProgramPath()}; }
+ConfigSources DefaultConfigSources() {
+    return {EmbeddedConfig(), LoadStringId(158), ProgramPath()};
+}
 
 std::string TrimWhiteSpace(const std::string& text) {
     const char* const blanks = " \t\n\v\f\r";

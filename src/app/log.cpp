@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdint>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -25,8 +25,13 @@ LogTime LocalNow() {
     clock_gettime(CLOCK_REALTIME, &ts);
     tm local{};
     localtime_r(&ts.tv_sec, &local);
-    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-            local.tm_min,         local.tm_sec,     static_cast<int>(ts.tv_nsec / 1000000)};
+    return {local.tm_year + 1900,
+            local.tm_mon + 1,
+            local.tm_mday,
+            local.tm_hour,
+            local.tm_min,
+            local.tm_sec,
+            static_cast<int>(ts.tv_nsec / 1000000)};
 }
 
 // Rewrites the "I64" length prefix, which glibc does not know, into the one of a 64-bit long.
@@ -71,9 +76,13 @@ void WriteAll(int fd, const char* data, std::size_t size) {
 
 } // namespace
 
-void SetLogClock(LogClock clock) { g_clock.store(clock); }
+void SetLogClock(LogClock clock) {
+    g_clock.store(clock);
+}
 
-std::string LogFolder() { return StateHomeFolder() + "/Harnlow"; }
+std::string LogFolder() {
+    return StateHomeFolder() + "/Harnlow";
+}
 
 std::string LogFilePath(const LogTime& time) {
     char name[64];
@@ -109,8 +118,8 @@ void WriteLog(const char* format, ...) {
         return;
     }
     char stamp[32];
-    const int stampLength = std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d:%03d] ", now.hour, now.minute,
-                                          now.second, now.millisecond);
+    const int stampLength =
+        std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d:%03d] ", now.hour, now.minute, now.second, now.millisecond);
     std::string line;
     line.reserve(static_cast<std::size_t>(stampLength) + length);
     line.append(stamp, static_cast<std::size_t>(stampLength)).append(message, length);

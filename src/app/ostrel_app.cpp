@@ -16,11 +16,17 @@ COstrelApp::COstrelApp(int& argc, char** argv) : QApplication(argc, argv) {
     InstallQtMessageBox();
 }
 
-COstrelApp::~COstrelApp() { g_instance = nullptr; }
+COstrelApp::~COstrelApp() {
+    g_instance = nullptr;
+}
 
-COstrelApp* COstrelApp::Instance() { return g_instance; }
+COstrelApp* COstrelApp::Instance() {
+    return g_instance;
+}
 
-int COstrelApp::LoadConfiguration() { return LoadConfigurationFromSources(config, sources); }
+int COstrelApp::LoadConfiguration() {
+    return LoadConfigurationFromSources(config, sources);
+}
 
 bool COstrelApp::InitInstance() {
     WriteLog("[INFO][%s][%d] Signature check of the program file skipped: no code-signing service here.",

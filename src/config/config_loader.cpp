@@ -18,8 +18,11 @@ struct NamedType {
     int type;
 };
 
-constexpr NamedType kButtons[] = {
-    {"Execution", CT_EXECUTION}, {"Download", CT_DOWNLOAD}, {"Stop", CT_STOP}, {"Close", CT_CLOSE}, {"Folder", CT_FOLDER}};
+constexpr NamedType kButtons[] = {{"Execution", CT_EXECUTION},
+                                  {"Download", CT_DOWNLOAD},
+                                  {"Stop", CT_STOP},
+                                  {"Close", CT_CLOSE},
+                                  {"Folder", CT_FOLDER}};
 constexpr NamedType kProgresses[] = {{"FileDownloadRate", CT_FILE_DOWNLOAD_RATE},
                                      {"TotalDownloadRate", CT_TOTAL_DOWNLOAD_RATE}};
 constexpr NamedType kSections[] = {
@@ -86,7 +89,9 @@ void DumpVisibleLine(const ControlInfo& c) {
     WriteLog("[DEBUG] Visible: [%d] Position: [%d,%d] Size: [%d,%d]", c.visible, c.x, c.y, c.width, c.height);
 }
 
-const char* TrueFalse(bool value) { return value ? "TRUE" : "FALSE"; }
+const char* TrueFalse(bool value) {
+    return value ? "TRUE" : "FALSE";
+}
 
 } // namespace
 

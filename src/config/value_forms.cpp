@@ -52,4 +52,6 @@ void ParseColour(const char* text, int& red, int& green, int& blue) {
     blue = ParseInteger(second != nullptr ? second + 1 : text);
 }
 
-bool ParseFlag(const char* text) { return text != nullptr && strcasecmp(text, "true") == 0; }
+bool ParseFlag(const char* text) {
+    return text != nullptr && strcasecmp(text, "true") == 0;
+}

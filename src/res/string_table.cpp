@@ -47,7 +47,8 @@ constexpr std::pair<int, const char*> kStrings[] = {
 } // namespace
 
 std::string LoadStringId(int id) {
-    const auto* it = std::find_if(std::begin(kStrings), std::end(kStrings), [id](const auto& e) { return e.first == id; });
+    const auto* it =
+        std::find_if(std::begin(kStrings), std::end(kStrings), [id](const auto& e) { return e.first == id; });
     return it == std::end(kStrings) ? std::string() : std::string(it->second);
 }
 

@@ -28,9 +28,8 @@ QMessageBox::Icon ToQtIcon(MessageIcon icon) {
 int ShowOnThisThread(const MessageBoxRequest& request) {
     auto* owner = const_cast<QWidget*>(static_cast<const QWidget*>(request.owner));
     const bool yesNo = request.buttons == MessageButtons::YesNo;
-    QMessageBox box(ToQtIcon(request.icon), QString::fromStdString(request.title),
-                    QString::fromStdString(request.text), yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
-                    owner);
+    QMessageBox box(ToQtIcon(request.icon), QString::fromStdString(request.title), QString::fromStdString(request.text),
+                    yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, owner);
     const int answer = box.exec();
     if (!yesNo) {
         return IDOK;

@@ -8,7 +8,9 @@ MessageRecorder::MessageRecorder(int answer) : answer_(answer) {
     });
 }
 
-MessageRecorder::~MessageRecorder() { SetMessageBoxHandler(previous_); }
+MessageRecorder::~MessageRecorder() {
+    SetMessageBoxHandler(previous_);
+}
 
 std::vector<MessageBoxRequest> MessageRecorder::Seen() const {
     std::lock_guard lock(lock_);

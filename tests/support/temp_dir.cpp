@@ -36,4 +36,6 @@ std::string ReadWholeFile(const std::string& path) {
     return text.str();
 }
 
-bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool FileExists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
