@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <fstream>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +23,34 @@ std::string StateHomeFolder() {
         return state;
     }
     return HomeFolder() + "/.local/state";
+}
+
+std::string DocumentsFolder() {
+    std::string config = HomeFolder() + "/.config";
+    if (const char* value = std::getenv("XDG_CONFIG_HOME"); value != nullptr && value[0] == '/') {
+        config = value;
+    }
+    std::ifstream dirs(config + "/user-dirs.dirs");
+    const std::string key = "XDG_DOCUMENTS_DIR=";
+    for (std::string line; std::getline(dirs, line);) {
+        if (line.rfind(key, 0) != 0) {
+            continue;
+        }
+        std::string value = line.substr(key.size());
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+            value = value.substr(1, value.size() - 2);
+        }
+        if (value.rfind("$HOME", 0) == 0) {
+            value = HomeFolder() + value.substr(5);
+        }
+        while (value.size() > 1 && value.back() == '/') {
+            value.pop_back();
+        }
+        if (!value.empty() && value[0] == '/') {
+            return value;
+        }
+    }
+    return HomeFolder() + "/Documents";
 }
 
 bool PrivateTempFolder(std::string& path) {

@@ -10,6 +10,9 @@ std::string StateHomeFolder();
 // The user's home folder ($HOME, else the password database).
 std::string HomeFolder();
 
+// The user's documents folder: XDG_DOCUMENTS_DIR of $XDG_CONFIG_HOME/user-dirs.dirs, else ~/Documents.
+std::string DocumentsFolder();
+
 // The private temporary folder ${TMPDIR:-/tmp}/ostrel-<uid>/, created with mode 0700. Refused (false)
 // when the path is not a real folder owned by this user, since fixed names in a shared folder are unsafe.
 // On success `path` ends with '/'.

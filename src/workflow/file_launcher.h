@@ -1,0 +1,9 @@
+#pragma once
+
+#include <string>
+
+// Opens a downloaded file from its folder as the desktop would: a program (an ELF file or a script
+// starting with "#!") gets its execute bits and runs directly, without a shell; any other file goes to
+// the desktop's opener (xdg-open). With `wait`, returns only when the started process has ended.
+// False when nothing could be started.
+bool OpenDownloadedFile(const std::string& folder, const std::string& fileName, bool wait);

@@ -1,0 +1,41 @@
+#include "support/temp_dir.h"
+#include "workflow/disk_space.h"
+#include "workflow/file_launcher.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+TEST(FileLauncher, RunsAScriptInItsFolderAndWaits) {
+    TempDir dir;
+    ::mkdir(dir.File("game").c_str(), 0755);
+    dir.Write("game/setup.sh", "#!/bin/sh\npwd > installed.txt\n");
+    ::chmod(dir.File("game/setup.sh").c_str(), 0644); // downloads arrive without execute bits
+    ASSERT_TRUE(OpenDownloadedFile(dir.File("game"), "setup.sh", true));
+    EXPECT_EQ(ReadWholeFile(dir.File("game/installed.txt")), dir.File("game") + "\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.File("game/setup.sh").c_str(), &st), 0);
+    EXPECT_TRUE(st.st_mode & S_IXUSR);
+}
+
+TEST(FileLauncher, MissingFileStartsNothing) {
+    TempDir dir;
+    EXPECT_FALSE(OpenDownloadedFile(dir.path(), "absent.exe", false));
+    EXPECT_FALSE(OpenDownloadedFile(dir.path(), "", false));
+    EXPECT_FALSE(OpenDownloadedFile(dir.path(), ".", false));
+}
+
+TEST(DiskSpace, AsksTheNearestExistingFolder) {
+    TempDir dir;
+    const std::uint64_t free = GetFreeDiskBytes(dir.path());
+    EXPECT_GT(free, 0u);
+    // A folder that does not exist yet is measured on the file system that will hold it.
+    const std::uint64_t below = GetFreeDiskBytes(dir.File("not/yet/made"));
+    EXPECT_GT(below, 0u);
+    EXPECT_LT(below > free ? below - free : free - below, 64ull * 1024 * 1024);
+    EXPECT_EQ(GetFreeDiskBytes(""), 0u);
+    EXPECT_EQ(GetFreeDiskBytes("relative/without/root"), 0u);
+}
+
+} // namespace
