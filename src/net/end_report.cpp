@@ -1,0 +1,34 @@
+#include "net/end_report.h"
+
+#include "build_options.h"
+
+#include <curl/curl.h>
+
+namespace {
+
+constexpr long kConnectTimeoutMs = 3000;
+constexpr long kTotalTimeoutMs = 5000;
+
+// The body is of no interest: stop as soon as it starts.
+size_t DiscardBody(char*, size_t, size_t, void*) { return 0; }
+
+} // namespace
+
+std::string DefaultReportHost() { return OSTREL_REPORT_HOST_TEXT; }
+
+void SendEndReportRequest(const std::string& host) {
+    CURL* request = curl_easy_init();
+    if (request == nullptr) {
+        return;
+    }
+    const std::string url = "http://" + host + "/launcher/tirrareport.sb?status=end";
+    curl_easy_setopt(request, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(request, CURLOPT_USERAGENT, "TirraLauncher20120615");
+    curl_easy_setopt(request, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(request, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(request, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    curl_easy_setopt(request, CURLOPT_TIMEOUT_MS, kTotalTimeoutMs);
+    curl_easy_setopt(request, CURLOPT_WRITEFUNCTION, DiscardBody);
+    curl_easy_perform(request);
+    curl_easy_cleanup(request);
+}

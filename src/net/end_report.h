@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+// Tells the vendor's report endpoint that a run completed: one GET of
+// http://<host>/launcher/tirrareport.sb?status=end. The answer is not read, and every failure is
+// swallowed; the request gives up after a few seconds so it never holds the window long.
+void SendEndReportRequest(const std::string& host);
+
+// The report host this program was built with (a host name, optionally with ":port").
+std::string DefaultReportHost();
