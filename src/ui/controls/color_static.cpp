@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <algorithm>
 
 CColorStatic::CColorStatic(QWidget* parent) : QWidget(parent) {
     // No background of its own: the parent's background is painted beneath on every repaint.
@@ -35,11 +36,17 @@ void CColorStatic::paintEvent(QPaintEvent*) {
                        static_cast<int>(textColor >> 16 & 0xFF));
     painter.setPen(color);
     const int flags = (alignment_ | Qt::AlignTop).toInt();
+    // Labels are laid out for faces whose line is as tall as the font size; a substitute face with
+    // a taller line would lose its descenders at the bottom edge, so such a line moves up into the
+    // empty space above the capitals instead.
+    const QFontMetrics metrics = fontMetrics();
+    const int lift = std::max(0, metrics.height() - height());
+    const QRect area = rect().adjusted(0, -lift, 0, 0);
     if (pathEllipsis_) {
-        const QString shown = fontMetrics().elidedText(text_, Qt::ElideMiddle, width());
-        painter.drawText(rect(), flags | Qt::TextSingleLine, shown);
+        const QString shown = metrics.elidedText(text_, Qt::ElideMiddle, width());
+        painter.drawText(area, flags | Qt::TextSingleLine, shown);
     } else {
         // Like a native static text: words that do not fit go to a next line, cut off below.
-        painter.drawText(rect(), flags | Qt::TextWordWrap, text_);
+        painter.drawText(area, flags | Qt::TextWordWrap, text_);
     }
 }
