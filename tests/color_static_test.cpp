@@ -83,6 +83,32 @@ TEST(ColorStatic, AlignsHorizontallyFromTheTop) {
     }
 }
 
+TEST(ColorStatic, LabelAsHighAsTheFontSizeShowsWholeGlyphs) {
+    // The substitute face's line is taller than its size; descenders must not be cut off.
+    const QRgb background = 0xF0F0F0;
+    const auto inkPixels = [background](int labelHeight) {
+        QWidget window; // plain, so the same glyphs blend the same wherever they land
+        window.setPalette(QPalette(QColor(background)));
+        window.setAutoFillBackground(true);
+        window.resize(200, 60);
+        CColorStatic label(&window);
+        label.setGeometry(10, 20, 150, labelHeight);
+        QFont font(QStringLiteral("돋움"));
+        font.setPixelSize(12);
+        label.setFont(font);
+        label.SetWindowText("Setup.exe 다운로드 중");
+        const QImage shown = Grab(window);
+        int ink = 0;
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                ink += PixelAt(shown, x, y) != background ? 1 : 0;
+            }
+        }
+        return ink;
+    };
+    EXPECT_EQ(inkPixels(12), inkPixels(30));
+}
+
 TEST(ColorStatic, ShorterTextLeavesNoTraceOnScreen) {
     LabelOnWindow scene("다운로드 진행 중...");
     scene.window.show();
