@@ -22,9 +22,9 @@ button() { # name width height colour label state
         -draw "roundrectangle 0,0 $((w - 1)),$((h - 1)) 9,9" -antialias -fill white -font "$font" -pointsize 12 -gravity center -annotate +0+0 "$label" \
         -quality 95 "$format:$out/btn_${name}_${state}.jpg"
 }
-for spec in exec:EXEC download:DOWNLOAD stop:STOP close:CLOSE folder:FOLDER; do
-    name=${spec%%:*}
-    label=${spec#*:}
+for entry in exec:EXEC download:DOWNLOAD stop:STOP close:CLOSE folder:FOLDER; do
+    name=${entry%%:*}
+    label=${entry#*:}
     height=30
     [ "$name" = folder ] && height=24
     format=jpg
