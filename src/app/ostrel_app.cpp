@@ -3,6 +3,7 @@
 #include "app/log.h"
 #include "app/message_box.h"
 #include "res/string_table.h"
+#include "ui/fonts.h"
 #include "ui/qt_message_box.h"
 
 namespace {
@@ -14,6 +15,7 @@ COstrelApp* g_instance = nullptr;
 COstrelApp::COstrelApp(int& argc, char** argv) : QApplication(argc, argv) {
     g_instance = this;
     InstallQtMessageBox();
+    InstallKoreanFontSubstitutes();
 }
 
 COstrelApp::~COstrelApp() {
@@ -22,6 +24,10 @@ COstrelApp::~COstrelApp() {
 
 COstrelApp* COstrelApp::Instance() {
     return g_instance;
+}
+
+QWidget* ProgramMainWindow() {
+    return g_instance != nullptr ? g_instance->mainWindow.data() : nullptr;
 }
 
 int COstrelApp::LoadConfiguration() {

@@ -4,6 +4,8 @@
 #include "config/config_loader.h"
 
 #include <QApplication>
+#include <QPointer>
+#include <QWidget>
 #include <string>
 
 // The one application object: obtains the configuration and runs the main window.
@@ -15,6 +17,8 @@ public:
     CConfigLoader config;
     std::string downloadPath;
     ConfigSources sources = DefaultConfigSources();
+    // Owner of message boxes and dialogs opened without a parent; the main window sets it while it exists.
+    QPointer<QWidget> mainWindow;
 
     // Runs the program; always false, as the program ends when it returns.
     bool InitInstance();
@@ -28,3 +32,6 @@ public:
 private:
     int exitStatus_ = 0;
 };
+
+// The application's main window, or none (no application object, or no main window yet).
+QWidget* ProgramMainWindow();

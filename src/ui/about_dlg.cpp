@@ -1,0 +1,30 @@
+#include "ui/about_dlg.h"
+
+#include "app/ostrel_app.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent != nullptr ? parent : ProgramMainWindow()) {
+    setWindowTitle(QStringLiteral("About Ostrel"));
+
+    auto* icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("icon"));
+    icon->setPixmap(QApplication::windowIcon().pixmap(32, 32));
+    auto* version = new QLabel(QStringLiteral("Ostrel, Version 1.0"), this);
+    version->setObjectName(QStringLiteral("version"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+
+    auto* line = new QHBoxLayout;
+    line->addWidget(icon, 0, Qt::AlignTop);
+    line->addSpacing(12);
+    line->addWidget(version, 1, Qt::AlignVCenter);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(line);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}

@@ -1,0 +1,52 @@
+#include "ui/controls/color_static.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <algorithm>
+
+CColorStatic::CColorStatic(QWidget* parent) : QWidget(parent) {
+    // No background of its own: the parent's background is painted beneath on every repaint.
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAutoFillBackground(false);
+}
+
+void CColorStatic::SetWindowText(const std::string& text) {
+    text_ = QString::fromStdString(text);
+    // A see-through widget's repaint redraws the parent beneath it first, which wipes the old text.
+    repaint();
+}
+
+std::string CColorStatic::GetWindowText() const {
+    return text_.toStdString();
+}
+
+void CColorStatic::SetAlignment(Qt::Alignment horizontal) {
+    alignment_ = horizontal & Qt::AlignHorizontal_Mask;
+    update();
+}
+
+void CColorStatic::SetPathEllipsis(bool on) {
+    pathEllipsis_ = on;
+    update();
+}
+
+void CColorStatic::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QColor color(static_cast<int>(textColor & 0xFF), static_cast<int>(textColor >> 8 & 0xFF),
+                       static_cast<int>(textColor >> 16 & 0xFF));
+    painter.setPen(color);
+    const int flags = (alignment_ | Qt::AlignTop).toInt();
+    // Labels are laid out for faces whose line is as tall as the font size; a substitute face with
+    // a taller line would lose its descenders at the bottom edge, so such a line moves up into the
+    // empty space above the capitals instead.
+    const QFontMetrics metrics = fontMetrics();
+    const int lift = std::max(0, metrics.height() - height());
+    const QRect area = rect().adjusted(0, -lift, 0, 0);
+    if (pathEllipsis_) {
+        const QString shown = metrics.elidedText(text_, Qt::ElideMiddle, width());
+        painter.drawText(area, flags | Qt::TextSingleLine, shown);
+    } else {
+        // Like a native static text: words that do not fit go to a next line, cut off below.
+        painter.drawText(area, flags | Qt::TextWordWrap, text_);
+    }
+}

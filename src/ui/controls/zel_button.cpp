@@ -1,0 +1,86 @@
+#include "ui/controls/zel_button.h"
+
+#include <QPainter>
+
+bool CZelBmp::LoadFile(const std::string& path) {
+    keyed_ = QImage();
+    width = 0;
+    height = 0;
+    if (!picture.LoadFile(path)) {
+        return false;
+    }
+    width = picture.width;
+    height = picture.height;
+    keyed_ = picture.Image().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < keyed_.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(keyed_.scanLine(y));
+        for (int x = 0; x < keyed_.width(); ++x) {
+            if ((line[x] & RGB_MASK) == kKeyColor) {
+                line[x] = 0; // transparent
+            }
+        }
+    }
+    keyed_.convertTo(QImage::Format_ARGB32_Premultiplied); // the format the painter blends fastest
+    return true;
+}
+
+void CZelBmp::DrawTransparent(QPainter& painter) const {
+    if (keyed_.isNull()) {
+        return;
+    }
+    painter.save();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(0, 0, width, height), keyed_);
+    painter.restore();
+}
+
+CZelButton::CZelButton(QWidget* parent) : QAbstractButton(parent) {
+    // Nothing of its own beneath the images: the parent's background shows through key pixels.
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAutoFillBackground(false);
+}
+
+bool CZelButton::SetImageFile(int index, const std::string& path) {
+    if (index < 0 || index >= kImageCount) {
+        return false;
+    }
+    CZelBmp& image = images[static_cast<std::size_t>(index)];
+    if (!image.LoadFile(path)) {
+        update();
+        return false;
+    }
+    resize(image.width, image.height);
+    update();
+    return true;
+}
+
+int CZelButton::CurrentImageIndex() const {
+    if (!isEnabled()) {
+        return kDisable;
+    }
+    if (isDown()) {
+        return kPress;
+    }
+    return hover_ ? kOver : kNormal;
+}
+
+void CZelButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    images[static_cast<std::size_t>(CurrentImageIndex())].DrawTransparent(painter);
+}
+
+void CZelButton::enterEvent(QEnterEvent* event) {
+    if (!hover_) {
+        hover_ = true;
+        update();
+    }
+    QAbstractButton::enterEvent(event);
+}
+
+void CZelButton::leaveEvent(QEvent* event) {
+    if (hover_) {
+        hover_ = false;
+        update();
+    }
+    QAbstractButton::leaveEvent(event);
+}

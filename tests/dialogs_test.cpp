@@ -1,0 +1,106 @@
+#include "support/message_recorder.h"
+#include "ui/about_dlg.h"
+#include "ui/dialog_units.h"
+#include "ui/overwrite_option_dlg.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <gtest/gtest.h>
+
+namespace {
+
+void PressKey(QWidget* receiver, int key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(receiver, &press);
+    QCoreApplication::sendEvent(receiver, &release);
+}
+
+TEST(DialogUnits, RoundLikeMulDiv) {
+    EXPECT_EQ(MulDiv(189, 6, 4), 284); // 283.5: halves go away from zero
+    EXPECT_EQ(MulDiv(86, 13, 8), 140); // 139.75
+    EXPECT_EQ(MulDiv(-3, 1, 2), -2);
+    EXPECT_EQ(MulDiv(9, 96, 72), 12);
+    EXPECT_EQ(MulDiv(1, 1, 0), -1);
+    EXPECT_EQ(MulDiv(0x7FFFFFFF, 2, 1), -1);
+    EXPECT_EQ(DialogUnitsToPixels(26, 39, 48, 10), QRect(39, 63, 72, 16));
+}
+
+TEST(OverwriteOptionDlg, OkGivesTheChosenAnswer) {
+    struct Case {
+        bool overwrite;
+        bool allFiles;
+        int result;
+    };
+    const Case cases[] = {{true, false, 2}, {true, true, 3}, {false, false, 0}, {false, true, 1}};
+    for (const Case& c : cases) {
+        COverwriteOptionDlg dialog;
+        EXPECT_TRUE(dialog.overwriteRadio->isChecked()); // preselected
+        dialog.show();
+        (c.overwrite ? dialog.overwriteRadio : dialog.continueRadio)->click();
+        dialog.applyAllCheck->setChecked(c.allFiles);
+        dialog.okButton->click();
+        EXPECT_EQ(dialog.result, c.result) << c.overwrite << c.allFiles;
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(dialog.QDialog::result(), QDialog::Accepted);
+    }
+}
+
+TEST(OverwriteOptionDlg, NoOptionWarnsAndStaysOpen) {
+    COverwriteOptionDlg dialog;
+    dialog.show();
+    for (QRadioButton* radio : {dialog.overwriteRadio, dialog.continueRadio}) {
+        radio->setAutoExclusive(false);
+        radio->setChecked(false);
+    }
+    dialog.applyAllCheck->setChecked(true);
+    MessageRecorder recorder;
+    dialog.okButton->click();
+    const auto seen = recorder.Seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, "옵션을 선택해 주십시오.");
+    EXPECT_EQ(seen[0].title, "경고");
+    EXPECT_EQ(seen[0].icon, MessageIcon::Warning);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.result, COverwriteOptionDlg::kNoChoice);
+}
+
+TEST(OverwriteOptionDlg, OnlyOkEndsItWithAnAnswer) {
+    COverwriteOptionDlg dialog;
+    dialog.show();
+    dialog.okButton->setFocus();
+    for (QWidget* receiver : {static_cast<QWidget*>(dialog.okButton), static_cast<QWidget*>(&dialog),
+                              static_cast<QWidget*>(dialog.continueRadio)}) {
+        for (const int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+            PressKey(receiver, key);
+            EXPECT_TRUE(dialog.isVisible()) << receiver->objectName().toStdString() << " key " << key;
+        }
+    }
+    EXPECT_EQ(dialog.result, COverwriteOptionDlg::kNoChoice);
+    dialog.close(); // the window manager's close
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result, COverwriteOptionDlg::kNoChoice);
+
+    // Other windows keep their keys.
+    QDialog other;
+    other.show();
+    PressKey(&other, Qt::Key_Escape);
+    EXPECT_FALSE(other.isVisible());
+}
+
+TEST(AboutDlg, ShowsNameAndVersionAndClosesWithOk) {
+    CAboutDlg about;
+    EXPECT_EQ(about.windowTitle(), QStringLiteral("About Ostrel"));
+    const auto* version = about.findChild<QLabel*>(QStringLiteral("version"));
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version->text(), QStringLiteral("Ostrel, Version 1.0"));
+    about.show();
+    PressKey(&about, Qt::Key_Escape); // an ordinary dialog
+    EXPECT_FALSE(about.isVisible());
+}
+
+} // namespace

@@ -1,0 +1,127 @@
+#include "support/message_recorder.h"
+#include "support/temp_dir.h"
+#include "ui/controls/zel_button.h"
+#include "widget_images.h"
+
+#include <QCoreApplication>
+#include <QEnterEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr QRgb kSlotColors[CZelButton::kImageCount] = {0x10A010, 0xA01010, 0x1010A0, 0x808080};
+const QPoint kButtonAt(30, 40);
+const QPoint kSample(20, 10); // a plain image pixel, in button coordinates
+
+// A button image of one colour with a key-coloured square at (2, 2), and one pixel each of the
+// colours next to the key at (8, 2) and (9, 2).
+QImage ButtonImage(int width, int height, QRgb color) {
+    QImage image = SolidImage(width, height, color);
+    QPainter(&image).fillRect(2, 2, 4, 4, QColor(0xDEDEDE));
+    image.setPixel(8, 2, 0xFFDEDEDF);
+    image.setPixel(9, 2, 0xFFFFFFFF);
+    return image;
+}
+
+class ZelButtonTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window.resize(200, 100);
+        button.move(kButtonAt);
+        for (int i = 0; i < CZelButton::kImageCount; ++i) {
+            const std::string name = "slot" + std::to_string(i) + ".png";
+            ASSERT_TRUE(button.SetImageFile(i, SaveImage(dir, name, ButtonImage(84, 30, kSlotColors[i]))));
+        }
+    }
+
+    // The colour the window shows at a point of the button.
+    QRgb Shown(QPoint inButton) {
+        const QPoint at = kButtonAt + inButton;
+        return PixelAt(Grab(window), at.x(), at.y());
+    }
+
+    void Hover(bool in) {
+        if (in) {
+            QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+            QCoreApplication::sendEvent(&button, &enter);
+        } else {
+            QEvent leave(QEvent::Leave);
+            QCoreApplication::sendEvent(&button, &leave);
+        }
+    }
+
+    TempDir dir;
+    PatternWindow window;
+    CZelButton button{&window};
+};
+
+TEST_F(ZelButtonTest, OnlyTheExactKeyColourShowsTheBackground) {
+    const QRgb beneath = PatternWindow::PatternAt(kButtonAt.x() + 3, kButtonAt.y() + 3);
+    ASSERT_NE(beneath, 0xDEDEDEu);
+    EXPECT_EQ(Shown(QPoint(3, 3)), beneath);
+    EXPECT_EQ(Shown(QPoint(8, 2)), 0xDEDEDFu);
+    EXPECT_EQ(Shown(QPoint(9, 2)), 0xFFFFFFu);
+    EXPECT_EQ(Shown(kSample), kSlotColors[CZelButton::kNormal]);
+}
+
+TEST_F(ZelButtonTest, ShowsTheImageOfItsState) {
+    struct Step {
+        const char* what;
+        bool hover;
+        bool down;
+        bool enabled;
+        int shown;
+    };
+    const Step steps[] = {
+        {"at rest", false, false, true, CZelButton::kNormal},
+        {"mouse over", true, false, true, CZelButton::kOver},
+        {"pressed while over", true, true, true, CZelButton::kPress},
+        {"disabled while over and pressed", true, true, false, CZelButton::kDisable},
+        {"disabled", false, false, false, CZelButton::kDisable},
+        {"enabled again, mouse over", true, false, true, CZelButton::kOver},
+        {"mouse left", false, false, true, CZelButton::kNormal},
+    };
+    for (const Step& step : steps) {
+        button.setEnabled(step.enabled);
+        Hover(step.hover);
+        button.setDown(step.down);
+        EXPECT_EQ(Shown(kSample), kSlotColors[step.shown]) << step.what;
+    }
+}
+
+TEST_F(ZelButtonTest, DisabledButtonTakesNoClicks) {
+    int clicks = 0;
+    QObject::connect(&button, &QAbstractButton::clicked, [&clicks] { ++clicks; });
+    const QPointF at(10, 10);
+    for (const bool enabled : {false, true}) {
+        button.setEnabled(enabled);
+        QMouseEvent press(QEvent::MouseButtonPress, at, button.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, button.mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QCoreApplication::sendEvent(&button, &press);
+        QCoreApplication::sendEvent(&button, &release);
+        EXPECT_EQ(clicks, enabled ? 1 : 0) << "enabled " << enabled;
+    }
+}
+
+TEST_F(ZelButtonTest, TakesTheSizeOfTheLastLoadedImage) {
+    // A smaller disable image: the button shrinks to it, and a larger normal image is drawn from the
+    // top-left corner, cut by the button.
+    ASSERT_TRUE(button.SetImageFile(CZelButton::kDisable, SaveImage(dir, "small.png", ButtonImage(60, 20, 0x404040))));
+    EXPECT_EQ(button.geometry(), QRect(kButtonAt, QSize(60, 20)));
+    EXPECT_EQ(Shown(QPoint(59, 19)), kSlotColors[CZelButton::kNormal]);
+    EXPECT_EQ(PixelAt(Grab(window), kButtonAt.x() + 60, kButtonAt.y()),
+              PatternWindow::PatternAt(kButtonAt.x() + 60, kButtonAt.y()));
+
+    // A failed load empties the slot and leaves the geometry alone.
+    dir.Write("empty.jpg", "");
+    EXPECT_FALSE(button.SetImageFile(CZelButton::kNormal, dir.File("empty.jpg")));
+    EXPECT_TRUE(button.images[CZelButton::kNormal].IsEmpty());
+    EXPECT_EQ(button.geometry(), QRect(kButtonAt, QSize(60, 20)));
+    EXPECT_FALSE(button.SetImageFile(4, dir.File("slot0.png")));
+}
+
+} // namespace
