@@ -40,4 +40,19 @@ TEST(UrlNames, LocalPathStaysInsideTheFolder) {
     EXPECT_FALSE(LocalPathForUrl(folder, "http://h/" + std::string(18, 'n')).has_value());
 }
 
+TEST(UrlNames, UrlsAndFolderNames) {
+    EXPECT_TRUE(IsUrl("http://h/a.jpg"));
+    EXPECT_TRUE(IsUrl("https://h/a.jpg"));
+    EXPECT_TRUE(IsUrl("svn+ssh://h"));
+    EXPECT_FALSE(IsUrl("background.jpg"));
+    EXPECT_FALSE(IsUrl("C:\\skin\\a.jpg"));
+    EXPECT_FALSE(IsUrl("dir/a:b.jpg"));
+    EXPECT_FALSE(IsUrl(":x"));
+
+    EXPECT_EQ(SafeFolderName("AmbrelLauncher"), "AmbrelLauncher");
+    EXPECT_EQ(SafeFolderName("../../etc"), ".._.._etc");
+    EXPECT_EQ(SafeFolderName(".."), "_");
+    EXPECT_EQ(SafeFolderName(""), "");
+}
+
 } // namespace

@@ -3,6 +3,7 @@
 #include "app/log.h"
 #include "app/message_box.h"
 #include "res/string_table.h"
+#include "ui/ostrel_dlg.h"
 #include "ui/fonts.h"
 #include "ui/qt_message_box.h"
 
@@ -45,6 +46,9 @@ bool COstrelApp::InitInstance() {
         }
         return false;
     }
-    WriteLog("[INFO][%s][%d] Configuration loaded.", "COstrelApp::InitInstance", __LINE__);
+    COstrelDlg window(config, downloadPath);
+    mainWindow = &window;
+    window.DoModal();
+    mainWindow = nullptr;
     return false;
 }

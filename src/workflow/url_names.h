@@ -13,6 +13,12 @@ std::string FileNameOfUrl(const std::string& url);
 // "http://host/dir/setup.exe"); the whole URL when it starts with "//" or has no '/' after its host.
 std::string DisplayNameOfUrl(const std::string& url);
 
+// True when `name` begins with a URL scheme ("http:", "https:", ...) rather than naming a file.
+bool IsUrl(const std::string& name);
+
+// A configured name made fit to be one folder name: separators become '_', and "." or ".." become "_".
+std::string SafeFolderName(const std::string& name);
+
 // The local file for a URL inside `folder` (which ends without a separator). Nothing when the URL is
 // empty, when its file name is empty, "." or "..", or holds a separator, or when the path would not
 // fit the program's 259-character paths: such a file is never written.

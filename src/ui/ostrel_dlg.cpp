@@ -1,0 +1,357 @@
+#include "ui/ostrel_dlg.h"
+
+#include "app/log.h"
+#include "app/message_box.h"
+#include "net/end_report.h"
+#include "res/string_table.h"
+#include "ui/about_dlg.h"
+#include "ui/controls/color_static.h"
+#include "ui/controls/progress_ex.h"
+#include "ui/controls/zel_button.h"
+#include "ui/mul_div.h"
+#include "workflow/format_text.h"
+
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QTreeWidget>
+#include <QWindow>
+
+namespace {
+
+constexpr int IDS_ABOUT = 101;
+constexpr int IDS_WAITING = 108;
+constexpr int IDS_NOT_ENOUGH_SPACE = 140;
+constexpr int IDS_ASK_STOP = 143;
+constexpr int IDS_GAME_NAME = 155;
+
+// The texts the labels carry before anything sets them.
+constexpr const char* kTemplateTexts[ST_COUNT] = {
+    "IDC_LBL_FILENAME",         "IDC_LBL_FILESIZE",     "IDC_LBL_FILERECVSIZE", "IDC_LBL_TOTALSIZE",
+    "IDC_LBL_TOTALRECVSIZE",    "IDC_LBL_RECVCOUNT",    "IDC_LBL_TOTALCOUNT",   "IDC_LBL_FILEDOWNLOADRATE",
+    "IDC_LBL_TOTALDOWNLOADRATE", "IDC_LBL_ELAPSETIME",  "IDC_LBL_REMAINTIME",   "IDC_LBL_SPEED",
+    "IDC_LBL_TRANSSTATE",       "IDC_LBL_DOWNLOADPATH", "IDC_LBL_DISKFREESPACE"};
+
+} // namespace
+
+COstrelDlg::COstrelDlg(CConfigLoader& config, std::string& appDownloadPath, QWidget* parent)
+    : QDialog(parent), config_(config), appDownloadPath_(appDownloadPath), reportHost(DefaultReportHost()) {
+    // Caption-less and frameless, but a top-level window with a task-bar entry of its own.
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_NoSystemBackground);
+    CreateControls();
+    elapsedTimer_.setInterval(1000);
+    connect(&elapsedTimer_, &QTimer::timeout, this, &COstrelDlg::OnElapsedTimer);
+}
+
+COstrelDlg::~COstrelDlg() {
+    OnDestroy();
+    CloseHandles();
+}
+
+void COstrelDlg::CreateControls() {
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        buttons[i] = new CZelButton(this);
+        buttons[i]->setObjectName(QStringLiteral("button%1").arg(i));
+    }
+    connect(buttons[CT_EXECUTION], &QAbstractButton::clicked, this, &COstrelDlg::OnBnClickedBtnExecution);
+    connect(buttons[CT_DOWNLOAD], &QAbstractButton::clicked, this, &COstrelDlg::OnBnClickedBtnDownload);
+    connect(buttons[CT_STOP], &QAbstractButton::clicked, this, &COstrelDlg::OnBnClickedBtnStop);
+    connect(buttons[CT_CLOSE], &QAbstractButton::clicked, this, &COstrelDlg::OnBnClickedBtnClose);
+    connect(buttons[CT_FOLDER], &QAbstractButton::clicked, this, [this] { OnBnClickedBtnFolder(); });
+
+    totalProgress = new CProgressEx(this);
+    fileProgress = new CProgressEx(this);
+    for (int i = 0; i < ST_COUNT; ++i) {
+        sectionLabels[static_cast<std::size_t>(i)] = new CColorStatic(this);
+        sectionLabels[static_cast<std::size_t>(i)]->setObjectName(QStringLiteral("section%1").arg(i));
+        sectionLabels[static_cast<std::size_t>(i)]->SetWindowText(kTemplateTexts[i]);
+    }
+    sectionLabels[ST_DOWNLOAD_PATH]->SetPathEllipsis(true);
+
+    fileList = new QTreeWidget(this);
+    fileList->setObjectName(QStringLiteral("fileList"));
+    fileList->setColumnCount(2);
+    fileList->setHeaderHidden(true);
+    fileList->setRootIsDecorated(false);
+    fileList->setSelectionMode(QAbstractItemView::SingleSelection);
+    fileList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    fileList->viewport()->installEventFilter(this);
+    connect(fileList, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+        if (column == 0) {
+            const auto row = static_cast<std::size_t>(fileList->indexOfTopLevelItem(item));
+            selection.SetRowChecked(row, item->checkState(0) != Qt::Unchecked);
+        }
+    });
+}
+
+int COstrelDlg::DoModal() {
+    if (!OnInitDialog()) {
+        return endResult_;
+    }
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+    inModalLoop_ = true;
+    const int result = exec();
+    inModalLoop_ = false;
+    return ended_ ? endResult_ : result;
+}
+
+void COstrelDlg::EndDialog(int result) {
+    ended_ = true;
+    endResult_ = result;
+    if (inModalLoop_) {
+        done(result);
+    }
+}
+
+void COstrelDlg::reject() {
+    // Escape and the like never end the window; EndDialog does.
+}
+
+bool COstrelDlg::OnInitDialog() {
+    if (!AcquireSkin()) {
+        return false;
+    }
+    if (!LoadBackgroundImage()) {
+        WriteLog("[ERROR][%s][%d] Failed to load background image file.", "COstrelDlg::OnInitDialog", 277);
+        EndDialog(IDCANCEL);
+        return false;
+    }
+    WriteLog("[INFO][%s][%d] Successfully loaded background image.", "COstrelDlg::OnInitDialog", 284);
+    for (int type = CT_EXECUTION; type <= CT_FOLDER; ++type) {
+        if (!LoadImageFile(type)) {
+            WriteLog("[ERROR][%s][%d] Failed to load skin image files.", "COstrelDlg::OnInitDialog", 291);
+            EndDialog(IDCANCEL);
+            return false;
+        }
+    }
+    WriteLog("[INFO][%s][%d] Successfully loaded button images.", "COstrelDlg::OnInitDialog", 298);
+    if (!InitProgressControls()) {
+        WriteLog("[ERROR][%s][%d] Failed to init progressbar controls.", "COstrelDlg::OnInitDialog", 306);
+        ShowMessageBox(LoadStringId(157), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error, MessageButtons::Ok,
+                       this);
+        EndDialog(IDCANCEL);
+        return false;
+    }
+    WriteLog("[INFO][%s][%d] Successfully init progressbar controls.", "COstrelDlg::OnInitDialog", 314);
+    InitSections();
+    InitFileList();
+    SetButtonStates(false, true, false, false);
+    if (InitTotalInfo() == 0) {
+        return false;
+    }
+    SetDownloadPath();
+    SetStatusId(IDS_WAITING);
+    SetButtonStates(false, true, false, true);
+    setWindowTitle(QString::fromStdString(LoadStringId(IDS_GAME_NAME)));
+    return true;
+}
+
+void COstrelDlg::SetButtonStates(bool execution, bool download, bool stop, bool folder) {
+    buttons[CT_EXECUTION]->setEnabled(execution);
+    buttons[CT_DOWNLOAD]->setEnabled(download);
+    buttons[CT_STOP]->setEnabled(stop);
+    buttons[CT_CLOSE]->setEnabled(true);
+    buttons[CT_FOLDER]->setEnabled(folder);
+}
+
+void COstrelDlg::InitSections() {
+    for (int type = 0; type < ST_COUNT; ++type) {
+        CColorStatic* label = sectionLabels[static_cast<std::size_t>(type)];
+        const SectionInfo* section = config_.Section(type);
+        if (section == nullptr || section->visible == 0) {
+            label->hide();
+            continue;
+        }
+        label->setGeometry(section->x, section->y, section->width, section->height);
+        label->textColor = MakeColorRef(section->colorR, section->colorG, section->colorB);
+
+        QFont font(QString::fromStdString(section->fontName));
+        // Points at the screen's dots per inch, as the configured skins were designed for.
+        font.setPixelSize(std::max(1, std::abs(MulDiv(section->fontSize, logicalDpiY(), 72))));
+        font.setWeight(section->bold != 0 ? QFont::Bold : QFont::Normal);
+        font.setItalic((section->italic & 0xFF) != 0);
+        font.setUnderline((section->underline & 0xFF) != 0);
+        label->setFont(font);
+
+        if (section->align == 2) {
+            label->SetAlignment(Qt::AlignHCenter);
+        } else if (section->align == 3) {
+            label->SetAlignment(Qt::AlignRight);
+        }
+        label->show();
+        label->update();
+    }
+    for (int type : {ST_TRANS_STATE, ST_FILE_NAME, ST_FILE_DOWNLOAD_RATE, ST_TOTAL_DOWNLOAD_RATE, ST_DOWNLOAD_PATH,
+                     ST_DISK_FREE_SPACE, ST_TOTAL_COUNT, ST_RECV_COUNT, ST_SPEED}) {
+        SetLabel(type, "");
+    }
+    SetLabel(ST_ELAPSE_TIME, FormatDuration(0));
+    SetLabel(ST_REMAIN_TIME, FormatDuration(0));
+    SetLabel(ST_FILE_RECV_SIZE, FormatSize(0));
+    SetLabel(ST_TOTAL_RECV_SIZE, FormatSize(0));
+    SetLabel(ST_SPEED, FormatSpeed(0));
+}
+
+void COstrelDlg::SetLabel(int sectionType, const std::string& text) {
+    sectionLabels[static_cast<std::size_t>(sectionType)]->SetWindowText(text);
+}
+
+void COstrelDlg::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (!backgroundPicture.Draw(painter, rect())) {
+        painter.fillRect(rect(), palette().window());
+    }
+}
+
+// Buttons.
+
+void COstrelDlg::OnBnClickedBtnExecution() {
+    if (CheckDownloadedFiles()) {
+        ExecuteDownloadedFiles(false);
+    }
+}
+
+void COstrelDlg::OnBnClickedBtnDownload() {
+    if (workerThread) {
+        // The end of that run re-enabled this button, so its worker has finished its walk.
+        workerThread->join();
+        workerThread.reset();
+    }
+    if (GetFreeDiskBytes(downloadFolder) < stats.totalSize.load()) {
+        ShowMessageBox(LoadStringId(IDS_NOT_ENOUGH_SPACE), LoadStringId(IDS_TITLE_WARNING), MessageIcon::Warning,
+                       MessageButtons::Ok, this);
+        return;
+    }
+    SetButtonStates(false, false, true, false);
+    elapsedTimer_.start();
+    try {
+        workerThread = std::make_unique<std::thread>(&COstrelDlg::_DownloadThread, this);
+    } catch (const std::system_error&) {
+        WriteLog("[ERROR][%s][%d] Failed to start download thread.", "COstrelDlg::OnBnClickedBtnDownload", 52);
+        // Nothing runs: back to the state before the click.
+        elapsedTimer_.stop();
+        SetButtonStates(false, true, false, true);
+        return;
+    }
+    downloadFinished = 0;
+}
+
+void COstrelDlg::StopTransfer() {
+    abortFlag.exchange(1);
+    CloseHandles();
+}
+
+void COstrelDlg::OnBnClickedBtnStop() {
+    if (downloadFinished == 1) {
+        return;
+    }
+    if (ShowMessageBox(LoadStringId(IDS_ASK_STOP), LoadStringId(IDS_TITLE_NOTICE), MessageIcon::Question,
+                       MessageButtons::YesNo, this) != IDYES) {
+        return;
+    }
+    StopTransfer();
+    stats.Reset();
+}
+
+void COstrelDlg::OnBnClickedBtnClose() {
+    if (downloadFinished == 1) {
+        EndDialog(IDOK);
+        return;
+    }
+    if (ShowMessageBox(LoadStringId(IDS_ASK_STOP), LoadStringId(IDS_TITLE_NOTICE), MessageIcon::Question,
+                       MessageButtons::YesNo, this) != IDYES) {
+        return;
+    }
+    StopTransfer();
+    EndDialog(IDOK);
+}
+
+void COstrelDlg::OnClose() {
+    if (downloadFinished == 1) {
+        EndDialog(IDCANCEL);
+        return;
+    }
+    // A close request during a run stops it; the end of the run shows the Stopped state.
+    StopTransfer();
+}
+
+void COstrelDlg::closeEvent(QCloseEvent* event) {
+    OnClose();
+    if (ended_) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void COstrelDlg::OnDestroy() {
+    elapsedTimer_.stop();
+    if (!workerThread) {
+        return;
+    }
+    // A window ended during a run (Close, a failed survey) must not wait for the whole download.
+    StopTransfer();
+    ui_.Shut();
+    workerThread->join();
+    workerThread.reset();
+}
+
+// Dragging by the background, and the About item.
+
+void COstrelDlg::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QDialog::mousePressEvent(event);
+        return;
+    }
+    if (windowHandle() != nullptr && windowHandle()->startSystemMove()) {
+        return;
+    }
+    // Without a window manager that moves windows, follow the pointer ourselves.
+    dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+}
+
+void COstrelDlg::mouseMoveEvent(QMouseEvent* event) {
+    if (dragOffset_ && (event->buttons() & Qt::LeftButton)) {
+        move(event->globalPosition().toPoint() - *dragOffset_);
+        return;
+    }
+    QDialog::mouseMoveEvent(event);
+}
+
+void COstrelDlg::mouseReleaseEvent(QMouseEvent* event) {
+    dragOffset_.reset();
+    QDialog::mouseReleaseEvent(event);
+}
+
+void COstrelDlg::contextMenuEvent(QContextMenuEvent* event) {
+    const std::string text = LoadStringId(IDS_ABOUT);
+    if (text.empty()) {
+        return;
+    }
+    QMenu menu(this);
+    menu.addAction(QString::fromStdString(text), this, [this] {
+        CAboutDlg about(this);
+        about.exec();
+    });
+    menu.exec(event->globalPos());
+}
+
+// Downloader callbacks.
+
+void COstrelDlg::SetStatus(const std::string& text) {
+    ui_.Call([this, text] { SetLabel(ST_TRANS_STATE, text); });
+}
+
+void COstrelDlg::SetStatusId(int stringId) { SetStatus(LoadStringId(stringId)); }
+
+bool COstrelDlg::PromptForCredentials(std::uint32_t*) { return true; }
+
+void COstrelDlg::OnContentLength(std::uint64_t) {}

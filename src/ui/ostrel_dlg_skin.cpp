@@ -1,0 +1,181 @@
+#include "app/log.h"
+#include "app/message_box.h"
+#include "app/user_folders.h"
+#include "res/string_table.h"
+#include "ui/controls/progress_ex.h"
+#include "ui/controls/zel_button.h"
+#include "ui/ostrel_dlg.h"
+#include "workflow/tick_count.h"
+#include "workflow/url_names.h"
+#include "zip/unzip_archive.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int IDS_SKIN_DOWNLOAD_FAILED = 149;
+
+// Makes `folder` the current folder so that relative image names open from it.
+void EnterFolder(const std::string& folder) {
+    ::mkdir(folder.c_str(), 0700);
+    if (::chdir(folder.c_str()) != 0) {
+        WriteLog("[ERROR][%s][%d] Failed to enter skin folder [%s].", "COstrelDlg::OnInitDialog", __LINE__,
+                 folder.c_str());
+    }
+}
+
+bool WriteWholeFile(const std::string& path, const unsigned char* data, std::size_t size) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    bool written = true;
+    while (size > 0 && written) {
+        const ssize_t n = ::write(fd, data, size);
+        written = n > 0;
+        if (written) {
+            data += n;
+            size -= static_cast<std::size_t>(n);
+        }
+    }
+    return ::close(fd) == 0 && written;
+}
+
+} // namespace
+
+std::string COstrelDlg::SkinFolderPath() const {
+    std::string temp;
+    if (!PrivateTempFolder(temp)) {
+        return {};
+    }
+    char tick[16];
+    std::snprintf(tick, sizeof tick, "%d", static_cast<int>(TickCount()));
+    return temp + SafeFolderName(config_.name) + tick;
+}
+
+bool COstrelDlg::UnzipFile(const std::string& archivePath) { return UnzipArchiveIntoCurrentFolder(archivePath); }
+
+bool COstrelDlg::AcquireSkin() {
+    const char* const origin = "COstrelDlg::OnInitDialog";
+    if (!config_.url.empty()) {
+        if (!DownloadFile(config_.url)) {
+            WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].", origin, 180, config_.url.c_str());
+            ShowMessageBox(LoadStringId(IDS_SKIN_DOWNLOAD_FAILED), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error,
+                           MessageButtons::Ok, this);
+            EndDialog(IDCANCEL);
+            return false;
+        }
+        WriteLog("[INFO][%s][%d] Successfully download skin image archive [%s].", origin, 188, config_.url.c_str());
+        const std::string archive = MakeLocalPath(config_.url, true);
+        EnterFolder(SkinFolderPath());
+        if (!UnzipFile(archive)) {
+            WriteLog("[ERROR][%s][%d] Failed to unzip skin image archive.", origin, 207);
+            EndDialog(IDCANCEL);
+            return false;
+        }
+        WriteLog("[INFO][%s][%d] Successfully unzip skin image archive.", origin, 214);
+        return true;
+    }
+    if (!embeddedSkin.present()) {
+        return true;
+    }
+    const std::string folder = SkinFolderPath();
+    EnterFolder(folder);
+    WriteWholeFile("images.zip", embeddedSkin.data, embeddedSkin.size);
+    if (!UnzipFile(folder + "/images.zip")) {
+        WriteLog("[ERROR][%s][%d] Failed to unzip skin image archive.", origin, 257);
+        EndDialog(IDCANCEL);
+        return false;
+    }
+    WriteLog("[MSG][%s][%d] Successfully unzip skin image archive.", origin, 264);
+    return true;
+}
+
+bool COstrelDlg::LoadBackgroundImage() {
+    std::string path = config_.background;
+    if (config_.url.empty() && IsUrl(config_.background)) {
+        if (!DownloadFile(config_.background)) {
+            WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].", "COstrelDlg::LoadBackgroundImage",
+                     817, config_.background.c_str());
+            return false;
+        }
+        path = MakeLocalPath(config_.background, true);
+    }
+    if (!backgroundPicture.LoadFile(path)) {
+        return false;
+    }
+    // The window has no frame: its client area is the picture, and its top-left corner stays.
+    setFixedSize(backgroundPicture.width, backgroundPicture.height);
+    return true;
+}
+
+bool COstrelDlg::LoadImageFile(int controlType) {
+    CZelButton* button = buttons[static_cast<std::size_t>(controlType)];
+    const ControlInfo* info = config_.Control(controlType);
+    if (info == nullptr || info->visible == 0) {
+        button->hide();
+        return true;
+    }
+    struct Slot {
+        int index;
+        const std::string& name;
+        int logLine;
+    };
+    const Slot slots[] = {{CZelButton::kNormal, info->normalImage, 53},
+                          {CZelButton::kOver, info->overImage, 66},
+                          {CZelButton::kPress, info->pressImage, 79},
+                          {CZelButton::kDisable, info->disableImage, 92}};
+    // The normal image decides for all four whether they are fetched on their own.
+    const bool fetch = config_.url.empty() && IsUrl(info->normalImage);
+    for (const Slot& slot : slots) {
+        std::string path = slot.name;
+        if (fetch) {
+            if (!DownloadFile(slot.name)) {
+                WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].", "COstrelDlg::LoadImageFile",
+                         slot.logLine, slot.name.c_str());
+                return false;
+            }
+            path = MakeLocalPath(slot.name, true);
+        }
+        if (!button->SetImageFile(slot.index, path)) {
+            return false;
+        }
+    }
+    button->move(info->x, info->y);
+    button->show();
+    return true;
+}
+
+bool COstrelDlg::InitProgressControls() {
+    struct Bar {
+        int type;
+        CProgressEx* control;
+        int logLine;
+    };
+    for (const Bar& bar : {Bar{CT_FILE_DOWNLOAD_RATE, fileProgress, 856}, Bar{CT_TOTAL_DOWNLOAD_RATE, totalProgress, 893}}) {
+        const ControlInfo* info = config_.Control(bar.type);
+        if (info == nullptr || info->visible == 0) {
+            bar.control->hide();
+            continue;
+        }
+        bar.control->drawMode = CProgressEx::kImageDrawing;
+        std::string path = info->image;
+        if (config_.url.empty() && IsUrl(info->image)) {
+            if (!DownloadFile(info->image)) {
+                WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].",
+                         "COstrelDlg::InitProgressControls", bar.logLine, info->image.c_str());
+                return false;
+            }
+            path = MakeLocalPath(info->image, true);
+        }
+        if (!bar.control->SetImageFile(path)) {
+            return false;
+        }
+        bar.control->setGeometry(info->x, info->y, info->width, info->height);
+        bar.control->show();
+    }
+    return true;
+}

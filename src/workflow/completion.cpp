@@ -1,0 +1,66 @@
+#include "app/log.h"
+#include "app/message_box.h"
+#include "net/end_report.h"
+#include "res/string_table.h"
+#include "ui/ostrel_dlg.h"
+#include "workflow/file_launcher.h"
+
+namespace {
+
+constexpr int IDS_EXECUTE_FAILED = 152;
+
+} // namespace
+
+bool COstrelDlg::CheckDownloadedFiles() {
+    for (std::size_t i = 0; i < config_.files.size(); ++i) {
+        if (!selection.IsFileSelected(i)) {
+            continue;
+        }
+        const FileInfo& file = *config_.files[i];
+        const std::uint64_t local = GetLocalFileSize(file.localPath);
+        const std::uint64_t size = file.size.load();
+        if (local != size) {
+            WriteLog("[ERROR][%s][%d] Size differs: Server [%s][%I64u] vs Local [%s][%I64u].",
+                     "COstrelDlg::CheckDownloadedFiles", 260, file.url.c_str(), size, file.localPath.c_str(), local);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool COstrelDlg::ExecuteDownloadedFiles(bool automatic) {
+    const char* const origin = "COstrelDlg::ExecuteDownloadedFiles";
+    bool result = false;
+    for (std::size_t i = 0; i < config_.files.size(); ++i) {
+        if (!selection.IsFileSelected(i)) {
+            continue;
+        }
+        const FileInfo& file = *config_.files[i];
+        bool candidate = file.executable;
+        if (automatic) {
+            result = file.autoClose;
+            candidate = file.autoExecute;
+        }
+        if (!candidate) {
+            continue;
+        }
+        const std::size_t slash = file.localPath.rfind('/');
+        const std::string folder = slash == std::string::npos ? std::string() : file.localPath.substr(0, slash);
+        const std::string name = slash == std::string::npos ? file.localPath : file.localPath.substr(slash + 1);
+        if (!OpenDownloadedFile(folder, name, file.waitExecute)) {
+            WriteLog("[ERROR][%s][%d] Failed to execute file [%s].", origin, 358, file.localPath.c_str());
+            ShowMessageBox(LoadStringId(IDS_EXECUTE_FAILED), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error,
+                           MessageButtons::Ok, this);
+            return false;
+        }
+        WriteLog("[INFO][%s][%d] Successfully executed downloaded local file [%s].", origin, 345,
+                 file.localPath.c_str());
+        if (file.waitExecute) {
+            WriteLog("[INFO][%s][%d] Process [%s] terminated.", origin, 352, file.localPath.c_str());
+        }
+        return result;
+    }
+    return result;
+}
+
+void COstrelDlg::SendEndReport() { SendEndReportRequest(reportHost); }

@@ -1,0 +1,151 @@
+#include "app/log.h"
+#include "ui/ostrel_dlg.h"
+#include "ui/overwrite_option_dlg.h"
+#include "workflow/tick_count.h"
+
+#include <QTreeWidget>
+#include <unistd.h>
+
+namespace {
+
+constexpr int IDS_DOWNLOADING = 147;
+
+constexpr const char* kWaiting = "대기중";
+constexpr const char* kTransferring = "전송중";
+constexpr const char* kDone = "완료";
+constexpr const char* kFailed = "실패";
+constexpr const char* kSkipped = "건너뜀";
+
+} // namespace
+
+void COstrelDlg::SetRowState(std::size_t fileIndex, const char* state) {
+    const int row = selection.RowOfFile(fileIndex);
+    if (row < 0) {
+        return;
+    }
+    ui_.Call([this, row, state] {
+        if (QTreeWidgetItem* item = fileList->topLevelItem(row)) {
+            item->setText(1, QString::fromUtf8(state));
+        }
+    });
+}
+
+int COstrelDlg::AskOverwriteChoice(const std::string& localPath) {
+    if (::access(localPath.c_str(), F_OK) != 0) {
+        return 6;
+    }
+    int choice = overwriteChoice.load();
+    if (choice == 0 || choice == 2 || choice == 8) {
+        ui_.Call([this, &choice] {
+            if (const std::optional<int> answer = overwriteQuestion ? overwriteQuestion() : AskOverwriteDialog()) {
+                choice = *answer;
+            }
+        });
+        overwriteChoice.store(choice);
+    }
+    // Nothing chosen yet and the question dismissed: continue, which never destroys what is there.
+    return choice == 8 ? 0 : choice;
+}
+
+std::optional<int> COstrelDlg::AskOverwriteDialog() {
+    COverwriteOptionDlg dialog(this);
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return dialog.result;
+}
+
+unsigned COstrelDlg::_DownloadThread(COstrelDlg* window) {
+    if (window == nullptr) {
+        return 0;
+    }
+    COstrelDlg& w = *window;
+    const char* const origin = "COstrelDlg::_DownloadThread";
+    w.SetStatusId(IDS_DOWNLOADING);
+    w.ui_.Call([&w] {
+        for (int row = 0; row < w.fileList->topLevelItemCount(); ++row) {
+            QTreeWidgetItem* item = w.fileList->topLevelItem(row);
+            item->setText(1, QString());
+            if (item->checkState(0) != Qt::Unchecked) {
+                item->setText(1, QString::fromUtf8(kWaiting));
+            }
+        }
+    });
+
+    int started = 0;
+    for (std::size_t k = 0; k < w.config_.files.size(); ++k) {
+        FileInfo& file = *w.config_.files[k];
+        if (w.selection.RowCount() > 0 && !w.selection.IsFileSelected(k)) {
+            continue;
+        }
+        ++started;
+        w.ui_.Call([&w, k] {
+            if (QTreeWidgetItem* item = w.fileList->topLevelItem(w.selection.RowOfFile(k))) {
+                w.fileList->setCurrentItem(item);
+                w.fileList->scrollToItem(item);
+            }
+        });
+        file.localPath = w.MakeLocalPath(file.url, false);
+        w.EnsureDownloadFolder();
+        w.url = file.url;
+        w.localFileName = file.localPath;
+        w.ui_.Call([&w, &file, started] {
+            w.ShowFileName(file.url);
+            w.ShowFileSize(file.size.load());
+            w.ShowCount(started, ST_RECV_COUNT);
+        });
+        w.SetProgressContext(&file);
+        WriteLog("[%s][%d] File downloading: [%s][%s][%s]", origin, 623, file.url.c_str(), w.url.c_str(),
+                 w.localFileName.c_str());
+
+        bool transfer = !file.localPath.empty();
+        if (!transfer) {
+            // A URL without a usable file name is never turned into a path.
+            w.SetRowState(k, kFailed);
+            WriteLog("[%s][%d] Failed to download file [%s]", origin, 692, file.url.c_str());
+        } else {
+            const int answer = w.AskOverwriteChoice(w.localFileName);
+            if (answer == 2 || answer == 3 || answer == 6) {
+                w.startOffset = 0;
+                file.receivedSize.store(0);
+                w.UpdateTotalReceived();
+            } else {
+                const std::uint64_t local = GetLocalFileSize(w.localFileName);
+                if (local >= file.size.load()) {
+                    w.stats.lastFilePercent.store(-1);
+                    file.receivedSize.store(local);
+                    const int percent = w.UpdateTotalReceived();
+                    w.ui_.Call([&w, percent] { w.ShowTotalPercent(percent); });
+                    w.startOffset = 0;
+                    w.SetRowState(k, kSkipped);
+                    transfer = false;
+                } else {
+                    file.receivedSize.store(local);
+                    w.stats.lastSpeedTick.store(TickCount());
+                    const int percent = w.UpdateTotalReceived();
+                    w.ui_.Call([&w, percent] { w.ShowTotalPercent(percent); });
+                    w.startOffset = local;
+                    WriteLog("[INFO][%s][%d] Resuming download: from [%I64u]", origin, 663, local);
+                }
+            }
+        }
+        if (transfer) {
+            w.SetRowState(k, kTransferring);
+            w.stats.speedBaseline.store(file.receivedSize.load());
+            if (w.Download()) {
+                w.SetRowState(k, kDone);
+                WriteLog("[%s][%d] Successfully downloaded file [%s]", origin, 699, file.url.c_str());
+            } else {
+                w.SetRowState(k, kFailed);
+                WriteLog("[%s][%d] Failed to download file [%s]", origin, 692, file.url.c_str());
+            }
+        }
+        if (w.IsAbortRequested()) {
+            break;
+        }
+        w.stats.lastFilePercent.store(-1);
+        w.startOffset = 0;
+    }
+    QMetaObject::invokeMethod(&w, [&w] { w.OnDownloadEnd(); }, Qt::QueuedConnection);
+    return 0;
+}

@@ -1,0 +1,51 @@
+#include "app/log.h"
+#include "app/user_folders.h"
+#include "ui/ostrel_dlg.h"
+#include "workflow/url_names.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+std::string COstrelDlg::MakeLocalPath(const std::string& url, bool toTempFolder) const {
+    std::string folder = downloadFolder;
+    if (toTempFolder) {
+        if (!PrivateTempFolder(folder)) {
+            return {};
+        }
+        folder.pop_back(); // the trailing separator
+    }
+    return LocalPathForUrl(folder, url).value_or(std::string());
+}
+
+bool COstrelDlg::DownloadFile(const std::string& url) {
+    if (url.empty()) {
+        WriteLog("[ERROR][%s][%d] Invalid URL.", "COstrelDlg::DownloadFile", 732);
+        return false;
+    }
+    const std::string path = MakeLocalPath(url, true);
+    if (path.empty()) {
+        WriteLog("[ERROR][%s][%d] No local file name for URL [%s].", "COstrelDlg::DownloadFile", __LINE__, url.c_str());
+        return false;
+    }
+    CHttpDownloader2 downloader;
+    downloader.url = url;
+    downloader.localFileName = path;
+    return downloader.Download();
+}
+
+std::uint64_t COstrelDlg::GetLocalFileSize(const std::string& path) {
+    if (path.empty()) {
+        return 0;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;
+    }
+    struct stat st {};
+    const bool measured = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return measured ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+void COstrelDlg::EnsureDownloadFolder() { MakeFolderPath(downloadFolder); }

@@ -1,0 +1,94 @@
+#include "app/log.h"
+#include "app/message_box.h"
+#include "app/user_folders.h"
+#include "net/host_lookup.h"
+#include "res/string_table.h"
+#include "ui/ostrel_dlg.h"
+#include "workflow/format_text.h"
+
+#include <QThread>
+#include <unistd.h>
+
+namespace {
+
+constexpr int IDS_SIZE_UNKNOWN = 154;
+
+// The survey's scratch file: private to this user and, by its name, to this process.
+std::string SurveyScratchFile() {
+    std::string temp;
+    if (!PrivateTempFolder(temp)) {
+        return {};
+    }
+    return temp + "dummy-" + std::to_string(::getpid());
+}
+
+} // namespace
+
+bool COstrelDlg::GetContentSize(const std::string& url, std::uint64_t& size) {
+    CHttpDownloader2 downloader;
+    downloader.UseSharedConnections(true);
+    downloader.url = url;
+    downloader.localFileName = SurveyScratchFile();
+    downloader.headOnly = 1;
+    const bool sized = downloader.Download();
+    if (sized) {
+        size = downloader.contentLength;
+    } else {
+        WriteLog("[ERROR][%s][%d] Failed to get content size of Server IP [%s].", "COstrelDlg::GetContentSize", 506,
+                 HostAddressForLog(url).c_str());
+    }
+    downloader.DeleteDownloadedFile();
+    return sized;
+}
+
+bool COstrelDlg::GetTotalFilesSize(std::uint64_t& total) {
+    const char* const origin = "COstrelDlg::GetTotalFilesSize";
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i < config_.files.size(); ++i) {
+        FileInfo& file = *config_.files[i];
+        if (!selection.IsFileSelected(i)) {
+            continue;
+        }
+        std::uint64_t size = 0;
+        if (!GetContentSize(file.url, size)) {
+            WriteLog("[ERROR][%s][%d] Failed to get content size of URL [%s].", origin, 546, file.url.c_str());
+            total = 0;
+            return false;
+        }
+        WriteLog("[DEBUG][%s][%d] URL [%s] size: [%I64u]", origin, 553, file.url.c_str(), size);
+        sum += size;
+        file.size.store(size);
+    }
+    WriteLog("[INFO][%s][%d] Total size of contents: [%I64u]", origin, 560, sum);
+    stats.totalSize.store(sum);
+    total = sum;
+    return true;
+}
+
+int COstrelDlg::InitTotalInfo() {
+    std::uint64_t total = 0;
+    bool sized = GetTotalFilesSize(total);
+    for (const char* retry : {"Failed to get total files size, retry.\n", "Failed to get total files size, 2nd retry.\n"}) {
+        if (sized) {
+            break;
+        }
+        QThread::msleep(surveyRetryPauseMs);
+        WriteLog("%s", retry);
+        sized = GetTotalFilesSize(total);
+    }
+    if (!sized) {
+        WriteLog("[ERROR][%s][%d] Failed to get total files size.", "COstrelDlg::InitTotalInfo", 1122);
+        ShowMessageBox(LoadStringId(IDS_SIZE_UNKNOWN), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error,
+                       MessageButtons::Ok, this);
+        SetButtonStates(false, false, false, false);
+        EndDialog(IDCANCEL);
+        return 0;
+    }
+    WriteLog("[INFO][%s][%d] Sucessfully get total files size.", "COstrelDlg::InitTotalInfo", 1135);
+    SetLabel(ST_TOTAL_SIZE, FormatSize(total));
+    SetLabel(ST_FILE_SIZE, FormatSize(0));
+    const int count =
+        selection.RowCount() > 0 ? selection.CheckedCount() : static_cast<int>(config_.files.size());
+    ShowCount(count, ST_TOTAL_COUNT);
+    return 1;
+}
