@@ -246,6 +246,17 @@ TEST_F(ZipArchiveTest, FilesThatAreNoArchivesDoNotOpen) {
     EXPECT_EQ(OpenZipArchive(nullptr), nullptr);
 }
 
+TEST_F(ZipArchiveTest, ABaseFolderBeyond259CharactersRefusesTheArchive) {
+    WriteZip(archive, {{.name = "a.txt", .data = "a"}});
+    std::string deep = base;
+    while (deep.size() < 259) {
+        deep += "/" + std::string(40, 'd');
+        std::filesystem::create_directory(deep);
+    }
+    ScopedCurrentFolder inside(deep);
+    EXPECT_EQ(OpenZipArchive(archive.c_str()), nullptr);
+}
+
 TEST_F(ZipArchiveTest, RepeatedIndexComesFromTheCacheAndLowerIndexesRestart) {
     std::vector<ZipEntry> entries = {
         {.name = "zero", .data = "0"}, {.name = "one", .data = "1"}, {.name = "two", .data = "2"}};

@@ -12,11 +12,11 @@ namespace {
 constexpr int kRounds = 2000;
 constexpr int kMaxEntriesTried = 24;
 
-// A valid archive with every kind of entry the reader handles, and names that only need a byte
-// changed to climb out of their folder.
-std::string Fixture() {
-    const std::string text = "Tirra skin image data, repeated. Tirra skin image data, repeated. 0123456789";
-    return BuildZip({
+// Every kind of entry the reader handles, with names that need little change to climb out of their
+// folder.
+const std::vector<ZipEntry>& FixtureEntries() {
+    static const std::string text = "Tirra skin image data, repeated. Tirra skin image data, repeated. 0123456789";
+    static const std::vector<ZipEntry> entries = {
         {.name = "a.jpg", .data = text},
         {.name = "sub\\b.jpg", .data = text + text, .method = 8},
         {.name = "x/../y/c.jpg",
@@ -27,7 +27,8 @@ std::string Fixture() {
         {.name = "D:/e.jpg", .data = "", .versionMadeBy = 0x031E, .externalAttributes = 0x81240000},
         {.name = "f.jpg", .data = text, .method = 8, .password = ""},
         {.name = "g/./h.jpg", .data = text, .password = ""},
-    });
+    };
+    return entries;
 }
 
 std::string Damage(const std::string& valid, std::mt19937& random) {
@@ -35,7 +36,7 @@ std::string Damage(const std::string& valid, std::mt19937& random) {
         return std::uniform_int_distribution<std::size_t>(0, bound - 1)(random);
     };
     std::string bytes = valid;
-    switch (pick(6)) {
+    switch (pick(7)) {
     case 0: // flipped bits
         for (std::size_t n = 1 + pick(8); n > 0; --n) {
             bytes[pick(bytes.size())] ^= static_cast<char>(1u << pick(8));
@@ -52,7 +53,19 @@ std::string Damage(const std::string& valid, std::mt19937& random) {
             bytes[pick(bytes.size())] = "./\\:"[pick(4)];
         }
         break;
-    case 4: // random bytes overwritten
+    case 4: { // a parent element written into one of the names, where it is stored centrally or locally
+        const std::string& name = FixtureEntries()[pick(FixtureEntries().size())].name;
+        std::vector<std::size_t> places;
+        for (std::size_t at = bytes.find(name); at != std::string::npos; at = bytes.find(name, at + 1)) {
+            places.push_back(at);
+        }
+        const std::string climb = std::vector<std::string>{"../", "..\\", "/..", "..", "\\../"}[pick(5)];
+        if (!places.empty() && name.size() >= climb.size()) {
+            bytes.replace(places[pick(places.size())] + pick(name.size() - climb.size() + 1), climb.size(), climb);
+        }
+        break;
+    }
+    case 5: // random bytes overwritten
         for (std::size_t n = 1 + pick(32); n > 0; --n) {
             bytes[pick(bytes.size())] = static_cast<char>(pick(256));
         }
@@ -79,7 +92,7 @@ TEST_F(ZipFuzzTest, DamagedArchivesNeitherCrashNorWriteOutsideTheBaseFolder) {
     // Extract two levels down so that short climbs out would still be seen inside base/.
     std::filesystem::create_directories("l1/l2");
     ScopedCurrentFolder deeper("l1/l2");
-    const std::string valid = Fixture();
+    const std::string valid = BuildZip(FixtureEntries());
     std::mt19937 random(20120822);
     int unzipped = 0, opened = 0, extracted = 0;
     for (int round = 0; round < kRounds; ++round) {
