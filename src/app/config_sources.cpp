@@ -1,11 +1,73 @@
 #include "app/config_sources.h"
 
+#include "app/log.h"
 #include "app/user_folders.h"
+#include "net/http_downloader.h"
 #include "res/string_table.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr std::size_t kMaxPath = 260;
+
+enum class FetchOutcome { NoFile, Unreadable, Read };
+
+// Reads the whole file and deletes it, whether the read succeeded or not.
+FetchOutcome ReadAndDelete(const std::string& path, std::string& text) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return FetchOutcome::NoFile;
+    }
+    struct stat info {};
+    bool ok = ::fstat(fd, &info) == 0;
+    if (ok) {
+        text.assign(static_cast<std::size_t>(info.st_size), '\0');
+        std::size_t done = 0;
+        while (ok && done < text.size()) {
+            const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            ok = n > 0;
+            done += ok ? static_cast<std::size_t>(n) : 0;
+        }
+    }
+    ::close(fd);
+    ::unlink(path.c_str());
+    return ok ? FetchOutcome::Read : FetchOutcome::Unreadable;
+}
+
+// Fetches the configuration from `url` into the private temporary folder, reads and deletes the copy.
+FetchOutcome FetchConfiguration(const std::string& url, std::string& text) {
+    std::string folder;
+    if (!PrivateTempFolder(folder)) {
+        WriteLog("[ERROR][%s][%d] No private temporary folder to fetch the configuration into.",
+                 "COstrelApp::LoadConfiguration", __LINE__);
+        return FetchOutcome::NoFile;
+    }
+    CHttpDownloader2 downloader;
+    downloader.url = url;
+    downloader.localFileName = folder + LoadStringId(155) + ".xml";
+    // A copy left by an earlier run must never pass for a fresh one.
+    ::unlink(downloader.localFileName.c_str());
+    if (!downloader.Download()) {
+        // What a failed transfer left behind may be an error page or a part of the document.
+        WriteLog("[ERROR][%s][%d] Failed to fetch the configuration from [%s].", "COstrelApp::LoadConfiguration",
+                 __LINE__, downloader.url.c_str());
+        ::unlink(downloader.localFileName.c_str());
+        return FetchOutcome::NoFile;
+    }
+    const FetchOutcome outcome = ReadAndDelete(downloader.localFileName, text);
+    if (outcome == FetchOutcome::Unreadable) {
+        WriteLog("[ERROR][%s][%d] Failed to read the fetched configuration [%s].", "COstrelApp::LoadConfiguration",
+                 __LINE__, downloader.localFileName.c_str());
+    }
+    return outcome;
+}
 
 } // namespace
 
@@ -46,6 +108,17 @@ int StartupMessageId(int result) {
 int LoadConfigurationFromSources(CConfigLoader& config, const ConfigSources& sources) {
     if (sources.embedded.present()) {
         return config.LoadFromString(reinterpret_cast<const char*>(sources.embedded.data));
+    }
+    if (const std::string url = TrimWhiteSpace(sources.configUrl); !url.empty()) {
+        std::string text;
+        switch (FetchConfiguration(url, text)) {
+        case FetchOutcome::NoFile:
+            return CONFIG_FETCH_FAILED;
+        case FetchOutcome::Read:
+            return config.LoadFromString(text.c_str());
+        case FetchOutcome::Unreadable:
+            break; // config.xml beside the program is tried instead
+        }
     }
     return config.Load(ConfigPathBeside(sources.programPath));
 }

@@ -1,0 +1,45 @@
+#include "fetch/fetch_progress.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr auto kInterval = std::chrono::milliseconds(250);
+constexpr std::uint32_t kCallsBetweenClockChecks = 64; // a call per KiB: the clock is read far less often
+
+} // namespace
+
+void FetchDownloader::OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown,
+                                 std::uint64_t expectedFileSize, void*) {
+    const bool last = bytesRead == 0;
+    if (!last && ++callsSinceCheck_ < kCallsBetweenClockChecks) {
+        return;
+    }
+    callsSinceCheck_ = 0;
+    const auto now = Clock::now();
+    if (last || now - lastShown_ >= kInterval) {
+        lastShown_ = now;
+        PrintProgress(transferred, lengthKnown, expectedFileSize);
+    }
+}
+
+void FetchDownloader::PrintProgress(std::uint64_t transferred, bool lengthKnown, std::uint64_t expectedFileSize) {
+    const std::uint64_t onDisk = expectedFileSize - (lengthKnown ? contentLength : 0) + transferred;
+    const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
+    const double speed = seconds > 0 ? static_cast<double>(transferred) / seconds / 1048576.0 : 0.0;
+    if (lengthKnown && expectedFileSize > 0) {
+        std::fprintf(stderr, "\r%llu / %llu bytes (%3.0f%%) %.1f MiB/s  ", static_cast<unsigned long long>(onDisk),
+                     static_cast<unsigned long long>(expectedFileSize),
+                     100.0 * static_cast<double>(onDisk) / static_cast<double>(expectedFileSize), speed);
+    } else {
+        std::fprintf(stderr, "\r%llu bytes %.1f MiB/s  ", static_cast<unsigned long long>(onDisk), speed);
+    }
+    lineOpen_ = true;
+}
+
+void FetchDownloader::FinishProgressLine() {
+    if (lineOpen_) {
+        std::fputc('\n', stderr);
+        lineOpen_ = false;
+    }
+}

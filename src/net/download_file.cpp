@@ -1,0 +1,94 @@
+#include "net/download_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+DownloadFile::~DownloadFile() {
+    Close();
+}
+
+bool DownloadFile::Open(const std::string& path, bool keepContent) {
+    Close();
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (keepContent ? 0 : O_TRUNC);
+    fd_ = ::open(path.c_str(), flags, 0644);
+    if (fd_ < 0) {
+        lastError_ = errno;
+        return false;
+    }
+    if (!buffer_) {
+        buffer_ = std::make_unique<char[]>(kBufferSize);
+    }
+    used_ = 0;
+    return true;
+}
+
+bool DownloadFile::SetPositionAndLength(std::uint64_t offset) {
+    if (!Flush()) {
+        return false;
+    }
+    const auto position = static_cast<off_t>(offset);
+    if (::lseek(fd_, position, SEEK_SET) != position || ::ftruncate(fd_, position) != 0) {
+        lastError_ = errno;
+        return false;
+    }
+    return true;
+}
+
+bool DownloadFile::Write(const char* data, std::size_t size) {
+    if (fd_ < 0) {
+        lastError_ = EBADF;
+        return false;
+    }
+    if (used_ + size > kBufferSize) {
+        if (!Flush()) {
+            return false;
+        }
+        if (size >= kBufferSize) {
+            return WriteThrough(data, size);
+        }
+    }
+    std::memcpy(buffer_.get() + used_, data, size);
+    used_ += size;
+    return true;
+}
+
+bool DownloadFile::Flush() {
+    if (fd_ < 0) {
+        lastError_ = EBADF;
+        return false;
+    }
+    const std::size_t pending = used_;
+    used_ = 0; // what failed to reach the file is not tried again
+    return WriteThrough(buffer_.get(), pending);
+}
+
+bool DownloadFile::Close() {
+    if (fd_ < 0) {
+        return true;
+    }
+    const bool flushed = Flush();
+    const bool closed = ::close(fd_) == 0;
+    if (!closed && flushed) {
+        lastError_ = errno;
+    }
+    fd_ = -1;
+    return flushed && closed;
+}
+
+bool DownloadFile::WriteThrough(const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd_, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            lastError_ = errno;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The local file of a transfer. Writes go through a buffer, so that the downloader's small pieces
+// do not cost one system call each. Every failing call leaves the system error code in lastError().
+class DownloadFile {
+public:
+    static constexpr std::size_t kBufferSize = 256 * 1024;
+
+    DownloadFile() = default;
+    ~DownloadFile();
+    DownloadFile(const DownloadFile&) = delete;
+    DownloadFile& operator=(const DownloadFile&) = delete;
+
+    // Opens `path` for writing, creating it when missing; without `keepContent` it is emptied.
+    bool Open(const std::string& path, bool keepContent);
+    bool IsOpen() const { return fd_ >= 0; }
+
+    // Writes what is buffered, then moves the position to `offset` and cuts or extends the file to it.
+    bool SetPositionAndLength(std::uint64_t offset);
+
+    bool Write(const char* data, std::size_t size);
+    bool Flush();
+    // Flushes and closes; the file is closed even when flushing fails.
+    bool Close();
+
+    int lastError() const { return lastError_; }
+
+private:
+    bool WriteThrough(const char* data, std::size_t size);
+
+    int fd_ = -1;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+    int lastError_ = 0;
+};

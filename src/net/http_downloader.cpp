@@ -1,0 +1,680 @@
+#include "net/http_downloader.h"
+
+#include "app/log.h"
+#include "net/curl_transport.h"
+#include "net/internet_errors.h"
+#include "net/url_parser.h"
+#include "res/string_table.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t ERROR_OUTOFMEMORY = 14;
+constexpr int kMaxCredentialResends = 3;
+
+std::uint32_t TickCount() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+std::uint32_t CurrentSystemError() {
+    return static_cast<std::uint32_t>(errno);
+}
+
+// The pieces of an accept-types text: split at "," and ";", empty pieces dropped, spaces kept.
+std::vector<std::string> SplitAcceptTypes(const std::string& text) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || text[i] == ',' || text[i] == ';') {
+            if (i > start) {
+                pieces.push_back(text.substr(start, i - start));
+            }
+            start = i + 1;
+        }
+    }
+    return pieces;
+}
+
+// The first byte of a "bytes first-last/complete" Content-Range value.
+bool ParseContentRangeStart(const std::string& value, std::uint64_t& first) {
+    if (value.rfind("bytes ", 0) != 0) {
+        return false;
+    }
+    const char* digits = value.c_str() + 6;
+    char* end = nullptr;
+    errno = 0;
+    first = std::strtoull(digits, &end, 10);
+    return end != digits && *end == '-' && errno == 0;
+}
+
+} // namespace
+
+CHttpDownloader2::CHttpDownloader2() = default;
+
+CHttpDownloader2::~CHttpDownloader2() {
+    {
+        std::lock_guard lock(handleLock);
+        requestHandle = nullptr;
+        connectionHandle = nullptr;
+        internetHandle = nullptr;
+        ReleaseTransport();
+    }
+    if (ownMulti_ != nullptr) {
+        curl_multi_cleanup(static_cast<CURLM*>(ownMulti_));
+    }
+    file.Close();
+}
+
+bool CHttpDownloader2::Download() {
+    const bool result = _Download();
+    CloseHandles();
+    if (!localFileName.empty()) {
+        file.Close();
+    }
+    return result;
+}
+
+void CHttpDownloader2::CloseHandles() {
+    std::lock_guard lock(handleLock);
+    requestHandle = nullptr;
+    connectionHandle = nullptr;
+    internetHandle = nullptr;
+    handlesClosed_.notify_all();
+    const bool runningElsewhere = transferThread_ != std::thread::id() && transferThread_ != std::this_thread::get_id();
+    if (runningElsewhere) {
+        // The libcurl handles belong to the transfer's thread: wake it, it fails and lets them go.
+        if (session_ != nullptr) {
+            curl_multi_wakeup(session_->multi);
+        }
+        return;
+    }
+    ReleaseTransport();
+}
+
+void CHttpDownloader2::ReleaseTransport() {
+    request_.reset();
+    connection_.reset();
+    if (session_ != nullptr && session_->pooled) {
+        ReturnPooledMultiHandle(session_->multi);
+    }
+    session_.reset();
+    transferThread_ = std::thread::id();
+}
+
+HttpRequest* CHttpDownloader2::CurrentRequest() {
+    std::lock_guard lock(handleLock);
+    return requestHandle;
+}
+
+void CHttpDownloader2::UseSharedConnections(bool shared) {
+    useSharedConnections_ = shared;
+}
+
+void CHttpDownloader2::CloseSharedConnections() {
+    ClosePooledMultiHandles();
+}
+
+bool CHttpDownloader2::_Download() {
+    CloseHandles();
+    {
+        std::lock_guard lock(handleLock);
+        transferThread_ = std::this_thread::get_id();
+    }
+
+    ParsedUrl parsed;
+    if (!ParseUrl(url, parsed)) {
+        url = "http://" + url;
+        if (!ParseUrl(url, parsed)) {
+            WriteLog("CHttpDownloader2::_Download, Failed to parse the URL: %s\n", url.c_str());
+            return false;
+        }
+        WriteLog("CHttpDownloader2::_Download, Sucessfully parse the URL: %s\n", url.c_str());
+    }
+    serviceType = parsed.serviceType;
+    serverName = parsed.serverName;
+    objectPath = parsed.objectPath;
+    serverPort = parsed.serverPort;
+
+    if (!file.Open(localFileName, startOffset > 0)) {
+        const auto code = static_cast<std::uint32_t>(file.lastError());
+        WriteLog("CHttpDownloader2::_Download, Failed to open the file to download into, Error:%d\n", code);
+        ReportError(131, code);
+        return false;
+    }
+    WriteLog("CHttpDownloader2::_Download, Sucessfully open the file to download into\n");
+
+    if (!file.SetPositionAndLength(startOffset)) {
+        const auto code = static_cast<std::uint32_t>(file.lastError());
+        WriteLog("CHttpDownloader2::_Download, An exception occured while set file pointer position, Error:%d\n", code);
+        ReportError(133, code);
+        return false;
+    }
+    WriteLog("CHttpDownloader2::_Download, Sucessfully set file pointer position\n");
+
+    if (!CreateSession() || !CreateConnection() || !CreateRequest()) {
+        return false;
+    }
+
+    bool proxyApplied = false;
+    bool httpApplied = false;
+    if (sendProxyCredentials) {
+        if (!DoProxyAuthentication()) {
+            return false;
+        }
+        proxyApplied = true;
+    }
+    if (sendHttpCredentials) {
+        if (!DoHTTPAuthentication()) {
+            return false;
+        }
+        httpApplied = true;
+    }
+
+    bool certificateRetried = false;
+    int hookResends = 0;
+    for (;;) {
+        const std::string headers = BuildRequestHeaders();
+        HttpRequest* request = CurrentRequest();
+        std::uint32_t error = ERROR_INTERNET_OPERATION_CANCELLED;
+        if (request == nullptr || !request->Send(headers, error)) {
+            if (error == ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED && !certificateRetried && ApplyClientCertificate()) {
+                certificateRetried = true;
+                continue;
+            }
+            WriteLog("CHttpDownloader::_Download, Failed in call to HttpSendRequest, Error:%d\n", error);
+            ReportError(111, error);
+            return false;
+        }
+        WriteLog("CHttpDownloader::_Download, Sucessfully call to HttpSendRequest.\n");
+
+        request = CurrentRequest();
+        if (request == nullptr) {
+            const std::uint32_t code = ERROR_INTERNET_OPERATION_CANCELLED;
+            WriteLog("CHttpDownloader::_Download, Failed in call to HttpQueryInfo for HTTP query status code, "
+                     "Error:%d\n",
+                     code);
+            ReportError(112, code);
+            return false;
+        }
+        const std::uint32_t status = request->status();
+        WriteLog("CHttpDownloader::_Download, Sucessfully call to HttpQueryInfo for HTTP query status code.\n");
+
+        if (status == 401 || status == 407) {
+            if (!DrainAnswer()) {
+                return false;
+            }
+            const bool proxy = status == 407;
+            const std::string& userName = proxy ? proxyUserName : httpUserName;
+            bool& applied = proxy ? proxyApplied : httpApplied;
+            if (!userName.empty() && !applied) {
+                if (!(proxy ? DoProxyAuthentication() : DoHTTPAuthentication())) {
+                    return false;
+                }
+                applied = true;
+                continue;
+            }
+            if (!(proxy ? promptProxyCredentials : promptHttpCredentials)) {
+                WriteLog("CHttpDownloader::_Download, Failed to retrieve a HTTP OK or partial content status, Status "
+                         "Code:%d\n",
+                         status);
+                ReportErrorCode(113, status);
+                return false;
+            }
+            // A hook that keeps asking to send again would otherwise hold the transfer forever.
+            if (hookResends == kMaxCredentialResends) {
+                WriteLog("[ERROR][%s][%d] Credentials asked for %d times, giving up.", "CHttpDownloader2::_Download",
+                         __LINE__, kMaxCredentialResends + 1);
+                WriteLog("CHttpDownloader::_Download, Failed to retrieve a HTTP OK or partial content status, Status "
+                         "Code:%d\n",
+                         status);
+                ReportErrorCode(113, status);
+                return false;
+            }
+            std::uint32_t code = 0;
+            if (PromptForCredentials(&code)) {
+                ++hookResends;
+                continue;
+            }
+            if (code != 0) {
+                ReportError(132, code);
+            }
+            return false;
+        }
+        if (status != 200 && status != 206) {
+            WriteLog("CHttpDownloader::_Download, Failed to retrieve a HTTP OK or partial content status, Status "
+                     "Code:%d\n",
+                     status);
+            ReportErrorCode(113, status);
+            return false;
+        }
+        break;
+    }
+
+    std::uint64_t length = 0;
+    const bool lengthKnown = QueryContentLength(length);
+    if (lengthKnown) {
+        contentLength = length;
+        OnContentLength(length);
+        WriteLog("CHttpDownloader2::_Download, Sucessfully get content length for request, continuing\n");
+        if (headOnly) {
+            return true;
+        }
+    } else {
+        WriteLog("CHttpDownloader2::_Download, failed to get content length for request, continuing\n");
+        contentLength = 0;
+        if (headOnly) {
+            return false;
+        }
+    }
+
+    HttpRequest* request = CurrentRequest();
+    const std::uint32_t status = request != nullptr ? request->status() : 0;
+    std::uint64_t writeOffset = startOffset;
+    if (!RestartOrCheckRange(status, writeOffset)) {
+        return false;
+    }
+    return TransferBody(writeOffset, length, lengthKnown);
+}
+
+bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status, std::uint64_t& writeOffset) {
+    if (status == 200 && startOffset > 0) {
+        // A whole body written behind a partial copy would corrupt the file: start it again.
+        WriteLog("[INFO][%s][%d] The server sent the whole file instead of the range from [%I64u]; writing it from "
+                 "the start.",
+                 "CHttpDownloader2::_Download", __LINE__, startOffset);
+        if (!file.SetPositionAndLength(0)) {
+            const auto code = static_cast<std::uint32_t>(file.lastError());
+            WriteLog("CHttpDownloader2::_Download, An exception occured while set file pointer position, Error:%d\n",
+                     code);
+            ReportError(133, code);
+            return false;
+        }
+        startOffset = 0;
+        writeOffset = 0;
+        return true;
+    }
+    if (status == 206) {
+        HttpRequest* request = CurrentRequest();
+        std::string range;
+        std::uint64_t first = 0;
+        if (request == nullptr || !request->FindHeader("Content-Range", range) ||
+            !ParseContentRangeStart(range, first) || first != startOffset) {
+            WriteLog("[ERROR][%s][%d] Content-Range [%s] does not start at [%I64u].", "CHttpDownloader2::_Download",
+                     __LINE__, range.c_str(), startOffset);
+            ReportErrorCode(113, status);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CHttpDownloader2::TransferBody(std::uint64_t writeOffset, std::uint64_t answerLength, bool lengthKnown) {
+    const std::uint32_t startTick = TickCount();
+    const std::unique_ptr<char[]> buffer(readBufferSize > 0 ? new (std::nothrow) char[readBufferSize] : nullptr);
+    if (!buffer) {
+        WriteLog("CHttpDownloader2::_Download, Failed in allocate read buffer\n");
+        ReportError(110, ERROR_OUTOFMEMORY);
+        return false;
+    }
+    WriteLog("CHttpDownloader2::_Download, Sucessfully allocate read buffer\n");
+
+    const auto bufferSize = static_cast<std::uint32_t>(readBufferSize);
+    const std::uint64_t expectedFileSize = writeOffset + (lengthKnown ? answerLength : 0);
+    std::uint64_t transferred = 0;
+    for (;;) {
+        std::uint32_t bytesRead = 0;
+        std::uint32_t error = 0;
+        if (!ReadPiece(buffer.get(), bufferSize, bytesRead, error)) {
+            WriteLog("CHttpDownloader::_Download, Failed in call to InternetReadFile, Error:%d\n", error);
+            ReportError(114, error);
+            return false;
+        }
+        if (bytesRead > 0) {
+            if (!OnDownloadData(buffer.get(), bytesRead)) {
+                WriteLog("CHttpDownloader::_Download, Failed in call to OnDownloadData.\n");
+                return false;
+            }
+            transferred += bytesRead;
+            ApplyRateLimit(startTick, transferred);
+        }
+        OnProgress(transferred, bytesRead, lengthKnown, expectedFileSize, progressContext);
+        if (bytesRead == 0 || IsAbortRequested()) {
+            if (!FlushDownloadedData()) {
+                WriteLog("CHttpDownloader::_Download, Failed in call to OnDownloadData.\n");
+                return false;
+            }
+            return true;
+        }
+    }
+}
+
+bool CHttpDownloader2::DrainAnswer() {
+    const std::unique_ptr<char[]> buffer(readBufferSize > 0 ? new (std::nothrow) char[readBufferSize] : nullptr);
+    if (!buffer) {
+        WriteLog("CHttpDownloader2::_Download, Failed in allocate read buffer\n");
+        ReportError(110, ERROR_OUTOFMEMORY);
+        return false;
+    }
+    WriteLog("CHttpDownloader2::_Download, Sucessfully allocate read buffer\n");
+    std::uint32_t bytesRead = 0;
+    std::uint32_t error = 0;
+    while (ReadPiece(buffer.get(), static_cast<std::uint32_t>(readBufferSize), bytesRead, error) && bytesRead > 0) {
+    }
+    return true;
+}
+
+bool CHttpDownloader2::ReadPiece(char* buffer, std::uint32_t size, std::uint32_t& bytesRead, std::uint32_t& error) {
+    HttpRequest* request = CurrentRequest();
+    if (request == nullptr) {
+        bytesRead = 0;
+        error = ERROR_INTERNET_OPERATION_CANCELLED;
+        return false;
+    }
+    return request->Read(buffer, size, bytesRead, error);
+}
+
+bool CHttpDownloader2::FlushDownloadedData() {
+    if (localFileName.empty() || file.Flush()) {
+        return true;
+    }
+    const auto code = static_cast<std::uint32_t>(file.lastError());
+    WriteLog("CHttpDownloader::OnDownloadData, An exception occured while writing to the download file\n");
+    ReportError(114, code);
+    return false;
+}
+
+void CHttpDownloader2::ApplyRateLimit(std::uint32_t startTick, std::uint64_t transferred) {
+    if (maxBytesPerMs <= 0.0) {
+        return;
+    }
+    const std::uint32_t elapsed = TickCount() - startTick;
+    // transferred / elapsed > limit, written without the division so that elapsed 0 is no special case.
+    const double bytes = static_cast<double>(transferred);
+    if (bytes <= maxBytesPerMs * elapsed) {
+        return;
+    }
+    const auto sleepMs = static_cast<std::int64_t>(bytes / maxBytesPerMs - elapsed);
+    if (sleepMs <= 0) {
+        return;
+    }
+    std::unique_lock lock(handleLock);
+    handlesClosed_.wait_for(lock, std::chrono::milliseconds(sleepMs), [this] { return requestHandle == nullptr; });
+}
+
+bool CHttpDownloader2::ApplyClientCertificate() {
+    return certificateViaHook ? SetClientCertificate() : CHttpDownloader2::SetClientCertificate();
+}
+
+bool CHttpDownloader2::DeleteDownloadedFile() {
+    WriteLog("[%s][%d] File [%s] is to be deleted.", "CHttpDownloader2::DeleteDownloadedFile", 265,
+             localFileName.c_str());
+    if (::unlink(localFileName.c_str()) != 0) {
+        WriteLog("CHttpDownloader2::DeleteDownloadedFile, Failed to delete failed downloaded file, Error:%d\n", errno);
+        return false;
+    }
+    WriteLog("CHttpDownloader2::DeleteDownloadedFile, Sucessfully delete failed downloaded file\n");
+    return true;
+}
+
+bool CHttpDownloader2::QueryContentLength(std::uint64_t& length) {
+    HttpRequest* request = CurrentRequest();
+    std::string value;
+    if (request == nullptr || !request->FindHeader("Content-Length", value)) {
+        return false;
+    }
+    char text[512] = {};
+    std::snprintf(text, sizeof text, "%s", value.c_str());
+    length = std::strtoull(text, nullptr, 10);
+    return true;
+}
+
+std::string CHttpDownloader2::FormatErrorText(std::uint32_t code) {
+    return DescribeErrorCode(code).substr(0, 4096);
+}
+
+bool CHttpDownloader2::CreateSession() {
+    std::lock_guard lock(handleLock);
+    if (internetHandle != nullptr) {
+        WriteLog("CHttpDownloader2::CreateSession, Sucessfully call to WinHttpOpen.\n");
+        return true;
+    }
+    std::uint32_t code = 0;
+    auto session = std::make_unique<InternetSession>();
+    session->userAgent = userAgent.empty() ? std::string(program_invocation_short_name) : userAgent;
+    session->accessType = accessType;
+    session->proxyServer = proxyServer;
+    if (accessType < 0 || accessType > 2) {
+        code = EINVAL;
+    } else if (useSharedConnections_) {
+        session->multi = BorrowPooledMultiHandle();
+        session->pooled = session->multi != nullptr;
+    } else {
+        if (ownMulti_ == nullptr) {
+            ownMulti_ = NewMultiHandle();
+        }
+        session->multi = static_cast<CURLM*>(ownMulti_);
+    }
+    if (session->multi == nullptr) {
+        if (code == 0) {
+            code = ENOMEM;
+        }
+        WriteLog("CHttpDownloader2::CreateSession, Failed in call to WinHttpOpen, Error:%d\n", code);
+        ReportError(110, code);
+        return false;
+    }
+    session_ = std::move(session);
+    internetHandle = session_.get();
+    WriteLog("CHttpDownloader2::CreateSession, Sucessfully call to WinHttpOpen.\n");
+    return true;
+}
+
+bool CHttpDownloader2::CreateConnection() {
+    std::lock_guard lock(handleLock);
+    if (internetHandle == nullptr) {
+        const std::uint32_t code = ERROR_INTERNET_OPERATION_CANCELLED;
+        WriteLog("CHttpDownloader::CreateConnection, Failed in call to InternetConnect, Error:%d\n", code);
+        ReportError(111, code);
+        return false;
+    }
+    auto connection = std::make_unique<InternetConnection>();
+    connection->serverName = serverName;
+    connection->serverPort = serverPort;
+    connection_ = std::move(connection);
+    connectionHandle = connection_.get();
+    WriteLog("CHttpDownloader::CreateConnection, Sucessfully call to InternetConnect\n");
+    return true;
+}
+
+bool CHttpDownloader2::CreateRequest() {
+    RequestSettings settings;
+    std::string copy;
+    try {
+        copy = acceptTypes;
+    } catch (const std::bad_alloc&) {
+        WriteLog("CHttpDownloader::CreateRequest, Failed in allocate AcceptTypes buffer\n");
+        ReportError(110, ERROR_OUTOFMEMORY);
+        return false;
+    }
+    WriteLog("CHttpDownloader::CreateRequest, Sucessfully allocate AcceptTypes buffer\n");
+    try {
+        settings.acceptTypes = SplitAcceptTypes(copy);
+    } catch (const std::bad_alloc&) {
+        WriteLog("CHttpDownloader::CreateRequest, Failed in allocate AcceptTypes buffer\n");
+        ReportError(110, ERROR_OUTOFMEMORY);
+        return false;
+    }
+    WriteLog("CHttpDownloader::CreateRequest, sucessfully allocate AcceptTypes buffer\n");
+
+    std::lock_guard lock(handleLock);
+    if (headOnly) {
+        verb = "HEAD";
+    }
+    settings.verb = verb;
+    settings.objectPath = objectPath;
+    settings.httpVersion = httpVersion;
+    settings.referrer = referrer;
+    settings.flags = GetOpenRequestFlags();
+
+    std::uint32_t code = ERROR_INTERNET_OPERATION_CANCELLED;
+    std::unique_ptr<HttpRequest> request;
+    if (internetHandle != nullptr && connectionHandle != nullptr) {
+        request = std::make_unique<HttpRequest>(session_->multi, [this] {
+            std::lock_guard closedLock(handleLock);
+            return requestHandle != nullptr;
+        });
+        if (!request->Open(*session_, *connection_, settings, code)) {
+            request.reset();
+        }
+    }
+    if (request == nullptr) {
+        WriteLog("CHttpDownloader::CreateRequest, Failed in call to HttpOpenRequest, Error:%d\n", code);
+        ReportError(111, code);
+        return false;
+    }
+    request_ = std::move(request);
+    requestHandle = request_.get();
+    WriteLog("CHttpDownloader::CreateRequest, Sucessfully call to HttpOpenRequest.\n");
+    return true;
+}
+
+bool CHttpDownloader2::DoHTTPAuthentication() {
+    if (httpUserName.empty()) {
+        return true;
+    }
+    HttpRequest* request = CurrentRequest();
+    if (request == nullptr || !request->SetCredential(HttpRequest::Credential::ServerUserName, httpUserName)) {
+        const std::uint32_t code = request == nullptr ? ERROR_INTERNET_OPERATION_CANCELLED : ERROR_OUTOFMEMORY;
+        WriteLog("CHttpDownloader::DoHTTPAuthentication, Failed to set HTTP server username details, Error:%d\n", code);
+        ReportErrorCode(110, code);
+        return false;
+    }
+    WriteLog("CHttpDownloader::DoHTTPAuthentication, Sucesfully set HTTP server username details.\n");
+    request = CurrentRequest();
+    if (request == nullptr || !request->SetCredential(HttpRequest::Credential::ServerPassword, httpPassword)) {
+        const std::uint32_t code = request == nullptr ? ERROR_INTERNET_OPERATION_CANCELLED : ERROR_OUTOFMEMORY;
+        WriteLog("CHttpDownloader::DoHTTPAuthentication, Failed to set HTTP server password details, Error:%d\n", code);
+        ReportErrorCode(110, code);
+        return false;
+    }
+    return true;
+}
+
+bool CHttpDownloader2::DoProxyAuthentication() {
+    if (proxyUserName.empty()) {
+        return true;
+    }
+    HttpRequest* request = CurrentRequest();
+    if (request == nullptr || !request->SetCredential(HttpRequest::Credential::ProxyUserName, proxyUserName)) {
+        const std::uint32_t code = request == nullptr ? ERROR_INTERNET_OPERATION_CANCELLED : ERROR_OUTOFMEMORY;
+        WriteLog("CHttpDownloader::DoProxyAuthentication, Failed to set Proxy username details, Error:%d\n", code);
+        ReportErrorCode(110, code);
+        return false;
+    }
+    WriteLog("CHttpDownloader::DoProxyAuthentication, Sucessfully set Proxy username details.\n");
+    request = CurrentRequest();
+    if (request == nullptr || !request->SetCredential(HttpRequest::Credential::ProxyPassword, proxyPassword)) {
+        const std::uint32_t code = request == nullptr ? ERROR_INTERNET_OPERATION_CANCELLED : ERROR_OUTOFMEMORY;
+        WriteLog("CHttpDownloader::DoProxyAuthentication, Failed to set Proxy password details, Error:%d\n", code);
+        ReportErrorCode(110, code);
+        return false;
+    }
+    return true;
+}
+
+bool CHttpDownloader2::SetClientCertificate() {
+    HttpRequest* request = CurrentRequest();
+    if (clientCertificate == nullptr || request == nullptr) {
+        return false;
+    }
+    return request->SetClientCertificate(clientCertificate->certificateFile, clientCertificate->privateKeyFile,
+                                         clientCertificate->privateKeyPassword);
+}
+
+void CHttpDownloader2::ReservedHook(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {}
+
+void CHttpDownloader2::ReportError(int stringId, std::uint32_t code) {
+    if (code == 0) {
+        code = CurrentSystemError();
+    }
+    WriteLog("%s\n", FormatStringId(stringId, FormatErrorText(code)).c_str());
+}
+
+void CHttpDownloader2::ReportErrorCode(int stringId, std::uint32_t number) {
+    WriteLog("%s", FormatStringId(stringId, std::to_string(number)).c_str());
+}
+
+std::uint32_t CHttpDownloader2::GetOpenRequestFlags() {
+    std::uint32_t flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
+                          INTERNET_FLAG_PRAGMA_NOCACHE;
+    if (serviceType == INET_SERVICE_HTTPS) {
+        flags |= INTERNET_FLAG_SECURE; // the server's certificate and name are checked
+    }
+    if (noAutoRedirect) {
+        flags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
+    }
+    return flags;
+}
+
+std::string CHttpDownloader2::BuildRequestHeaders() {
+    if (startOffset == 0) {
+        return {};
+    }
+    return "Range: bytes=" + std::to_string(startOffset) + "-\r\n";
+}
+
+bool CHttpDownloader2::PromptForCredentials(std::uint32_t* code) {
+    *code = 0;
+    return false;
+}
+
+void CHttpDownloader2::SetStatus(const std::string& text) {
+    WriteLog("CHttpDownloader2::SetStatus, %s\n", text.c_str());
+}
+
+void CHttpDownloader2::SetStatusFormat(int stringId, const std::string& insert) {
+    SetStatus(FormatStringId(stringId, insert));
+}
+
+void CHttpDownloader2::SetStatusId(int stringId) {
+    const std::string text = LoadStringId(stringId);
+    if (!text.empty()) {
+        SetStatus(text);
+    }
+}
+
+bool CHttpDownloader2::IsAbortRequested() {
+    return abortFlag.load() != 0;
+}
+
+std::int32_t CHttpDownloader2::ClearAbortRequest() {
+    return abortFlag.exchange(0);
+}
+
+void CHttpDownloader2::OnContentLength(std::uint64_t length) {
+    WriteLog("Got a Content-Length header value of %I64u\n", length);
+}
+
+void CHttpDownloader2::OnProgress(std::uint64_t, std::uint32_t, bool, std::uint64_t, void*) {}
+
+bool CHttpDownloader2::OnDownloadData(const char* data, std::uint32_t size) {
+    if (!localFileName.empty() && !file.Write(data, size)) {
+        const auto code = static_cast<std::uint32_t>(file.lastError());
+        WriteLog("CHttpDownloader::OnDownloadData, An exception occured while writing to the download file\n");
+        ReportError(114, code);
+        return false;
+    }
+    return !IsAbortRequested();
+}
+
+void CHttpDownloader2::SetProgressContext(void* context) {
+    progressContext = context;
+}

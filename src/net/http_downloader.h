@@ -1,0 +1,146 @@
+#pragma once
+
+#include "net/download_file.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// The three handles of a transfer, mapped onto libcurl (curl_transport.h):
+//   internetHandle   - the session: a multi handle (its connection cache outlives the transfer) and the
+//                      agent and proxy settings;
+//   connectionHandle - the server, its port and the server credentials given when connecting;
+//   requestHandle    - the request: one easy handle, added to the session's multi handle when sent.
+struct InternetSession;
+struct InternetConnection;
+class HttpRequest;
+
+// A client certificate for HTTPS: PEM files of the certificate and its private key.
+struct ClientCertificate {
+    std::string certificateFile;
+    std::string privateKeyFile;
+    std::string privateKeyPassword;
+};
+
+// Flags of GetOpenRequestFlags.
+constexpr std::uint32_t INTERNET_FLAG_RELOAD = 0x80000000;
+constexpr std::uint32_t INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000;
+constexpr std::uint32_t INTERNET_FLAG_SECURE = 0x00800000;
+constexpr std::uint32_t INTERNET_FLAG_KEEP_CONNECTION = 0x00400000;
+constexpr std::uint32_t INTERNET_FLAG_NO_AUTO_REDIRECT = 0x00200000;
+constexpr std::uint32_t INTERNET_FLAG_IGNORE_CERT_DATE_INVALID = 0x00002000;
+constexpr std::uint32_t INTERNET_FLAG_IGNORE_CERT_CN_INVALID = 0x00001000;
+constexpr std::uint32_t INTERNET_FLAG_PRAGMA_NOCACHE = 0x00000100;
+
+// Fetches one URL over HTTP or HTTPS into one local file, continues a partial file from an offset
+// (Range), or only learns the size of a resource (HEAD). A fixed sequence of virtual steps with hooks
+// for credentials, status texts, errors, progress and received data. One object runs many transfers
+// one after another; another thread may stop a running one with abortFlag and CloseHandles.
+class CHttpDownloader2 {
+public:
+    CHttpDownloader2();
+    virtual ~CHttpDownloader2();
+    CHttpDownloader2(const CHttpDownloader2&) = delete;
+    CHttpDownloader2& operator=(const CHttpDownloader2&) = delete;
+
+    bool Download();
+    bool _Download();
+    // Callable from any thread: a send or read blocked on another thread fails at once.
+    void CloseHandles();
+    bool DeleteDownloadedFile();
+    bool QueryContentLength(std::uint64_t& length);
+    static std::string FormatErrorText(std::uint32_t code);
+
+    // Opt-in, between transfers: take the session from a process-wide pool instead of this object's
+    // own, so that downloaders made one after another reuse the connections of those before them.
+    // Objects on different threads at the same time get different sessions.
+    void UseSharedConnections(bool shared);
+    // Closes the idle sessions of the pool and their connections.
+    static void CloseSharedConnections();
+
+    virtual bool CreateSession();
+    virtual bool CreateConnection();
+    virtual bool CreateRequest();
+    virtual bool DoHTTPAuthentication();
+    virtual bool DoProxyAuthentication();
+    virtual bool SetClientCertificate();
+    virtual void ReservedHook(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t);
+    virtual void ReportError(int stringId, std::uint32_t code);
+    virtual void ReportErrorCode(int stringId, std::uint32_t number);
+    virtual std::uint32_t GetOpenRequestFlags();
+    virtual std::string BuildRequestHeaders();
+    virtual bool PromptForCredentials(std::uint32_t* code);
+    virtual void SetStatus(const std::string& text);
+    virtual void SetStatusFormat(int stringId, const std::string& insert);
+    virtual void SetStatusId(int stringId);
+    virtual bool IsAbortRequested();
+    virtual std::int32_t ClearAbortRequest();
+    virtual void OnContentLength(std::uint64_t length);
+    virtual void OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown,
+                            std::uint64_t expectedFileSize, void* context);
+    virtual bool OnDownloadData(const char* data, std::uint32_t size);
+    virtual void SetProgressContext(void* context);
+
+    std::string url;
+    std::string localFileName;
+    std::string proxyServer;
+    std::string proxyUserName;
+    std::string proxyPassword;
+    std::string httpUserName;
+    std::string httpPassword;
+    std::string userAgent = "TirraLauncher20120615";
+    std::string referrer;
+    std::string verb;
+    std::string httpVersion;
+    int accessType = 0;
+    int promptProxyCredentials = 1;
+    int promptHttpCredentials = 1;
+    double maxBytesPerMs = 0.0;
+    std::uint64_t startOffset = 0; // reads 0 after a transfer whose server ignored the range
+    int noAutoRedirect = 0;
+    int readBufferSize = 1024;
+    int sendProxyCredentials = 1;
+    int sendHttpCredentials = 1;
+    std::string acceptTypes = "*/*";
+    int headOnly = 0;
+    std::uint64_t contentLength = 0;
+    int certificateViaHook = 1;
+    std::uint32_t serviceType = 0;
+    InternetSession* internetHandle = nullptr;
+    InternetConnection* connectionHandle = nullptr;
+    HttpRequest* requestHandle = nullptr;
+    std::string serverName;
+    std::string objectPath;
+    std::uint16_t serverPort = 0;
+    std::atomic<std::int32_t> abortFlag{0};
+    DownloadFile file;
+    std::mutex handleLock;
+    void* progressContext = nullptr;
+    std::unique_ptr<ClientCertificate> clientCertificate;
+
+protected:
+    // The request handle as it is now (null once closed), read under handleLock.
+    HttpRequest* CurrentRequest();
+
+private:
+    bool ApplyClientCertificate();
+    bool RestartOrCheckRange(std::uint32_t status, std::uint64_t& writeOffset);
+    bool TransferBody(std::uint64_t writeOffset, std::uint64_t answerLength, bool lengthKnown);
+    bool DrainAnswer();
+    bool ReadPiece(char* buffer, std::uint32_t size, std::uint32_t& bytesRead, std::uint32_t& error);
+    bool FlushDownloadedData();
+    void ApplyRateLimit(std::uint32_t startTick, std::uint64_t transferred);
+    void ReleaseTransport();
+
+    bool useSharedConnections_ = false;
+    void* ownMulti_ = nullptr; // CURLM*, kept for the object's lifetime so its connections stay open
+    std::unique_ptr<InternetSession> session_;
+    std::unique_ptr<InternetConnection> connection_;
+    std::unique_ptr<HttpRequest> request_;
+    std::thread::id transferThread_;
+    std::condition_variable handlesClosed_;
+};

@@ -1,0 +1,359 @@
+#include "serve/file_server.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <fcntl.h>
+#include <mutex>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t kChunkSize = 256 * 1024;
+constexpr std::size_t kWorkerThreads = 32;
+constexpr std::size_t kRequestsPerConnection = 1000000;
+constexpr time_t kKeepAliveSeconds = 5;
+
+using Clock = std::chrono::steady_clock;
+
+std::uint64_t NumberParam(const httplib::Request& request, const char* name) {
+    if (!request.has_param(name)) {
+        return 0;
+    }
+    return std::strtoull(request.get_param_value(name).c_str(), nullptr, 10);
+}
+
+bool HasUnsafeSegment(const std::string& path) {
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        if (path.compare(start, end - start, "..") == 0) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return path.find('\\') != std::string::npos;
+}
+
+// One "bytes=first-last" range (last or first may be left out) of a file of `size` bytes.
+enum class RangeResult { None, Satisfiable, Unsatisfiable };
+RangeResult ParseByteRange(const std::string& header, std::uint64_t size, std::uint64_t& first, std::uint64_t& last) {
+    if (header.rfind("bytes=", 0) != 0 || header.find(',') != std::string::npos) {
+        return RangeResult::None;
+    }
+    const std::string spec = header.substr(6);
+    const std::size_t dash = spec.find('-');
+    if (dash == std::string::npos) {
+        return RangeResult::None;
+    }
+    const std::string from = spec.substr(0, dash);
+    const std::string to = spec.substr(dash + 1);
+    auto digits = [](const std::string& s) {
+        return !s.empty() &&
+               std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+    };
+    if (from.empty()) {
+        if (!digits(to)) {
+            return RangeResult::None;
+        }
+        const std::uint64_t suffix = std::stoull(to);
+        if (suffix == 0 || size == 0) {
+            return RangeResult::Unsatisfiable;
+        }
+        first = size - std::min(suffix, size);
+        last = size - 1;
+        return RangeResult::Satisfiable;
+    }
+    if (!digits(from) || (!to.empty() && !digits(to))) {
+        return RangeResult::None;
+    }
+    first = std::stoull(from);
+    last = to.empty() ? size - 1 : std::min<std::uint64_t>(std::stoull(to), size - 1);
+    if (first >= size || last < first) {
+        return RangeResult::Unsatisfiable;
+    }
+    return RangeResult::Satisfiable;
+}
+
+// The open file behind one answer's body.
+struct BodySource {
+    int fd = -1;
+    ~BodySource() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+} // namespace
+
+std::string RecordedRequest::Header(const std::string& name) const {
+    for (const auto& [key, value] : headers) {
+        if (key.size() == name.size() && std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+            })) {
+            return value;
+        }
+    }
+    return {};
+}
+
+struct FileServer::Impl {
+    FileServerOptions options;
+    std::unique_ptr<httplib::Server> server;
+    std::thread listener;
+    int port = 0;
+
+    mutable std::mutex lock;
+    std::vector<RecordedRequest> requests;
+    std::condition_variable stopSignal;
+    bool stopping = false;
+
+    bool secure() const { return !options.certificateFile.empty() && !options.privateKeyFile.empty(); }
+
+    // Waits until `deadline`; false when the server stops first.
+    bool WaitUntil(Clock::time_point deadline) {
+        std::unique_lock guard(lock);
+        return !stopSignal.wait_until(guard, deadline, [this] { return stopping; });
+    }
+
+    void Record(const httplib::Request& request) {
+        RecordedRequest record{request.method, request.target, {}, request.remote_port};
+        for (const auto& [key, value] : request.headers) {
+            if (key != "REMOTE_ADDR" && key != "REMOTE_PORT" && key != "LOCAL_ADDR" && key != "LOCAL_PORT") {
+                record.headers.emplace_back(key, value);
+            }
+        }
+        std::lock_guard guard(lock);
+        requests.push_back(std::move(record));
+    }
+
+    void Handle(const httplib::Request& request, httplib::Response& response) {
+        // The library would slice the body by the request's ranges itself, whatever status is chosen here.
+        const_cast<httplib::Request&>(request).ranges.clear();
+
+        if (const std::uint64_t delay = NumberParam(request, "delay_ms"); delay > 0) {
+            if (!WaitUntil(Clock::now() + std::chrono::milliseconds(delay))) {
+                return;
+            }
+        }
+        if (const std::uint64_t auth = NumberParam(request, "auth"); auth == 401 || auth == 407) {
+            const bool proxy = auth == 407;
+            if (!request.has_header(proxy ? "Proxy-Authorization" : "Authorization")) {
+                response.status = static_cast<int>(auth);
+                response.set_header(proxy ? "Proxy-Authenticate" : "WWW-Authenticate", "Basic realm=\"ostrel\"");
+                response.set_content(proxy ? "proxy credentials required\n" : "credentials required\n", "text/plain");
+                return;
+            }
+        }
+        if (const std::uint64_t hops = NumberParam(request, "hops"); hops > 0) {
+            std::string target = request.target;
+            const std::string from = "hops=" + request.get_param_value("hops");
+            target.replace(target.find(from), from.size(), "hops=" + std::to_string(hops - 1));
+            response.set_redirect(target, 302);
+            return;
+        }
+        if (request.has_param("redirect")) {
+            response.set_redirect(request.get_param_value("redirect"), 302);
+            return;
+        }
+        if (const std::uint64_t status = NumberParam(request, "status"); status != 0 && status != 200) {
+            response.status = static_cast<int>(status);
+            response.set_content("status " + std::to_string(status) + "\n", "text/plain");
+            return;
+        }
+        ServeFile(request, response);
+    }
+
+    void ServeFile(const httplib::Request& request, httplib::Response& response) {
+        const std::string path = options.root + request.path;
+        struct stat info {};
+        auto source = std::make_shared<BodySource>();
+        if (HasUnsafeSegment(request.path) || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            (source->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
+            response.status = 404;
+            response.set_content("not found\n", "text/plain");
+            return;
+        }
+        const auto size = static_cast<std::uint64_t>(info.st_size);
+        const bool noLength = NumberParam(request, "no_length") != 0;
+        std::uint64_t first = 0;
+        std::uint64_t last = size == 0 ? 0 : size - 1;
+        response.status = 200;
+        if (NumberParam(request, "ignore_range") == 0 && request.has_header("Range")) {
+            switch (ParseByteRange(request.get_header_value("Range"), size, first, last)) {
+            case RangeResult::Unsatisfiable:
+                response.status = 416;
+                response.set_header("Content-Range", "bytes */" + std::to_string(size));
+                response.set_content("range not satisfiable\n", "text/plain");
+                return;
+            case RangeResult::Satisfiable:
+                if (request.has_param("range_from")) {
+                    first = std::min(NumberParam(request, "range_from"), last);
+                }
+                response.status = 206;
+                response.set_header("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) +
+                                                         "/" + std::to_string(size));
+                break;
+            case RangeResult::None:
+                break;
+            }
+        }
+        const std::uint64_t length = size == 0 ? 0 : last - first + 1;
+
+        struct Plan {
+            std::uint64_t first, length, stallMs, resetAfter, rate;
+        };
+        const Plan plan{first, length, NumberParam(request, "stall_ms"),
+                        request.has_param("reset_after") ? NumberParam(request, "reset_after") : UINT64_MAX,
+                        request.has_param("rate") ? NumberParam(request, "rate") : options.rateBytesPerSecond};
+        auto started = std::make_shared<Clock::time_point>();
+
+        // Writes the body from `offset` on, one chunk per call; false ends the connection.
+        auto writeChunk = [this, source, plan, started](std::uint64_t offset, httplib::DataSink& sink) {
+            if (offset == 0) {
+                if (plan.stallMs > 0 && !WaitUntil(Clock::now() + std::chrono::milliseconds(plan.stallMs))) {
+                    return false;
+                }
+                *started = Clock::now();
+            }
+            if (offset >= plan.resetAfter) {
+                return false;
+            }
+            std::uint64_t want = std::min<std::uint64_t>({kChunkSize, plan.length - offset, plan.resetAfter - offset});
+            if (plan.rate > 0) {
+                want = std::min<std::uint64_t>(want, std::max<std::uint64_t>(plan.rate / 10, 1));
+                const auto due = *started + std::chrono::microseconds(offset * 1000000 / plan.rate);
+                if (!WaitUntil(due)) {
+                    return false;
+                }
+            }
+            std::vector<char> chunk(want);
+            const ssize_t got = ::pread(source->fd, chunk.data(), want, static_cast<off_t>(plan.first + offset));
+            if (got <= 0) {
+                return false;
+            }
+            return sink.write(chunk.data(), static_cast<std::size_t>(got));
+        };
+
+        if (length == 0 && !noLength) {
+            response.set_content(std::string(), "application/octet-stream");
+        } else if (noLength) {
+            response.set_chunked_content_provider("application/octet-stream",
+                                                  [plan, writeChunk](std::size_t offset, httplib::DataSink& sink) {
+                                                      if (offset >= plan.length) {
+                                                          sink.done();
+                                                          return true;
+                                                      }
+                                                      return writeChunk(offset, sink);
+                                                  });
+        } else {
+            response.set_content_provider(static_cast<std::size_t>(length), "application/octet-stream",
+                                          [writeChunk](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                              return writeChunk(offset, sink);
+                                          });
+        }
+    }
+};
+
+FileServer::FileServer(FileServerOptions options) : impl_(std::make_unique<Impl>()) {
+    impl_->options = std::move(options);
+}
+
+FileServer::~FileServer() {
+    Stop();
+}
+
+bool FileServer::Start() {
+    Impl& impl = *impl_;
+    if (impl.secure()) {
+        impl.server = std::make_unique<httplib::SSLServer>(
+            impl.options.certificateFile.c_str(), impl.options.privateKeyFile.c_str(),
+            impl.options.clientCaFile.empty() ? nullptr : impl.options.clientCaFile.c_str());
+    } else {
+        impl.server = std::make_unique<httplib::Server>();
+    }
+    if (!impl.server->is_valid()) {
+        impl.server.reset();
+        return false;
+    }
+    impl.server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    impl.server->set_keep_alive_max_count(kRequestsPerConnection);
+    impl.server->set_keep_alive_timeout(kKeepAliveSeconds);
+    impl.server->set_tcp_nodelay(true);
+    impl.server->set_pre_routing_handler([&impl](const httplib::Request& request, httplib::Response&) {
+        impl.Record(request);
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    impl.server->Get(".*", [&impl](const httplib::Request& request, httplib::Response& response) {
+        impl.Handle(request, response);
+    });
+
+    if (impl.options.port == 0) {
+        impl.port = impl.server->bind_to_any_port("127.0.0.1");
+    } else if (impl.server->bind_to_port("127.0.0.1", impl.options.port)) {
+        impl.port = impl.options.port;
+    }
+    if (impl.port <= 0) {
+        impl.server.reset();
+        impl.port = 0;
+        return false;
+    }
+    impl.listener = std::thread([&impl] { impl.server->listen_after_bind(); });
+    // A stop before the listener runs would not reach it.
+    while (!impl.server->is_running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+void FileServer::Stop() {
+    Impl& impl = *impl_;
+    if (!impl.server) {
+        return;
+    }
+    {
+        std::lock_guard guard(impl.lock);
+        impl.stopping = true;
+    }
+    impl.stopSignal.notify_all();
+    impl.server->stop();
+    if (impl.listener.joinable()) {
+        impl.listener.join();
+    }
+    impl.server.reset();
+}
+
+int FileServer::port() const {
+    return impl_->port;
+}
+
+std::string FileServer::Url(const std::string& target) const {
+    return std::string(impl_->secure() ? "https" : "http") + "://127.0.0.1:" + std::to_string(impl_->port) + target;
+}
+
+std::vector<RecordedRequest> FileServer::Requests() const {
+    std::lock_guard guard(impl_->lock);
+    return impl_->requests;
+}
+
+void FileServer::ClearRequests() {
+    std::lock_guard guard(impl_->lock);
+    impl_->requests.clear();
+}
+
+std::size_t FileServer::ConnectionCount() const {
+    std::lock_guard guard(impl_->lock);
+    std::set<int> ports;
+    for (const auto& request : impl_->requests) {
+        ports.insert(request.remotePort);
+    }
+    return ports.size();
+}

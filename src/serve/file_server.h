@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+// One request as the server received it.
+struct RecordedRequest {
+    std::string method;
+    std::string target; // path and query as sent
+    std::vector<std::pair<std::string, std::string>> headers;
+    int remotePort = 0;
+
+    // The value of header `name` (any letter case); empty when absent.
+    std::string Header(const std::string& name) const;
+};
+
+struct FileServerOptions {
+    std::string root;                     // the folder that is served
+    int port = 0;                         // 0: an ephemeral port
+    std::uint64_t rateBytesPerSecond = 0; // body rate of every answer; 0: unlimited
+    // HTTPS when both are set (PEM files); clientCaFile additionally demands client certificates.
+    std::string certificateFile;
+    std::string privateKeyFile;
+    std::string clientCaFile;
+};
+
+// A local HTTP/1.1 file server on 127.0.0.1 for tests, benchmarks and the demo. It answers GET and
+// HEAD with Content-Length, a single Range with 206 and Content-Range, keeps connections alive, streams
+// large files, and records every request. Faults are chosen per request by the query:
+//   status=N        answer status N with a short text body
+//   no_length=1     no Content-Length (the body is chunked)
+//   ignore_range=1  200 with the whole body even for a Range request
+//   range_from=N    answer a Range request with the part from byte N on, whatever was asked
+//   delay_ms=N      send nothing for N ms (the client waits for the answer)
+//   stall_ms=N      send the headers, then nothing for N ms before the body
+//   reset_after=N   close the connection after N bytes of the body
+//   auth=401|407    demand (proxy) credentials; any Authorization (Proxy-Authorization) header passes
+//   rate=N          body at N bytes per second
+//   redirect=URL    302 to URL
+//   hops=N          302 to the same target with hops=N-1, until 0
+class FileServer {
+public:
+    explicit FileServer(FileServerOptions options);
+    ~FileServer();
+    FileServer(const FileServer&) = delete;
+    FileServer& operator=(const FileServer&) = delete;
+
+    // Listens and serves on a thread of its own; false when the port cannot be bound or TLS set up.
+    bool Start();
+    void Stop();
+
+    int port() const;
+    // "http://127.0.0.1:<port>" (or https) followed by `target`.
+    std::string Url(const std::string& target) const;
+
+    std::vector<RecordedRequest> Requests() const;
+    void ClearRequests();
+    // The number of distinct client connections the recorded requests came on.
+    std::size_t ConnectionCount() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};

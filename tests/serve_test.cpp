@@ -1,0 +1,156 @@
+#include "support/served_folder.h"
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+namespace {
+
+struct Answer {
+    long status = 0;
+    CURLcode result = CURLE_OK;
+    std::string headers;
+    std::string body;
+
+    bool HasHeader(const std::string& line) const { return headers.find(line + "\r\n") != std::string::npos; }
+};
+
+// A plain libcurl client, so that the server is checked against a client other than ours.
+class Client {
+public:
+    Client() : easy_(curl_easy_init()) {}
+    ~Client() { curl_easy_cleanup(easy_); }
+
+    Answer Get(const std::string& url, const std::string& range = "", bool head = false) {
+        Answer answer;
+        curl_slist* headers = range.empty() ? nullptr : curl_slist_append(nullptr, ("Range: " + range).c_str());
+        curl_easy_setopt(easy_, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(easy_, CURLOPT_NOBODY, head ? 1L : 0L);
+        curl_easy_setopt(easy_, CURLOPT_PATH_AS_IS, 1L);
+        curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Append);
+        curl_easy_setopt(easy_, CURLOPT_HEADERDATA, &answer.headers);
+        curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Append);
+        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, &answer.body);
+        answer.result = curl_easy_perform(easy_);
+        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &answer.status);
+        curl_slist_free_all(headers);
+        return answer;
+    }
+
+private:
+    static std::size_t Append(char* data, std::size_t size, std::size_t count, void* text) {
+        static_cast<std::string*>(text)->append(data, size * count);
+        return size * count;
+    }
+    CURL* easy_;
+};
+
+class FileServerTest : public ::testing::Test {
+protected:
+    FileServerTest() {
+        served.Write("data.bin", body);
+        served.Write("empty.bin", "");
+    }
+    const std::string body = PatternBytes(10000);
+    ServedFolder served;
+    Client client;
+};
+
+TEST_F(FileServerTest, AnswersRangesWithTheirPart) {
+    struct Case {
+        const char* range;
+        long status;
+        const char* contentRange;
+        std::size_t first, length;
+    } const cases[] = {
+        {"", 200, nullptr, 0, 10000},
+        {"bytes=4000-", 206, "Content-Range: bytes 4000-9999/10000", 4000, 6000},
+        {"bytes=0-99", 206, "Content-Range: bytes 0-99/10000", 0, 100},
+        {"bytes=-100", 206, "Content-Range: bytes 9900-9999/10000", 9900, 100},
+        {"bytes=9000-20000", 206, "Content-Range: bytes 9000-9999/10000", 9000, 1000},
+        {"bytes=10000-", 416, "Content-Range: bytes */10000", 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.range);
+        const Answer answer = client.Get(served.Url("/data.bin"), c.range);
+        EXPECT_EQ(answer.status, c.status);
+        if (c.contentRange != nullptr) {
+            EXPECT_TRUE(answer.HasHeader(c.contentRange)) << answer.headers;
+        }
+        if (c.status != 416) {
+            EXPECT_TRUE(answer.HasHeader("Content-Length: " + std::to_string(c.length))) << answer.headers;
+            EXPECT_EQ(answer.body, body.substr(c.first, c.length));
+        }
+    }
+}
+
+TEST_F(FileServerTest, FaultsChosenByTheQuery) {
+    const Answer head = client.Get(served.Url("/data.bin"), "", true);
+    EXPECT_TRUE(head.HasHeader("Content-Length: 10000"));
+    EXPECT_EQ(head.body, "");
+
+    const Answer whole = client.Get(served.Url("/data.bin?ignore_range=1"), "bytes=4000-");
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_EQ(whole.body, body);
+
+    const Answer shifted = client.Get(served.Url("/data.bin?range_from=3000"), "bytes=4000-");
+    EXPECT_EQ(shifted.status, 206);
+    EXPECT_TRUE(shifted.HasHeader("Content-Range: bytes 3000-9999/10000"));
+    EXPECT_EQ(shifted.body, body.substr(3000));
+
+    const Answer unsized = client.Get(served.Url("/data.bin?no_length=1"));
+    EXPECT_EQ(unsized.headers.find("Content-Length"), std::string::npos);
+    EXPECT_EQ(unsized.body, body);
+
+    const Answer empty = client.Get(served.Url("/empty.bin"));
+    EXPECT_TRUE(empty.HasHeader("Content-Length: 0"));
+
+    EXPECT_EQ(client.Get(served.Url("/data.bin?status=503")).status, 503);
+    EXPECT_EQ(client.Get(served.Url("/data.bin?auth=401")).status, 401);
+    EXPECT_EQ(client.Get(served.Url("/data.bin?auth=407")).status, 407);
+    const Answer redirect = client.Get(served.Url("/data.bin?hops=2"));
+    EXPECT_EQ(redirect.status, 302);
+    EXPECT_TRUE(redirect.HasHeader("Location: /data.bin?hops=1"));
+
+    const Answer cut = client.Get(served.Url("/data.bin?reset_after=3000"));
+    EXPECT_EQ(cut.result, CURLE_PARTIAL_FILE);
+    EXPECT_EQ(cut.body, body.substr(0, 3000));
+
+    const auto started = std::chrono::steady_clock::now();
+    const Answer slow = client.Get(served.Url("/data.bin?rate=40000"));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(200));
+    EXPECT_EQ(slow.body, body);
+}
+
+TEST_F(FileServerTest, RecordsEveryRequestOnItsConnection) {
+    EXPECT_EQ(client.Get(served.Url("/missing.xml?status=end")).status, 404);
+    EXPECT_EQ(client.Get(served.Url("/../data.bin")).status, 404);
+    EXPECT_EQ(client.Get(served.Url("/data.bin"), "bytes=1-").status, 206);
+    const auto requests = served.server().Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].target, "/missing.xml?status=end");
+    EXPECT_EQ(requests[2].Header("range"), "bytes=1-");
+    EXPECT_EQ(served.server().ConnectionCount(), 1u); // one client, kept alive
+}
+
+TEST_F(FileServerTest, StopsPromptlyWhileAnAnswerStalls) {
+    served.Write("stalled.bin", body);
+    auto stalled = std::async(std::launch::async, [&] {
+        Client other;
+        return other.Get(served.Url("/stalled.bin?stall_ms=60000"));
+    });
+    while (served.server().Requests().empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const auto started = std::chrono::steady_clock::now();
+    served.server().Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_NE(stalled.get().result, CURLE_OK);
+}
+
+} // namespace
