@@ -1,9 +1,11 @@
 #include "app/ostrel_app.h"
 #include "support/log_capture.h"
 #include "support/message_recorder.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -52,13 +54,21 @@ TEST(Startup, ShowsExactlyOneMessagePerFailure) {
     }
 }
 
-TEST(Startup, LoadedConfigurationShowsNoMessage) {
+TEST(Startup, LoadedConfigurationRunsTheWindow) {
     LogCapture log;
-    const std::string valid = "<C><Base/></C>";
+    TempDir temp;
+    ScopedEnv tmp("TMPDIR", temp.path());
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    // The window takes over and ends at once: the configuration names no background.
+    const std::string valid = "<C><Base Background=\"none.jpg\"/></C>";
     int exitStatus = 1;
-    EXPECT_TRUE(StartWith(&valid, exitStatus).empty());
+    const auto seen = StartWith(&valid, exitStatus);
+    ASSERT_EQ(::chdir(cwd), 0);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].title, "CPicture Error");
     EXPECT_EQ(exitStatus, 0);
-    EXPECT_EQ(log.CountStartingWith("[INFO][COstrelApp::InitInstance]["), 2);
+    EXPECT_TRUE(log.Contains("[ERROR][COstrelDlg::OnInitDialog][277] Failed to load background image file."));
 }
 
 } // namespace

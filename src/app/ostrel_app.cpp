@@ -3,8 +3,8 @@
 #include "app/log.h"
 #include "app/message_box.h"
 #include "res/string_table.h"
-#include "ui/ostrel_dlg.h"
 #include "ui/fonts.h"
+#include "ui/ostrel_dlg.h"
 #include "ui/qt_message_box.h"
 
 namespace {

@@ -10,11 +10,15 @@ constexpr long kConnectTimeoutMs = 3000;
 constexpr long kTotalTimeoutMs = 5000;
 
 // The body is of no interest: stop as soon as it starts.
-size_t DiscardBody(char*, size_t, size_t, void*) { return 0; }
+size_t DiscardBody(char*, size_t, size_t, void*) {
+    return 0;
+}
 
 } // namespace
 
-std::string DefaultReportHost() { return OSTREL_REPORT_HOST_TEXT; }
+std::string DefaultReportHost() {
+    return OSTREL_REPORT_HOST_TEXT;
+}
 
 void SendEndReportRequest(const std::string& host) {
     CURL* request = curl_easy_init();

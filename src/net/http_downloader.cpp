@@ -300,6 +300,7 @@ bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status, std::uint64_t& 
         }
         startOffset = 0;
         writeOffset = 0;
+        OnRangeIgnored();
         return true;
     }
     if (status == 206) {
@@ -678,3 +679,5 @@ bool CHttpDownloader2::OnDownloadData(const char* data, std::uint32_t size) {
 void CHttpDownloader2::SetProgressContext(void* context) {
     progressContext = context;
 }
+
+void CHttpDownloader2::OnRangeIgnored() {}

@@ -84,6 +84,9 @@ public:
                             std::uint64_t expectedFileSize, void* context);
     virtual bool OnDownloadData(const char* data, std::uint32_t size);
     virtual void SetProgressContext(void* context);
+    // The server answered a range request with the whole file, which is now written from byte 0;
+    // progress counts from 0 again.
+    virtual void OnRangeIgnored();
 
     std::string url;
     std::string localFileName;

@@ -9,6 +9,7 @@
 #include "ui/controls/progress_ex.h"
 #include "ui/controls/zel_button.h"
 #include "ui/mul_div.h"
+#include "workflow/disk_space.h"
 #include "workflow/format_text.h"
 
 #include <QCloseEvent>
@@ -32,15 +33,15 @@ constexpr int IDS_GAME_NAME = 155;
 
 // The texts the labels carry before anything sets them.
 constexpr const char* kTemplateTexts[ST_COUNT] = {
-    "IDC_LBL_FILENAME",         "IDC_LBL_FILESIZE",     "IDC_LBL_FILERECVSIZE", "IDC_LBL_TOTALSIZE",
-    "IDC_LBL_TOTALRECVSIZE",    "IDC_LBL_RECVCOUNT",    "IDC_LBL_TOTALCOUNT",   "IDC_LBL_FILEDOWNLOADRATE",
-    "IDC_LBL_TOTALDOWNLOADRATE", "IDC_LBL_ELAPSETIME",  "IDC_LBL_REMAINTIME",   "IDC_LBL_SPEED",
-    "IDC_LBL_TRANSSTATE",       "IDC_LBL_DOWNLOADPATH", "IDC_LBL_DISKFREESPACE"};
+    "IDC_LBL_FILENAME",          "IDC_LBL_FILESIZE",     "IDC_LBL_FILERECVSIZE", "IDC_LBL_TOTALSIZE",
+    "IDC_LBL_TOTALRECVSIZE",     "IDC_LBL_RECVCOUNT",    "IDC_LBL_TOTALCOUNT",   "IDC_LBL_FILEDOWNLOADRATE",
+    "IDC_LBL_TOTALDOWNLOADRATE", "IDC_LBL_ELAPSETIME",   "IDC_LBL_REMAINTIME",   "IDC_LBL_SPEED",
+    "IDC_LBL_TRANSSTATE",        "IDC_LBL_DOWNLOADPATH", "IDC_LBL_DISKFREESPACE"};
 
 } // namespace
 
 COstrelDlg::COstrelDlg(CConfigLoader& config, std::string& appDownloadPath, QWidget* parent)
-    : QDialog(parent), config_(config), appDownloadPath_(appDownloadPath), reportHost(DefaultReportHost()) {
+    : QDialog(parent), reportHost(DefaultReportHost()), config_(config), appDownloadPath_(appDownloadPath) {
     // Caption-less and frameless, but a top-level window with a task-bar entry of its own.
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_NoSystemBackground);
@@ -135,8 +136,7 @@ bool COstrelDlg::OnInitDialog() {
     WriteLog("[INFO][%s][%d] Successfully loaded button images.", "COstrelDlg::OnInitDialog", 298);
     if (!InitProgressControls()) {
         WriteLog("[ERROR][%s][%d] Failed to init progressbar controls.", "COstrelDlg::OnInitDialog", 306);
-        ShowMessageBox(LoadStringId(157), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error, MessageButtons::Ok,
-                       this);
+        ShowMessageBox(LoadStringId(157), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error, MessageButtons::Ok, this);
         EndDialog(IDCANCEL);
         return false;
     }
@@ -350,8 +350,12 @@ void COstrelDlg::SetStatus(const std::string& text) {
     ui_.Call([this, text] { SetLabel(ST_TRANS_STATE, text); });
 }
 
-void COstrelDlg::SetStatusId(int stringId) { SetStatus(LoadStringId(stringId)); }
+void COstrelDlg::SetStatusId(int stringId) {
+    SetStatus(LoadStringId(stringId));
+}
 
-bool COstrelDlg::PromptForCredentials(std::uint32_t*) { return true; }
+bool COstrelDlg::PromptForCredentials(std::uint32_t*) {
+    return true;
+}
 
 void COstrelDlg::OnContentLength(std::uint64_t) {}

@@ -57,12 +57,12 @@ public:
 
     // File list.
     void InitFileList();
-    void AddFileListItem(const std::string& url, std::size_t fileIndex);
+    void AddFileListItem(const std::string& fileUrl, std::size_t fileIndex);
     // A click at `position` (viewport coordinates) of the list; true when it hit a check box.
     bool OnNMClickFileList(const QPoint& position);
 
     // Size survey.
-    bool GetContentSize(const std::string& url, std::uint64_t& size);
+    bool GetContentSize(const std::string& fileUrl, std::uint64_t& size);
     bool GetTotalFilesSize(std::uint64_t& total);
     int InitTotalInfo();
 
@@ -73,8 +73,8 @@ public:
     virtual void ShowRemainingTime(std::uint32_t seconds, std::uint64_t totalReceived, std::uint64_t fileReceived,
                                    std::uint64_t expectedFileSize);
     virtual void ShowSpeed(double bytesPerMs);
-    void ShowReceivedSizes(std::uint64_t total, std::uint64_t file);
-    void ShowFileName(const std::string& url);
+    void ShowReceivedSizes(std::uint64_t total, std::uint64_t fileBytes);
+    void ShowFileName(const std::string& fileUrl);
     void ShowFileSize(std::uint64_t size);
     void ShowCount(int count, int sectionType);
     void OnElapsedTimer();
@@ -87,8 +87,8 @@ public:
 
     // Worker.
     static unsigned _DownloadThread(COstrelDlg* window);
-    bool DownloadFile(const std::string& url);
-    std::string MakeLocalPath(const std::string& url, bool toTempFolder) const;
+    bool DownloadFile(const std::string& fileUrl);
+    std::string MakeLocalPath(const std::string& fileUrl, bool toTempFolder) const;
     int AskOverwriteChoice(const std::string& localPath);
     static std::uint64_t GetLocalFileSize(const std::string& path);
     void EnsureDownloadFolder();

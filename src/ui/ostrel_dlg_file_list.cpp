@@ -32,12 +32,12 @@ void COstrelDlg::InitFileList() {
     }
 }
 
-void COstrelDlg::AddFileListItem(const std::string& url, std::size_t fileIndex) {
-    if (url.empty()) {
+void COstrelDlg::AddFileListItem(const std::string& fileUrl, std::size_t fileIndex) {
+    if (fileUrl.empty()) {
         return;
     }
     // Rows keep the position of their file, so a file without a row does not shift the others.
-    auto* item = new QTreeWidgetItem({QString::fromStdString(DisplayNameOfUrl(url)), QString()});
+    auto* item = new QTreeWidgetItem({QString::fromStdString(DisplayNameOfUrl(fileUrl)), QString()});
     item->setData(0, Qt::UserRole, QVariant::fromValue(fileIndex));
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     const ControlInfo* info = config_.Control(CT_FILE_LIST);

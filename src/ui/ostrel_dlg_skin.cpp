@@ -56,7 +56,9 @@ std::string COstrelDlg::SkinFolderPath() const {
     return temp + SafeFolderName(config_.name) + tick;
 }
 
-bool COstrelDlg::UnzipFile(const std::string& archivePath) { return UnzipArchiveIntoCurrentFolder(archivePath); }
+bool COstrelDlg::UnzipFile(const std::string& archivePath) {
+    return UnzipArchiveIntoCurrentFolder(archivePath);
+}
 
 bool COstrelDlg::AcquireSkin() {
     const char* const origin = "COstrelDlg::OnInitDialog";
@@ -124,13 +126,13 @@ bool COstrelDlg::LoadImageFile(int controlType) {
         const std::string& name;
         int logLine;
     };
-    const Slot slots[] = {{CZelButton::kNormal, info->normalImage, 53},
-                          {CZelButton::kOver, info->overImage, 66},
-                          {CZelButton::kPress, info->pressImage, 79},
-                          {CZelButton::kDisable, info->disableImage, 92}};
+    const Slot images[] = {{CZelButton::kNormal, info->normalImage, 53},
+                           {CZelButton::kOver, info->overImage, 66},
+                           {CZelButton::kPress, info->pressImage, 79},
+                           {CZelButton::kDisable, info->disableImage, 92}};
     // The normal image decides for all four whether they are fetched on their own.
     const bool fetch = config_.url.empty() && IsUrl(info->normalImage);
-    for (const Slot& slot : slots) {
+    for (const Slot& slot : images) {
         std::string path = slot.name;
         if (fetch) {
             if (!DownloadFile(slot.name)) {
@@ -155,7 +157,8 @@ bool COstrelDlg::InitProgressControls() {
         CProgressEx* control;
         int logLine;
     };
-    for (const Bar& bar : {Bar{CT_FILE_DOWNLOAD_RATE, fileProgress, 856}, Bar{CT_TOTAL_DOWNLOAD_RATE, totalProgress, 893}}) {
+    for (const Bar& bar :
+         {Bar{CT_FILE_DOWNLOAD_RATE, fileProgress, 856}, Bar{CT_TOTAL_DOWNLOAD_RATE, totalProgress, 893}}) {
         const ControlInfo* info = config_.Control(bar.type);
         if (info == nullptr || info->visible == 0) {
             bar.control->hide();

@@ -16,12 +16,12 @@ bool COstrelDlg::CheckDownloadedFiles() {
         if (!selection.IsFileSelected(i)) {
             continue;
         }
-        const FileInfo& file = *config_.files[i];
-        const std::uint64_t local = GetLocalFileSize(file.localPath);
-        const std::uint64_t size = file.size.load();
+        const FileInfo& entry = *config_.files[i];
+        const std::uint64_t local = GetLocalFileSize(entry.localPath);
+        const std::uint64_t size = entry.size.load();
         if (local != size) {
             WriteLog("[ERROR][%s][%d] Size differs: Server [%s][%I64u] vs Local [%s][%I64u].",
-                     "COstrelDlg::CheckDownloadedFiles", 260, file.url.c_str(), size, file.localPath.c_str(), local);
+                     "COstrelDlg::CheckDownloadedFiles", 260, entry.url.c_str(), size, entry.localPath.c_str(), local);
             return false;
         }
     }
@@ -35,32 +35,34 @@ bool COstrelDlg::ExecuteDownloadedFiles(bool automatic) {
         if (!selection.IsFileSelected(i)) {
             continue;
         }
-        const FileInfo& file = *config_.files[i];
-        bool candidate = file.executable;
+        const FileInfo& entry = *config_.files[i];
+        bool candidate = entry.executable;
         if (automatic) {
-            result = file.autoClose;
-            candidate = file.autoExecute;
+            result = entry.autoClose;
+            candidate = entry.autoExecute;
         }
         if (!candidate) {
             continue;
         }
-        const std::size_t slash = file.localPath.rfind('/');
-        const std::string folder = slash == std::string::npos ? std::string() : file.localPath.substr(0, slash);
-        const std::string name = slash == std::string::npos ? file.localPath : file.localPath.substr(slash + 1);
-        if (!OpenDownloadedFile(folder, name, file.waitExecute)) {
-            WriteLog("[ERROR][%s][%d] Failed to execute file [%s].", origin, 358, file.localPath.c_str());
+        const std::size_t slash = entry.localPath.rfind('/');
+        const std::string folder = slash == std::string::npos ? std::string() : entry.localPath.substr(0, slash);
+        const std::string name = slash == std::string::npos ? entry.localPath : entry.localPath.substr(slash + 1);
+        if (!OpenDownloadedFile(folder, name, entry.waitExecute)) {
+            WriteLog("[ERROR][%s][%d] Failed to execute file [%s].", origin, 358, entry.localPath.c_str());
             ShowMessageBox(LoadStringId(IDS_EXECUTE_FAILED), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error,
                            MessageButtons::Ok, this);
             return false;
         }
         WriteLog("[INFO][%s][%d] Successfully executed downloaded local file [%s].", origin, 345,
-                 file.localPath.c_str());
-        if (file.waitExecute) {
-            WriteLog("[INFO][%s][%d] Process [%s] terminated.", origin, 352, file.localPath.c_str());
+                 entry.localPath.c_str());
+        if (entry.waitExecute) {
+            WriteLog("[INFO][%s][%d] Process [%s] terminated.", origin, 352, entry.localPath.c_str());
         }
         return result;
     }
     return result;
 }
 
-void COstrelDlg::SendEndReport() { SendEndReportRequest(reportHost); }
+void COstrelDlg::SendEndReport() {
+    SendEndReportRequest(reportHost);
+}

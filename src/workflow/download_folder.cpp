@@ -42,8 +42,8 @@ void COstrelDlg::UpdateDownloadPathInfo() {
 bool COstrelDlg::OnBnClickedBtnFolder() {
     for (;;) {
         const std::uint64_t needed = stats.totalSize.load();
-        const std::optional<std::string> chosen = chooseFolder ? chooseFolder(appDownloadPath_)
-                                                               : ChooseDownloadFolder(this, appDownloadPath_, needed);
+        const std::optional<std::string> chosen =
+            chooseFolder ? chooseFolder(appDownloadPath_) : ChooseDownloadFolder(this, appDownloadPath_, needed);
         if (!chosen) {
             return false;
         }

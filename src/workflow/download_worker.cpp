@@ -74,7 +74,7 @@ unsigned COstrelDlg::_DownloadThread(COstrelDlg* window) {
 
     int started = 0;
     for (std::size_t k = 0; k < w.config_.files.size(); ++k) {
-        FileInfo& file = *w.config_.files[k];
+        FileInfo& entry = *w.config_.files[k];
         if (w.selection.RowCount() > 0 && !w.selection.IsFileSelected(k)) {
             continue;
         }
@@ -85,42 +85,42 @@ unsigned COstrelDlg::_DownloadThread(COstrelDlg* window) {
                 w.fileList->scrollToItem(item);
             }
         });
-        file.localPath = w.MakeLocalPath(file.url, false);
+        entry.localPath = w.MakeLocalPath(entry.url, false);
         w.EnsureDownloadFolder();
-        w.url = file.url;
-        w.localFileName = file.localPath;
-        w.ui_.Call([&w, &file, started] {
-            w.ShowFileName(file.url);
-            w.ShowFileSize(file.size.load());
+        w.url = entry.url;
+        w.localFileName = entry.localPath;
+        w.ui_.Call([&w, &entry, started] {
+            w.ShowFileName(entry.url);
+            w.ShowFileSize(entry.size.load());
             w.ShowCount(started, ST_RECV_COUNT);
         });
-        w.SetProgressContext(&file);
-        WriteLog("[%s][%d] File downloading: [%s][%s][%s]", origin, 623, file.url.c_str(), w.url.c_str(),
+        w.SetProgressContext(&entry);
+        WriteLog("[%s][%d] File downloading: [%s][%s][%s]", origin, 623, entry.url.c_str(), w.url.c_str(),
                  w.localFileName.c_str());
 
-        bool transfer = !file.localPath.empty();
+        bool transfer = !entry.localPath.empty();
         if (!transfer) {
             // A URL without a usable file name is never turned into a path.
             w.SetRowState(k, kFailed);
-            WriteLog("[%s][%d] Failed to download file [%s]", origin, 692, file.url.c_str());
+            WriteLog("[%s][%d] Failed to download file [%s]", origin, 692, entry.url.c_str());
         } else {
             const int answer = w.AskOverwriteChoice(w.localFileName);
             if (answer == 2 || answer == 3 || answer == 6) {
                 w.startOffset = 0;
-                file.receivedSize.store(0);
+                entry.receivedSize.store(0);
                 w.UpdateTotalReceived();
             } else {
                 const std::uint64_t local = GetLocalFileSize(w.localFileName);
-                if (local >= file.size.load()) {
+                if (local >= entry.size.load()) {
                     w.stats.lastFilePercent.store(-1);
-                    file.receivedSize.store(local);
+                    entry.receivedSize.store(local);
                     const int percent = w.UpdateTotalReceived();
                     w.ui_.Call([&w, percent] { w.ShowTotalPercent(percent); });
                     w.startOffset = 0;
                     w.SetRowState(k, kSkipped);
                     transfer = false;
                 } else {
-                    file.receivedSize.store(local);
+                    entry.receivedSize.store(local);
                     w.stats.lastSpeedTick.store(TickCount());
                     const int percent = w.UpdateTotalReceived();
                     w.ui_.Call([&w, percent] { w.ShowTotalPercent(percent); });
@@ -131,13 +131,13 @@ unsigned COstrelDlg::_DownloadThread(COstrelDlg* window) {
         }
         if (transfer) {
             w.SetRowState(k, kTransferring);
-            w.stats.speedBaseline.store(file.receivedSize.load());
+            w.stats.speedBaseline.store(entry.receivedSize.load());
             if (w.Download()) {
                 w.SetRowState(k, kDone);
-                WriteLog("[%s][%d] Successfully downloaded file [%s]", origin, 699, file.url.c_str());
+                WriteLog("[%s][%d] Successfully downloaded file [%s]", origin, 699, entry.url.c_str());
             } else {
                 w.SetRowState(k, kFailed);
-                WriteLog("[%s][%d] Failed to download file [%s]", origin, 692, file.url.c_str());
+                WriteLog("[%s][%d] Failed to download file [%s]", origin, 692, entry.url.c_str());
             }
         }
         if (w.IsAbortRequested()) {
@@ -146,6 +146,7 @@ unsigned COstrelDlg::_DownloadThread(COstrelDlg* window) {
         w.stats.lastFilePercent.store(-1);
         w.startOffset = 0;
     }
-    QMetaObject::invokeMethod(&w, [&w] { w.OnDownloadEnd(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &w, [&w] { w.OnDownloadEnd(); }, Qt::QueuedConnection);
     return 0;
 }

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-std::string COstrelDlg::MakeLocalPath(const std::string& url, bool toTempFolder) const {
+std::string COstrelDlg::MakeLocalPath(const std::string& fileUrl, bool toTempFolder) const {
     std::string folder = downloadFolder;
     if (toTempFolder) {
         if (!PrivateTempFolder(folder)) {
@@ -15,21 +15,22 @@ std::string COstrelDlg::MakeLocalPath(const std::string& url, bool toTempFolder)
         }
         folder.pop_back(); // the trailing separator
     }
-    return LocalPathForUrl(folder, url).value_or(std::string());
+    return LocalPathForUrl(folder, fileUrl).value_or(std::string());
 }
 
-bool COstrelDlg::DownloadFile(const std::string& url) {
-    if (url.empty()) {
+bool COstrelDlg::DownloadFile(const std::string& fileUrl) {
+    if (fileUrl.empty()) {
         WriteLog("[ERROR][%s][%d] Invalid URL.", "COstrelDlg::DownloadFile", 732);
         return false;
     }
-    const std::string path = MakeLocalPath(url, true);
+    const std::string path = MakeLocalPath(fileUrl, true);
     if (path.empty()) {
-        WriteLog("[ERROR][%s][%d] No local file name for URL [%s].", "COstrelDlg::DownloadFile", __LINE__, url.c_str());
+        WriteLog("[ERROR][%s][%d] No local file name for URL [%s].", "COstrelDlg::DownloadFile", __LINE__,
+                 fileUrl.c_str());
         return false;
     }
     CHttpDownloader2 downloader;
-    downloader.url = url;
+    downloader.url = fileUrl;
     downloader.localFileName = path;
     return downloader.Download();
 }
@@ -48,4 +49,6 @@ std::uint64_t COstrelDlg::GetLocalFileSize(const std::string& path) {
     return measured ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
-void COstrelDlg::EnsureDownloadFolder() { MakeFolderPath(downloadFolder); }
+void COstrelDlg::EnsureDownloadFolder() {
+    MakeFolderPath(downloadFolder);
+}

@@ -21,13 +21,13 @@ constexpr int IDS_INCOMPLETE = 153;
 
 void COstrelDlg::OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown,
                             std::uint64_t expectedFileSize, void* context) {
-    auto* file = static_cast<FileInfo*>(context);
-    if (file == nullptr) {
+    auto* entry = static_cast<FileInfo*>(context);
+    if (entry == nullptr) {
         WriteLog("[ERROR][%s][%d] Invalid file pointer.", "COstrelDlg::OnProgress", 13);
         return;
     }
     const ProgressDisplay shown = stats.OnRead(TickCount(), transferred, bytesRead, lengthKnown,
-                                               file->size.load(std::memory_order_relaxed), file->receivedSize);
+                                               entry->size.load(std::memory_order_relaxed), entry->receivedSize);
     // Most reads change nothing on screen and cost no call into the window.
     if (!shown.Empty()) {
         ui_.Call([this, shown, expectedFileSize] { ShowProgress(shown, expectedFileSize); });
@@ -36,8 +36,8 @@ void COstrelDlg::OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, 
 
 void COstrelDlg::OnRangeIgnored() {
     // The server sends the whole file, which is written from its first byte again.
-    if (auto* file = static_cast<FileInfo*>(progressContext)) {
-        file->receivedSize.store(0);
+    if (auto* entry = static_cast<FileInfo*>(progressContext)) {
+        entry->receivedSize.store(0);
     }
     stats.speedBaseline.store(0);
     stats.lastFilePercent.store(-1);
@@ -104,16 +104,22 @@ void COstrelDlg::ShowRemainingTime(std::uint32_t seconds, std::uint64_t, std::ui
     SetLabel(ST_REMAIN_TIME, FormatDuration(seconds));
 }
 
-void COstrelDlg::ShowReceivedSizes(std::uint64_t total, std::uint64_t file) {
+void COstrelDlg::ShowReceivedSizes(std::uint64_t total, std::uint64_t fileBytes) {
     SetLabel(ST_TOTAL_RECV_SIZE, FormatSize(total));
-    SetLabel(ST_FILE_RECV_SIZE, FormatSize(file));
+    SetLabel(ST_FILE_RECV_SIZE, FormatSize(fileBytes));
 }
 
-void COstrelDlg::ShowFileName(const std::string& url) { SetLabel(ST_FILE_NAME, FileNameOfUrl(url)); }
+void COstrelDlg::ShowFileName(const std::string& fileUrl) {
+    SetLabel(ST_FILE_NAME, FileNameOfUrl(fileUrl));
+}
 
-void COstrelDlg::ShowFileSize(std::uint64_t size) { SetLabel(ST_FILE_SIZE, FormatSize(size)); }
+void COstrelDlg::ShowFileSize(std::uint64_t size) {
+    SetLabel(ST_FILE_SIZE, FormatSize(size));
+}
 
-void COstrelDlg::ShowCount(int count, int sectionType) { SetLabel(sectionType, std::to_string(count)); }
+void COstrelDlg::ShowCount(int count, int sectionType) {
+    SetLabel(sectionType, std::to_string(count));
+}
 
 void COstrelDlg::OnElapsedTimer() {
     ++elapsedSeconds;
@@ -148,6 +154,7 @@ void COstrelDlg::OnDownloadEnd() {
     }
     SendEndReport();
     if (ExecuteDownloadedFiles(true)) {
-        QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { close(); }, Qt::QueuedConnection);
     }
 }

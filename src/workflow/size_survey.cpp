@@ -24,10 +24,10 @@ std::string SurveyScratchFile() {
 
 } // namespace
 
-bool COstrelDlg::GetContentSize(const std::string& url, std::uint64_t& size) {
+bool COstrelDlg::GetContentSize(const std::string& fileUrl, std::uint64_t& size) {
     CHttpDownloader2 downloader;
     downloader.UseSharedConnections(true);
-    downloader.url = url;
+    downloader.url = fileUrl;
     downloader.localFileName = SurveyScratchFile();
     downloader.headOnly = 1;
     const bool sized = downloader.Download();
@@ -35,7 +35,7 @@ bool COstrelDlg::GetContentSize(const std::string& url, std::uint64_t& size) {
         size = downloader.contentLength;
     } else {
         WriteLog("[ERROR][%s][%d] Failed to get content size of Server IP [%s].", "COstrelDlg::GetContentSize", 506,
-                 HostAddressForLog(url).c_str());
+                 HostAddressForLog(fileUrl).c_str());
     }
     downloader.DeleteDownloadedFile();
     return sized;
@@ -45,19 +45,19 @@ bool COstrelDlg::GetTotalFilesSize(std::uint64_t& total) {
     const char* const origin = "COstrelDlg::GetTotalFilesSize";
     std::uint64_t sum = 0;
     for (std::size_t i = 0; i < config_.files.size(); ++i) {
-        FileInfo& file = *config_.files[i];
+        FileInfo& entry = *config_.files[i];
         if (!selection.IsFileSelected(i)) {
             continue;
         }
         std::uint64_t size = 0;
-        if (!GetContentSize(file.url, size)) {
-            WriteLog("[ERROR][%s][%d] Failed to get content size of URL [%s].", origin, 546, file.url.c_str());
+        if (!GetContentSize(entry.url, size)) {
+            WriteLog("[ERROR][%s][%d] Failed to get content size of URL [%s].", origin, 546, entry.url.c_str());
             total = 0;
             return false;
         }
-        WriteLog("[DEBUG][%s][%d] URL [%s] size: [%I64u]", origin, 553, file.url.c_str(), size);
+        WriteLog("[DEBUG][%s][%d] URL [%s] size: [%I64u]", origin, 553, entry.url.c_str(), size);
         sum += size;
-        file.size.store(size);
+        entry.size.store(size);
     }
     WriteLog("[INFO][%s][%d] Total size of contents: [%I64u]", origin, 560, sum);
     stats.totalSize.store(sum);
@@ -68,7 +68,8 @@ bool COstrelDlg::GetTotalFilesSize(std::uint64_t& total) {
 int COstrelDlg::InitTotalInfo() {
     std::uint64_t total = 0;
     bool sized = GetTotalFilesSize(total);
-    for (const char* retry : {"Failed to get total files size, retry.\n", "Failed to get total files size, 2nd retry.\n"}) {
+    for (const char* retry :
+         {"Failed to get total files size, retry.\n", "Failed to get total files size, 2nd retry.\n"}) {
         if (sized) {
             break;
         }
@@ -87,8 +88,7 @@ int COstrelDlg::InitTotalInfo() {
     WriteLog("[INFO][%s][%d] Sucessfully get total files size.", "COstrelDlg::InitTotalInfo", 1135);
     SetLabel(ST_TOTAL_SIZE, FormatSize(total));
     SetLabel(ST_FILE_SIZE, FormatSize(0));
-    const int count =
-        selection.RowCount() > 0 ? selection.CheckedCount() : static_cast<int>(config_.files.size());
+    const int count = selection.RowCount() > 0 ? selection.CheckedCount() : static_cast<int>(config_.files.size());
     ShowCount(count, ST_TOTAL_COUNT);
     return 1;
 }

@@ -25,7 +25,11 @@ TempDir::~TempDir() {
 }
 
 void TempDir::Write(const std::string& name, const std::string& content) const {
-    std::ofstream out(File(name), std::ios::binary);
+    WriteWholeFile(File(name), content);
+}
+
+void WriteWholeFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary);
     out << content;
 }
 

@@ -20,4 +20,5 @@ private:
 };
 
 std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);

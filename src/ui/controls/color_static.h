@@ -25,6 +25,7 @@ public:
 
     // Qt::AlignLeft, Qt::AlignHCenter or Qt::AlignRight; the text always starts at the top.
     void SetAlignment(Qt::Alignment horizontal);
+    Qt::Alignment Alignment() const { return alignment_; }
 
     // For a path: text that does not fit loses its middle to an ellipsis rather than its end.
     void SetPathEllipsis(bool on);

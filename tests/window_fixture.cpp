@@ -1,0 +1,62 @@
+#include "window_fixture.h"
+
+#include <QCoreApplication>
+#include <chrono>
+#include <climits>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+WindowTest::WindowTest() {
+    char cwd[PATH_MAX];
+    startFolder_ = ::getcwd(cwd, sizeof cwd) != nullptr ? cwd : "/";
+}
+
+WindowTest::~WindowTest() {
+    window.reset();
+    // The skin folder became the current folder; later tests start where this one did.
+    if (::chdir(startFolder_.c_str()) != 0) {
+        ADD_FAILURE() << "cannot return to " << startFolder_;
+    }
+}
+
+std::string WindowTest::Configuration(const std::string& fileElements,
+                                      const std::function<void(std::string&)>& edit) const {
+    std::string text = ReadWholeFile(OSTREL_SOURCE_DIR "/res/config.xml");
+    const std::size_t begin = text.find("<Files>");
+    const std::size_t end = text.find("</Files>");
+    text.replace(begin, end - begin, "<Files>" + fileElements);
+    if (edit) {
+        edit(text);
+    }
+    return text;
+}
+
+std::string WindowTest::File(const std::string& name, const std::string& attributes) const {
+    return "<File Url=\"" + served.Url("/" + name) + "\" " + attributes + "/>";
+}
+
+COstrelDlg& WindowTest::MakeWindow(const std::string& configuration) {
+    window.reset();
+    config = CConfigLoader();
+    EXPECT_EQ(config.LoadFromString(configuration.c_str()), CONFIG_OK);
+    window = std::make_unique<COstrelDlg>(config, appDownloadPath);
+    window->surveyRetryPauseMs = 100;
+    return *window;
+}
+
+COstrelDlg& WindowTest::OpenWindow(const std::string& configuration) {
+    COstrelDlg& dlg = MakeWindow(configuration);
+    EXPECT_TRUE(dlg.OnInitDialog());
+    return dlg;
+}
+
+bool WindowTest::PumpUntil(const std::function<bool()>& condition, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
