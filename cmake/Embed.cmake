@@ -1,20 +1,38 @@
-# ostrel_embed(<target> <symbol> <file>): compiles the bytes of <file>, followed by one NUL byte,
-# into <target> as `extern "C" const unsigned char <symbol>[]` with its size (without the NUL) in
-# `<symbol>_size`. An empty <file> defines the symbols with size 0 and a null pointer.
-function(ostrel_embed target symbol file)
-    set(out "${CMAKE_CURRENT_BINARY_DIR}/embed_${symbol}.cpp")
+# ostrel_add_resources(<name> CONFIG <file> SKIN <file> REPORT_HOST <host>): a static library holding
+# what one variant of the program carries: the configuration document and the skin archive compiled
+# in (an empty file name: none) and the host of the end report. Every executable links exactly one.
+function(ostrel_add_resources name)
+    cmake_parse_arguments(R "" "CONFIG;SKIN;REPORT_HOST" "" ${ARGN})
+    if(NOT R_REPORT_HOST MATCHES "^[A-Za-z0-9.-]+(:[0-9]+)?$")
+        message(FATAL_ERROR "${name}: the report host must be a host name, optionally with :port")
+    endif()
+    set(dir "${CMAKE_CURRENT_BINARY_DIR}/${name}")
+    _ostrel_embed(${name} "${dir}" ostrel_embedded_config "${R_CONFIG}")
+    _ostrel_embed(${name} "${dir}" ostrel_embedded_skin "${R_SKIN}")
+    file(CONFIGURE OUTPUT "${dir}/report_host.cpp" CONTENT
+        "extern \"C\" const char ostrel_report_host[] = \"${R_REPORT_HOST}\";\n")
+    # Object files, so that they join the link wherever the library stands in it.
+    add_library(${name} OBJECT "${dir}/ostrel_embedded_config.cpp" "${dir}/ostrel_embedded_skin.cpp"
+        "${dir}/report_host.cpp")
+endfunction()
+
+# Writes <dir>/<symbol>.cpp: `<symbol>_data()` gives the bytes of <file> followed by one NUL byte and
+# `<symbol>_size()` their count without the NUL; a null pointer and 0 for an empty <file>.
+function(_ostrel_embed target dir symbol file)
+    set(out "${dir}/${symbol}.cpp")
     if(file STREQUAL "")
         file(CONFIGURE OUTPUT "${out}" CONTENT
 "#include <cstddef>
-extern \"C\" const unsigned char* const ${symbol} = nullptr;
-extern \"C\" const std::size_t ${symbol}_size = 0;
+extern \"C\" const unsigned char* ${symbol}_data() { return nullptr; }
+extern \"C\" std::size_t ${symbol}_size() { return 0; }
 ")
-    else()
-        get_filename_component(abs "${file}" ABSOLUTE BASE_DIR "${PROJECT_SOURCE_DIR}")
-        if(NOT EXISTS "${abs}")
-            message(FATAL_ERROR "Embedded file not found: ${abs}")
-        endif()
-        file(CONFIGURE OUTPUT "${out}" CONTENT
+        return()
+    endif()
+    get_filename_component(abs "${file}" ABSOLUTE BASE_DIR "${PROJECT_SOURCE_DIR}")
+    if(NOT EXISTS "${abs}")
+        message(FATAL_ERROR "Embedded file not found: ${abs}")
+    endif()
+    file(CONFIGURE OUTPUT "${out}" CONTENT
 "#include <cstddef>
 asm(\".section .rodata\\n\"
     \".balign 16\\n\"
@@ -25,10 +43,8 @@ asm(\".section .rodata\\n\"
     \".previous\\n\");
 extern \"C\" const unsigned char ${symbol}_bytes[];
 extern \"C\" const unsigned char ${symbol}_bytes_end[];
-extern \"C\" const unsigned char* const ${symbol} = ${symbol}_bytes;
-extern \"C\" const std::size_t ${symbol}_size = static_cast<std::size_t>(${symbol}_bytes_end - ${symbol}_bytes);
+extern \"C\" const unsigned char* ${symbol}_data() { return ${symbol}_bytes; }
+extern \"C\" std::size_t ${symbol}_size() { return static_cast<std::size_t>(${symbol}_bytes_end - ${symbol}_bytes); }
 ")
-        set_source_files_properties("${out}" PROPERTIES OBJECT_DEPENDS "${abs}")
-    endif()
-    target_sources(${target} PRIVATE "${out}")
+    set_source_files_properties("${out}" PROPERTIES OBJECT_DEPENDS "${abs}")
 endfunction()

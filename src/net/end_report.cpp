@@ -1,8 +1,8 @@
 #include "net/end_report.h"
 
-#include "build_options.h"
-
 #include <curl/curl.h>
+
+extern "C" const char ostrel_report_host[];
 
 namespace {
 
@@ -17,7 +17,7 @@ size_t DiscardBody(char*, size_t, size_t, void*) {
 } // namespace
 
 std::string DefaultReportHost() {
-    return OSTREL_REPORT_HOST_TEXT;
+    return ostrel_report_host;
 }
 
 void SendEndReportRequest(const std::string& host) {

@@ -19,6 +19,8 @@ constexpr const char* kSkipped = "건너뜀";
 } // namespace
 
 void COstrelDlg::SetRowState(std::size_t fileIndex, const char* state) {
+    WriteLog("[INFO][%s][%d] File [%s] state: [%s]", "COstrelDlg::_DownloadThread", __LINE__,
+             config_.files[fileIndex]->url.c_str(), state);
     const int row = selection.RowOfFile(fileIndex);
     if (row < 0) {
         return;
