@@ -8,12 +8,16 @@
 
 namespace {
 
-std::string EmbeddedExample() { return ReadWholeFile(OSTREL_SOURCE_DIR "/res/config.xml"); }
+std::string EmbeddedExample() {
+    return ReadWholeFile(OSTREL_SOURCE_DIR "/res/config.xml");
+}
 
 const char* const kButton = R"(Visible="1" Position="1,2" Normal="n.jpg" Press="p.jpg" Over="o.jpg" Disable="d.jpg")";
 const char* const kSection = R"(Visible="1" Position="1,2" Size="3,4" Color="5,6,7" FontName="돋움" FontSize="9")";
 
-std::string Document(const std::string& body) { return "<?xml version=\"1.0\"?><Configuration>" + body + "</Configuration>"; }
+std::string Document(const std::string& body) {
+    return "<?xml version=\"1.0\"?><Configuration>" + body + "</Configuration>";
+}
 
 class ConfigLoaderTest : public ::testing::Test {
 protected:
@@ -61,13 +65,18 @@ TEST_F(ConfigLoaderTest, EmbeddedExampleLoadsEveryRecord) {
 }
 
 TEST_F(ConfigLoaderTest, DumpsEveryStoredRecord) {
-    ASSERT_EQ(config.LoadFromString(Document(std::string(R"(<Base/><Buttons><Stop )") + kButton +
-                                             R"(/></Buttons><Progresses><TotalDownloadRate Position="30,254" Size="516,6" Image="t.jpg"/></Progresses>)"
-                                             R"(<Sections><Speed )" + kSection + R"( Align="2" Italic="1"/></Sections>)"
-                                             R"(<Listboxes><FileList Visible="1" Position="17,308" Size="542,74"/></Listboxes>)"
-                                             R"(<Files><File Url="http://h/a.exe" waitexecute="TRUE"/></Files>)")
-                                        .c_str()),
-              CONFIG_OK);
+    ASSERT_EQ(
+        config.LoadFromString(
+            Document(
+                std::string(R"(<Base/><Buttons><Stop )") + kButton +
+                R"(/></Buttons><Progresses><TotalDownloadRate Position="30,254" Size="516,6" Image="t.jpg"/></Progresses>)"
+                R"(<Sections><Speed )" +
+                kSection +
+                R"( Align="2" Italic="1"/></Sections>)"
+                R"(<Listboxes><FileList Visible="1" Position="17,308" Size="542,74"/></Listboxes>)"
+                R"(<Files><File Url="http://h/a.exe" waitexecute="TRUE"/></Files>)")
+                .c_str()),
+        CONFIG_OK);
     const std::string sep(64, '=');
     const std::vector<std::string> expected = {
         "[INFO][CConfigLoader::LoadFromString][" /* line varies */,
@@ -123,8 +132,10 @@ TEST_F(ConfigLoaderTest, MissingRequiredAttributeWarnsOnceAndStops) {
         {R"(<Buttons><Execution Normal="n"/></Buttons>)", "Execution 항목의 Position 속성이 없습니다."},
         {R"(<Buttons><Close Position="1,1" Press="p" Over="o" Disable="d"/></Buttons>)",
          "Close 항목의 Normal 속성이 없습니다."},
-        {R"(<Buttons><Stop Position="1" Normal="n" Over="o" Disable="d"/></Buttons>)", "Stop 항목의 Press 속성이 없습니다."},
-        {R"(<Buttons><Folder Position="1" Normal="n" Press="p" Disable="d"/></Buttons>)", "Folder 항목의 Over 속성이 없습니다."},
+        {R"(<Buttons><Stop Position="1" Normal="n" Over="o" Disable="d"/></Buttons>)",
+         "Stop 항목의 Press 속성이 없습니다."},
+        {R"(<Buttons><Folder Position="1" Normal="n" Press="p" Disable="d"/></Buttons>)",
+         "Folder 항목의 Over 속성이 없습니다."},
         {R"(<Buttons><Download Position="1" Normal="n" Press="p" Over="o"/></Buttons>)",
          "Download 항목의 Disable 속성이 없습니다."},
         {R"(<Buttons/><Progresses><FileDownloadRate Position="1" Image="i"/></Progresses>)",
@@ -152,10 +163,9 @@ TEST_F(ConfigLoaderTest, MissingRequiredAttributeWarnsOnceAndStops) {
 }
 
 TEST_F(ConfigLoaderTest, RecordsBeforeAFailureStay) {
-    const std::string doc = Document(std::string("<Base/><Buttons><Close ") + kButton +
-                                     "/></Buttons><Progresses/><Sections><Speed " + kSection + "/><TotalSize " +
-                                     R"(Position="1" Size="1" Color="1" FontName="f"/><FileName )" + kSection +
-                                     "/></Sections>");
+    const std::string doc = Document(
+        std::string("<Base/><Buttons><Close ") + kButton + "/></Buttons><Progresses/><Sections><Speed " + kSection +
+        "/><TotalSize " + R"(Position="1" Size="1" Color="1" FontName="f"/><FileName )" + kSection + "/></Sections>");
     EXPECT_EQ(config.LoadFromString(doc.c_str()), CONFIG_MISSING_ATTRIBUTE);
     ASSERT_EQ(messages.Seen().size(), 1u);
     EXPECT_EQ(messages.Seen()[0].text, "TotalSize 항목의 FontSize 속성이 없습니다.");
@@ -204,12 +214,9 @@ TEST_F(ConfigLoaderTest, ResultCodesOfTheTwoEntryPoints) {
         std::string path;
         int result;
     } const cases[] = {
-        {"", CONFIG_EMPTY_PATH},
-        {dir.File("missing.xml"), CONFIG_READ_FAILED},
-        {dir.path(), CONFIG_READ_FAILED},
-        {dir.File("empty.xml"), CONFIG_PARSE_FAILED},
-        {dir.File("decl.xml"), CONFIG_OK},
-        {dir.File("nobase.xml"), CONFIG_NO_BASE},
+        {"", CONFIG_EMPTY_PATH},           {dir.File("missing.xml"), CONFIG_READ_FAILED},
+        {dir.path(), CONFIG_READ_FAILED},  {dir.File("empty.xml"), CONFIG_PARSE_FAILED},
+        {dir.File("decl.xml"), CONFIG_OK}, {dir.File("nobase.xml"), CONFIG_NO_BASE},
         {dir.File("crlf.xml"), CONFIG_OK},
     };
     for (const auto& c : cases) {
@@ -235,8 +242,9 @@ TEST_F(ConfigLoaderTest, ResultCodesOfTheTwoEntryPoints) {
 TEST_F(ConfigLoaderTest, FileAndStringGiveTheSameRecords) {
     TempDir dir;
     // Without Listboxes, Files still follows Sections through both entry points.
-    const std::string doc = Document(std::string("<Base Url=\"http://s/skin.zip\"/><Buttons/><Progresses/><Sections/>") +
-                                     "<Files><File Url=\"a\" autoclose=\"true\" autoexecute=\"True\"/></Files>");
+    const std::string doc =
+        Document(std::string("<Base Url=\"http://s/skin.zip\"/><Buttons/><Progresses/><Sections/>") +
+                 "<Files><File Url=\"a\" autoclose=\"true\" autoexecute=\"True\"/></Files>");
     dir.Write("config.xml", doc);
     CConfigLoader fromFile;
     ASSERT_EQ(fromFile.Load(dir.File("config.xml")), CONFIG_OK);

@@ -13,7 +13,9 @@
 namespace {
 
 LogTime g_fakeNow;
-LogTime FakeClock() { return g_fakeNow; }
+LogTime FakeClock() {
+    return g_fakeNow;
+}
 
 class LogTest : public ::testing::Test {
 protected:
@@ -97,8 +99,8 @@ TEST_F(LogTest, ConcurrentWritersLoseNoLine) {
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(kThreads * kLines));
     for (int t = 0; t < kThreads; ++t) {
         for (int i = 0; i < kLines; ++i) {
-            const std::string expected = "writer " + std::to_string(t) + " line " + std::to_string(i) + " " +
-                                         std::string(100, 'x');
+            const std::string expected =
+                "writer " + std::to_string(t) + " line " + std::to_string(i) + " " + std::string(100, 'x');
             ASSERT_TRUE(seen.count(expected)) << expected;
         }
     }

@@ -9,7 +9,7 @@
 // do not cost one system call each. Every failing call leaves the system error code in lastError().
 class DownloadFile {
 public:
-    static constexpr std::size_t kBufferSize = 256 * 1024;
+    static constexpr std::size_t kBufferSize = 16 * 1024;
 
     DownloadFile() = default;
     ~DownloadFile();

@@ -110,11 +110,6 @@ void CHttpDownloader2::ReleaseTransport() {
     transferThread_ = std::thread::id();
 }
 
-HttpRequest* CHttpDownloader2::CurrentRequest() {
-    std::lock_guard lock(handleLock);
-    return requestHandle;
-}
-
 void CHttpDownloader2::UseSharedConnections(bool shared) {
     useSharedConnections_ = shared;
 }
@@ -527,10 +522,7 @@ bool CHttpDownloader2::CreateRequest() {
     std::uint32_t code = ERROR_INTERNET_OPERATION_CANCELLED;
     std::unique_ptr<HttpRequest> request;
     if (internetHandle != nullptr && connectionHandle != nullptr) {
-        request = std::make_unique<HttpRequest>(session_->multi, [this] {
-            std::lock_guard closedLock(handleLock);
-            return requestHandle != nullptr;
-        });
+        request = std::make_unique<HttpRequest>(session_->multi, [this] { return requestHandle.load() != nullptr; });
         if (!request->Open(*session_, *connection_, settings, code)) {
             request.reset();
         }

@@ -110,9 +110,10 @@ public:
     std::uint64_t contentLength = 0;
     int certificateViaHook = 1;
     std::uint32_t serviceType = 0;
-    InternetSession* internetHandle = nullptr;
-    InternetConnection* connectionHandle = nullptr;
-    HttpRequest* requestHandle = nullptr;
+    // Changed under handleLock only; read without it, as each send and read looks at them afresh.
+    std::atomic<InternetSession*> internetHandle{nullptr};
+    std::atomic<InternetConnection*> connectionHandle{nullptr};
+    std::atomic<HttpRequest*> requestHandle{nullptr};
     std::string serverName;
     std::string objectPath;
     std::uint16_t serverPort = 0;
@@ -123,8 +124,8 @@ public:
     std::unique_ptr<ClientCertificate> clientCertificate;
 
 protected:
-    // The request handle as it is now (null once closed), read under handleLock.
-    HttpRequest* CurrentRequest();
+    // The request handle as it is now (null once closed).
+    HttpRequest* CurrentRequest() const { return requestHandle.load(); }
 
 private:
     bool ApplyClientCertificate();
