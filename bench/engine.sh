@@ -6,13 +6,13 @@
 #     RSS does not grow with the file;
 #  2. 1 000 HEAD requests for 1 000 small files, ROUNDS times each: one after another through one downloader
 #     object (ostrel-head-bench), and by one curl -I process given all 1 000 URLs; with the connections used.
-# Usage: bench/engine.sh [BUILD_DIR]      (default build/; ROUNDS=3 and SIZE_MIB=1024 may be set; VERBOSE=1
+# Usage: bench/engine.sh [BUILD_DIR]      (default build/; ROUNDS=5 and SIZE_MIB=1024 may be set; VERBOSE=1
 # also prints every run)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:-build}
-rounds=${ROUNDS:-3}
+rounds=${ROUNDS:-5}
 size_mib=${SIZE_MIB:-1024}
 heads=1000
 fetch="$build/src/fetch/ostrel-fetch"

@@ -218,21 +218,13 @@ bool CHttpDownloader2::_Download() {
                 continue;
             }
             if (!(proxy ? promptProxyCredentials : promptHttpCredentials)) {
-                WriteLog("CHttpDownloader::_Download, Failed to retrieve a HTTP OK or partial content status, Status "
-                         "Code:%d\n",
-                         status);
-                ReportErrorCode(113, status);
-                return false;
+                return FailOnStatus(status);
             }
             // A hook that keeps asking to send again would otherwise hold the transfer forever.
             if (hookResends == kMaxCredentialResends) {
                 WriteLog("[ERROR][%s][%d] Credentials asked for %d times, giving up.", "CHttpDownloader2::_Download",
                          __LINE__, kMaxCredentialResends + 1);
-                WriteLog("CHttpDownloader::_Download, Failed to retrieve a HTTP OK or partial content status, Status "
-                         "Code:%d\n",
-                         status);
-                ReportErrorCode(113, status);
-                return false;
+                return FailOnStatus(status);
             }
             std::uint32_t code = 0;
             if (PromptForCredentials(&code)) {
@@ -245,11 +237,7 @@ bool CHttpDownloader2::_Download() {
             return false;
         }
         if (status != 200 && status != 206) {
-            WriteLog("CHttpDownloader::_Download, Failed to retrieve a HTTP OK or partial content status, Status "
-                     "Code:%d\n",
-                     status);
-            ReportErrorCode(113, status);
-            return false;
+            return FailOnStatus(status);
         }
         break;
     }
@@ -272,15 +260,20 @@ bool CHttpDownloader2::_Download() {
     }
 
     HttpRequest* request = CurrentRequest();
-    const std::uint32_t status = request != nullptr ? request->status() : 0;
-    std::uint64_t writeOffset = startOffset;
-    if (!RestartOrCheckRange(status, writeOffset)) {
+    if (!RestartOrCheckRange(request != nullptr ? request->status() : 0)) {
         return false;
     }
-    return TransferBody(writeOffset, length, lengthKnown);
+    return TransferBody(length, lengthKnown);
 }
 
-bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status, std::uint64_t& writeOffset) {
+bool CHttpDownloader2::FailOnStatus(std::uint32_t status) {
+    WriteLog("CHttpDownloader::_Download, Failed to retrieve a HTTP OK or partial content status, Status Code:%d\n",
+             status);
+    ReportErrorCode(113, status);
+    return false;
+}
+
+bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status) {
     if (status == 200 && startOffset > 0) {
         // A whole body written behind a partial copy would corrupt the file: start it again.
         WriteLog("[INFO][%s][%d] The server sent the whole file instead of the range from [%I64u]; writing it from "
@@ -294,7 +287,6 @@ bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status, std::uint64_t& 
             return false;
         }
         startOffset = 0;
-        writeOffset = 0;
         return true;
     }
     if (status == 206) {
@@ -312,7 +304,7 @@ bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status, std::uint64_t& 
     return true;
 }
 
-bool CHttpDownloader2::TransferBody(std::uint64_t writeOffset, std::uint64_t answerLength, bool lengthKnown) {
+bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown) {
     const std::uint32_t startTick = TickCount();
     const std::unique_ptr<char[]> buffer(readBufferSize > 0 ? new (std::nothrow) char[readBufferSize] : nullptr);
     if (!buffer) {
@@ -323,7 +315,7 @@ bool CHttpDownloader2::TransferBody(std::uint64_t writeOffset, std::uint64_t ans
     WriteLog("CHttpDownloader2::_Download, Sucessfully allocate read buffer\n");
 
     const auto bufferSize = static_cast<std::uint32_t>(readBufferSize);
-    const std::uint64_t expectedFileSize = writeOffset + (lengthKnown ? answerLength : 0);
+    const std::uint64_t expectedFileSize = startOffset + (lengthKnown ? answerLength : 0);
     std::uint64_t transferred = 0;
     for (;;) {
         std::uint32_t bytesRead = 0;

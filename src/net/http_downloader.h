@@ -129,8 +129,9 @@ protected:
 
 private:
     bool ApplyClientCertificate();
-    bool RestartOrCheckRange(std::uint32_t status, std::uint64_t& writeOffset);
-    bool TransferBody(std::uint64_t writeOffset, std::uint64_t answerLength, bool lengthKnown);
+    bool FailOnStatus(std::uint32_t status);
+    bool RestartOrCheckRange(std::uint32_t status);
+    bool TransferBody(std::uint64_t answerLength, bool lengthKnown);
     bool DrainAnswer();
     bool ReadPiece(char* buffer, std::uint32_t size, std::uint32_t& bytesRead, std::uint32_t& error);
     bool FlushDownloadedData();
