@@ -4,6 +4,8 @@
 #include "net/internet_errors.h"
 #include "net/url_parser.h"
 
+#include <openssl/ssl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -13,7 +15,7 @@ namespace {
 
 // Bytes libcurl takes from the socket at once. The body still reaches the downloader in pieces of
 // readBufferSize; a large receive buffer only saves wake-ups.
-constexpr long kReceiveBufferSize = 256 * 1024;
+constexpr std::size_t kReceiveBufferSize = 256 * 1024;
 constexpr int kPollTimeoutMs = 1000;
 constexpr long kConnectTimeoutSeconds = 60;
 constexpr long kMaxRedirects = 10;
@@ -85,6 +87,9 @@ private:
     std::mutex poolLock_;
     std::vector<CURLM*> idle_;
 };
+
+// The request whose transfer the calling thread is driving: TLS callbacks run inside that drive.
+thread_local HttpRequest* t_drivenRequest = nullptr;
 
 CurlRuntime& Runtime() {
     static CurlRuntime runtime;
@@ -185,7 +190,7 @@ bool HttpRequest::Open(const InternetSession& session, const InternetConnection&
         .Set(CURLOPT_SSL_VERIFYPEER, 1L)
         .Set(CURLOPT_SSL_VERIFYHOST, (settings.flags & INTERNET_FLAG_IGNORE_CERT_CN_INVALID) != 0 ? 0L : 2L)
         .Set(CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds)
-        .Set(CURLOPT_BUFFERSIZE, kReceiveBufferSize)
+        .Set(CURLOPT_BUFFERSIZE, static_cast<long>(kReceiveBufferSize))
         .Set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L)
         .Set(CURLOPT_HTTPAUTH, static_cast<unsigned long>(CURLAUTH_BASIC))
         .Set(CURLOPT_PROXYAUTH, static_cast<unsigned long>(CURLAUTH_BASIC))
@@ -212,6 +217,8 @@ bool HttpRequest::Open(const InternetSession& session, const InternetConnection&
         error = InternetErrorFromCurl(options.result(), nullptr);
         return false;
     }
+    // Only to learn whether a server asked for a client certificate; without it nothing changes.
+    curl_easy_setopt(easy_, CURLOPT_SSL_CTX_FUNCTION, &HttpRequest::OnSslContext);
 
     baseHeaders_.clear();
     if (!settings.acceptTypes.empty()) {
@@ -252,6 +259,8 @@ bool HttpRequest::Send(const std::string& extraHeaders, std::uint32_t& error) {
     headersComplete_ = false;
     done_ = false;
     result_ = CURLE_OK;
+    paused_ = false;
+    certificateRequested_ = false;
     errorText_[0] = '\0';
     pending_.clear();
     pendingRead_ = 0;
@@ -287,7 +296,10 @@ bool HttpRequest::Send(const std::string& extraHeaders, std::uint32_t& error) {
     }
     // An answer that ended without final headers is one libcurl did not follow after all.
     if (!headersComplete_ && (result_ != CURLE_OK || status_ == 0)) {
-        error = result_ != CURLE_OK ? ResultCode() : ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        // The server may close the connection on a missing certificate before its alert is read.
+        error = certificateRequested_ ? ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED
+                : result_ != CURLE_OK ? ResultCode()
+                                      : ERROR_HTTP_INVALID_SERVER_RESPONSE;
         return false;
     }
     return true;
@@ -311,6 +323,10 @@ bool HttpRequest::Read(char* buffer, std::uint32_t size, std::uint32_t& bytesRea
     }
     // Like a blocking socket read of a whole record: full pieces until the body ends.
     while (bytesRead < size) {
+        if (!Available() && paused_) {
+            paused_ = false;
+            curl_easy_pause(easy_, CURLPAUSE_CONT); // hands over the held data at once
+        }
         if (!Available() && !Pump([this] { return Available(); })) {
             error = ERROR_INTERNET_OPERATION_CANCELLED;
             return false;
@@ -368,6 +384,10 @@ std::size_t HttpRequest::OnBodyData(char* data, std::size_t size, std::size_t co
     if (!request.Available()) {
         request.pending_.clear();
         request.pendingRead_ = 0;
+    } else if (request.pending_.size() - request.pendingRead_ >= kReceiveBufferSize) {
+        // While the socket stays readable libcurl keeps receiving; hold it until the reader catches up.
+        request.paused_ = true;
+        return CURL_WRITEFUNC_PAUSE;
     }
     request.pending_.insert(request.pending_.end(), data, data + length);
     request.headersComplete_ = true;
@@ -377,7 +397,10 @@ std::size_t HttpRequest::OnBodyData(char* data, std::size_t size, std::size_t co
 bool HttpRequest::Pump(const std::function<bool()>& ready) {
     while (!ready() && !done_) {
         int running = 0;
-        if (curl_multi_perform(multi_, &running) != CURLM_OK) {
+        t_drivenRequest = this;
+        const CURLMcode performed = curl_multi_perform(multi_, &running);
+        t_drivenRequest = nullptr;
+        if (performed != CURLM_OK) {
             done_ = true;
             result_ = CURLE_FAILED_INIT;
             break;
@@ -398,6 +421,18 @@ bool HttpRequest::Pump(const std::function<bool()>& ready) {
         }
     }
     return true;
+}
+
+CURLcode HttpRequest::OnSslContext(CURL*, void* context, void*) {
+    SSL_CTX_set_client_cert_cb(static_cast<SSL_CTX*>(context), &HttpRequest::OnCertificateRequest);
+    return CURLE_OK;
+}
+
+int HttpRequest::OnCertificateRequest(SSL*, X509**, EVP_PKEY**) {
+    if (t_drivenRequest != nullptr) {
+        t_drivenRequest->certificateRequested_ = true;
+    }
+    return 0; // none to give
 }
 
 void HttpRequest::Detach() {

@@ -5,6 +5,7 @@
 #include "net/internet_errors.h"
 
 #include <curl/curl.h>
+#include <openssl/types.h>
 
 #include <cstdint>
 #include <functional>
@@ -79,6 +80,8 @@ public:
 private:
     static std::size_t OnHeaderLine(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t OnBodyData(char* data, std::size_t size, std::size_t count, void* self);
+    static CURLcode OnSslContext(CURL* easy, void* context, void* self);
+    static int OnCertificateRequest(SSL* ssl, X509** certificate, EVP_PKEY** key);
 
     // Drives the transfer until `ready` holds or the transfer ends; false when the handles were closed.
     bool Pump(const std::function<bool()>& ready);
@@ -101,6 +104,8 @@ private:
     bool done_ = false;
     CURLcode result_ = CURLE_OK;
     char errorText_[CURL_ERROR_SIZE] = {};
-    std::vector<char> pending_;
+    std::vector<char> pending_; // received, not yet read
+    bool paused_ = false;       // libcurl holds further data until pending_ is read
+    bool certificateRequested_ = false;
     std::size_t pendingRead_ = 0;
 };

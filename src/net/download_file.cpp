@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 DownloadFile::~DownloadFile() {
@@ -29,7 +30,13 @@ bool DownloadFile::SetPositionAndLength(std::uint64_t offset) {
         return false;
     }
     const auto position = static_cast<off_t>(offset);
-    if (::lseek(fd_, position, SEEK_SET) != position || ::ftruncate(fd_, position) != 0) {
+    struct stat info {};
+    if (::lseek(fd_, position, SEEK_SET) != position || ::fstat(fd_, &info) != 0) {
+        lastError_ = errno;
+        return false;
+    }
+    // Truncating a file that already has the length would make ext4 flush the whole new content on close.
+    if (info.st_size != position && ::ftruncate(fd_, position) != 0) {
         lastError_ = errno;
         return false;
     }

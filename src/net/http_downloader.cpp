@@ -110,11 +110,6 @@ void CHttpDownloader2::ReleaseTransport() {
     transferThread_ = std::thread::id();
 }
 
-HttpRequest* CHttpDownloader2::CurrentRequest() {
-    std::lock_guard lock(handleLock);
-    return requestHandle;
-}
-
 void CHttpDownloader2::UseSharedConnections(bool shared) {
     useSharedConnections_ = shared;
 }
@@ -223,21 +218,13 @@ bool CHttpDownloader2::_Download() {
                 continue;
             }
             if (!(proxy ? promptProxyCredentials : promptHttpCredentials)) {
-                WriteLog("CHttpDownloader::_Download, Failed to retrieve a HTTP OK or partial content status, Status "
-                         "Code:%d\n",
-                         status);
-                ReportErrorCode(113, status);
-                return false;
+                return FailOnStatus(status);
             }
             // A hook that keeps asking to send again would otherwise hold the transfer forever.
             if (hookResends == kMaxCredentialResends) {
                 WriteLog("[ERROR][%s][%d] Credentials asked for %d times, giving up.", "CHttpDownloader2::_Download",
                          __LINE__, kMaxCredentialResends + 1);
-                WriteLog("CHttpDownloader::_Download, Failed to retrieve a HTTP OK or partial content status, Status "
-                         "Code:%d\n",
-                         status);
-                ReportErrorCode(113, status);
-                return false;
+                return FailOnStatus(status);
             }
             std::uint32_t code = 0;
             if (PromptForCredentials(&code)) {
@@ -250,11 +237,7 @@ bool CHttpDownloader2::_Download() {
             return false;
         }
         if (status != 200 && status != 206) {
-            WriteLog("CHttpDownloader::_Download, Failed to retrieve a HTTP OK or partial content status, Status "
-                     "Code:%d\n",
-                     status);
-            ReportErrorCode(113, status);
-            return false;
+            return FailOnStatus(status);
         }
         break;
     }
@@ -277,15 +260,20 @@ bool CHttpDownloader2::_Download() {
     }
 
     HttpRequest* request = CurrentRequest();
-    const std::uint32_t status = request != nullptr ? request->status() : 0;
-    std::uint64_t writeOffset = startOffset;
-    if (!RestartOrCheckRange(status, writeOffset)) {
+    if (!RestartOrCheckRange(request != nullptr ? request->status() : 0)) {
         return false;
     }
-    return TransferBody(writeOffset, length, lengthKnown);
+    return TransferBody(length, lengthKnown);
 }
 
-bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status, std::uint64_t& writeOffset) {
+bool CHttpDownloader2::FailOnStatus(std::uint32_t status) {
+    WriteLog("CHttpDownloader::_Download, Failed to retrieve a HTTP OK or partial content status, Status Code:%d\n",
+             status);
+    ReportErrorCode(113, status);
+    return false;
+}
+
+bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status) {
     if (status == 200 && startOffset > 0) {
         // A whole body written behind a partial copy would corrupt the file: start it again.
         WriteLog("[INFO][%s][%d] The server sent the whole file instead of the range from [%I64u]; writing it from "
@@ -299,7 +287,6 @@ bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status, std::uint64_t& 
             return false;
         }
         startOffset = 0;
-        writeOffset = 0;
         OnRangeIgnored();
         return true;
     }
@@ -318,7 +305,7 @@ bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status, std::uint64_t& 
     return true;
 }
 
-bool CHttpDownloader2::TransferBody(std::uint64_t writeOffset, std::uint64_t answerLength, bool lengthKnown) {
+bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown) {
     const std::uint32_t startTick = TickCount();
     const std::unique_ptr<char[]> buffer(readBufferSize > 0 ? new (std::nothrow) char[readBufferSize] : nullptr);
     if (!buffer) {
@@ -329,7 +316,7 @@ bool CHttpDownloader2::TransferBody(std::uint64_t writeOffset, std::uint64_t ans
     WriteLog("CHttpDownloader2::_Download, Sucessfully allocate read buffer\n");
 
     const auto bufferSize = static_cast<std::uint32_t>(readBufferSize);
-    const std::uint64_t expectedFileSize = writeOffset + (lengthKnown ? answerLength : 0);
+    const std::uint64_t expectedFileSize = startOffset + (lengthKnown ? answerLength : 0);
     std::uint64_t transferred = 0;
     for (;;) {
         std::uint32_t bytesRead = 0;
@@ -528,10 +515,7 @@ bool CHttpDownloader2::CreateRequest() {
     std::uint32_t code = ERROR_INTERNET_OPERATION_CANCELLED;
     std::unique_ptr<HttpRequest> request;
     if (internetHandle != nullptr && connectionHandle != nullptr) {
-        request = std::make_unique<HttpRequest>(session_->multi, [this] {
-            std::lock_guard closedLock(handleLock);
-            return requestHandle != nullptr;
-        });
+        request = std::make_unique<HttpRequest>(session_->multi, [this] { return requestHandle.load() != nullptr; });
         if (!request->Open(*session_, *connection_, settings, code)) {
             request.reset();
         }

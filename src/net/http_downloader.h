@@ -113,9 +113,10 @@ public:
     std::uint64_t contentLength = 0;
     int certificateViaHook = 1;
     std::uint32_t serviceType = 0;
-    InternetSession* internetHandle = nullptr;
-    InternetConnection* connectionHandle = nullptr;
-    HttpRequest* requestHandle = nullptr;
+    // Changed under handleLock only; read without it, as each send and read looks at them afresh.
+    std::atomic<InternetSession*> internetHandle{nullptr};
+    std::atomic<InternetConnection*> connectionHandle{nullptr};
+    std::atomic<HttpRequest*> requestHandle{nullptr};
     std::string serverName;
     std::string objectPath;
     std::uint16_t serverPort = 0;
@@ -126,13 +127,14 @@ public:
     std::unique_ptr<ClientCertificate> clientCertificate;
 
 protected:
-    // The request handle as it is now (null once closed), read under handleLock.
-    HttpRequest* CurrentRequest();
+    // The request handle as it is now (null once closed).
+    HttpRequest* CurrentRequest() const { return requestHandle.load(); }
 
 private:
     bool ApplyClientCertificate();
-    bool RestartOrCheckRange(std::uint32_t status, std::uint64_t& writeOffset);
-    bool TransferBody(std::uint64_t writeOffset, std::uint64_t answerLength, bool lengthKnown);
+    bool FailOnStatus(std::uint32_t status);
+    bool RestartOrCheckRange(std::uint32_t status);
+    bool TransferBody(std::uint64_t answerLength, bool lengthKnown);
     bool DrainAnswer();
     bool ReadPiece(char* buffer, std::uint32_t size, std::uint32_t& bytesRead, std::uint32_t& error);
     bool FlushDownloadedData();

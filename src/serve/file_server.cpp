@@ -82,9 +82,10 @@ RangeResult ParseByteRange(const std::string& header, std::uint64_t size, std::u
     return RangeResult::Satisfiable;
 }
 
-// The open file behind one answer's body.
+// The open file behind one answer's body, and the chunk being sent.
 struct BodySource {
     int fd = -1;
+    std::vector<char> chunk;
     ~BodySource() {
         if (fd >= 0) {
             ::close(fd);
@@ -156,9 +157,11 @@ struct FileServer::Impl {
         if (const std::uint64_t hops = NumberParam(request, "hops"); hops > 0) {
             std::string target = request.target;
             const std::string from = "hops=" + request.get_param_value("hops");
-            target.replace(target.find(from), from.size(), "hops=" + std::to_string(hops - 1));
-            response.set_redirect(target, 302);
-            return;
+            if (const std::size_t at = target.find(from); at != std::string::npos) {
+                target.replace(at, from.size(), "hops=" + std::to_string(hops - 1));
+                response.set_redirect(target, 302);
+                return;
+            }
         }
         if (request.has_param("redirect")) {
             response.set_redirect(request.get_param_value("redirect"), 302);
@@ -235,12 +238,13 @@ struct FileServer::Impl {
                     return false;
                 }
             }
-            std::vector<char> chunk(want);
-            const ssize_t got = ::pread(source->fd, chunk.data(), want, static_cast<off_t>(plan.first + offset));
+            source->chunk.resize(want);
+            const ssize_t got =
+                ::pread(source->fd, source->chunk.data(), want, static_cast<off_t>(plan.first + offset));
             if (got <= 0) {
                 return false;
             }
-            return sink.write(chunk.data(), static_cast<std::size_t>(got));
+            return sink.write(source->chunk.data(), static_cast<std::size_t>(got));
         };
 
         if (length == 0 && !noLength) {

@@ -30,7 +30,8 @@ struct FileServerOptions {
 // A local HTTP/1.1 file server on 127.0.0.1 for tests, benchmarks and the demo. It answers GET and
 // HEAD with Content-Length, a single Range with 206 and Content-Range, keeps connections alive, streams
 // large files, and records every request. Faults are chosen per request by the query:
-//   status=N        answer status N with a short text body
+//   status=N        answer status N with a short text body (a value that is no number, such as the end
+//                   report's status=end, is no fault)
 //   no_length=1     no Content-Length (the body is chunked)
 //   ignore_range=1  200 with the whole body even for a Range request
 //   range_from=N    answer a Range request with the part from byte N on, whatever was asked

@@ -71,5 +71,7 @@ int main(int argc, char** argv) {
     int received = 0;
     sigwait(&stopSignals, &received);
     server.Stop();
+    std::fprintf(stderr, "ostrel-serve: %zu requests on %zu connections\n", server.Requests().size(),
+                 server.ConnectionCount());
     return 0;
 }
