@@ -178,7 +178,8 @@ bool CHttpDownloader2::_Download() {
     int hookResends = 0;
     for (;;) {
         const std::string headers = BuildRequestHeaders();
-        HttpRequest* request = CurrentRequest();
+        // A stop asked for before the handles existed counts as closing them: nothing is sent.
+        HttpRequest* request = IsAbortRequested() ? nullptr : CurrentRequest();
         std::uint32_t error = ERROR_INTERNET_OPERATION_CANCELLED;
         if (request == nullptr || !request->Send(headers, error)) {
             if (error == ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED && !certificateRetried && ApplyClientCertificate()) {
@@ -515,7 +516,9 @@ bool CHttpDownloader2::CreateRequest() {
     std::uint32_t code = ERROR_INTERNET_OPERATION_CANCELLED;
     std::unique_ptr<HttpRequest> request;
     if (internetHandle != nullptr && connectionHandle != nullptr) {
-        request = std::make_unique<HttpRequest>(session_->multi, [this] { return requestHandle.load() != nullptr; });
+        // A stop asked for before the handles existed must still break a transfer that waits.
+        request = std::make_unique<HttpRequest>(
+            session_->multi, [this] { return requestHandle.load() != nullptr && abortFlag.load() == 0; });
         if (!request->Open(*session_, *connection_, settings, code)) {
             request.reset();
         }

@@ -40,8 +40,9 @@ class RecordingDownloader : public CHttpDownloader2 {
 public:
     std::vector<ProgressCall> progress;
     std::vector<void*> contexts;
-    int abortAtCall = 0;       // sets abortFlag inside this OnProgress call (1-based); 0: never
-    bool alwaysResend = false; // PromptForCredentials answers "send again", as the window's does
+    int abortAtCall = 0;                // sets abortFlag inside this OnProgress call (1-based); 0: never
+    bool alwaysResend = false;          // PromptForCredentials answers "send again", as the window's does
+    bool abortInOnDownloadData = false; // a stop arrives while the first piece is handed over
     int prompts = 0;
 
     void OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown,
@@ -51,6 +52,13 @@ public:
         if (static_cast<int>(progress.size()) == abortAtCall) {
             abortFlag.exchange(1);
         }
+    }
+
+    bool OnDownloadData(const char* data, std::uint32_t size) override {
+        if (abortInOnDownloadData) {
+            abortFlag.exchange(1);
+        }
+        return CHttpDownloader2::OnDownloadData(data, size);
     }
 
     bool PromptForCredentials(std::uint32_t* code) override {
