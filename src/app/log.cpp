@@ -112,8 +112,13 @@ void WriteLog(const char* format, ...) {
 
     const LogClock clock = g_clock.load();
     const LogTime now = clock != nullptr ? clock() : LocalNow();
-    MakeFolderPath(LogFolder());
-    const int fd = ::open(LogFilePath(now).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const std::string path = LogFilePath(now);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == ENOENT) {
+        // The folder is made when it is missing, not before every line.
+        MakeFolderPath(LogFolder());
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    }
     if (fd < 0) {
         return;
     }

@@ -1,52 +1,87 @@
 #include "ui/ui_call_channel.h"
 
+#include <QSocketNotifier>
 #include <QThread>
+#include <cerrno>
+#include <cstdint>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
-UiCallChannel::UiCallChannel(QObject* window) : window_(window) {}
+UiCallChannel::UiCallChannel(QObject* window)
+    : windowThread_(window->thread()), wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    notifier_ = std::make_unique<QSocketNotifier>(wakeFd_, QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { RunPending(); });
+}
 
 UiCallChannel::~UiCallChannel() {
     Shut();
+    notifier_.reset();
+    ::close(wakeFd_);
+}
+
+bool UiCallChannel::Enqueue(const std::shared_ptr<Pending>& pending) {
+    {
+        std::lock_guard lock(state_->lock);
+        if (state_->shut) {
+            return false;
+        }
+        state_->queue.push_back(pending);
+    }
+    const std::uint64_t one = 1;
+    while (::write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+    return true;
 }
 
 bool UiCallChannel::Call(std::function<void()> change) {
-    if (QThread::currentThread() == window_->thread()) {
+    if (QThread::currentThread() == windowThread_) {
         if (IsShut()) {
             return false;
         }
         change();
         return true;
     }
-    auto finished = std::make_shared<bool>(false);
-    std::shared_ptr<State> state = state_;
-    {
-        std::lock_guard lock(state->lock);
-        if (state->shut) {
-            return false;
-        }
+    auto pending = std::make_shared<Pending>();
+    pending->change = std::move(change);
+    if (!Enqueue(pending)) {
+        return false;
     }
-    QMetaObject::invokeMethod(
-        window_,
-        [state, finished, change = std::move(change)] {
-            {
-                std::lock_guard lock(state->lock);
-                if (state->shut) {
-                    return;
-                }
+    std::unique_lock lock(state_->lock);
+    state_->done.wait(lock, [&] { return pending->finished || state_->shut; });
+    return pending->finished;
+}
+
+void UiCallChannel::Post(std::function<void()> change) {
+    auto pending = std::make_shared<Pending>();
+    pending->change = std::move(change);
+    Enqueue(pending);
+}
+
+void UiCallChannel::RunPending() {
+    std::uint64_t count = 0;
+    while (::read(wakeFd_, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+    for (;;) {
+        std::shared_ptr<Pending> pending;
+        {
+            std::lock_guard lock(state_->lock);
+            if (state_->shut || state_->queue.empty()) {
+                return;
             }
-            change();
-            std::lock_guard lock(state->lock);
-            *finished = true;
-            state->done.notify_all();
-        },
-        Qt::QueuedConnection);
-    std::unique_lock lock(state->lock);
-    state->done.wait(lock, [&] { return *finished || state->shut; });
-    return *finished;
+            pending = state_->queue.front();
+            state_->queue.pop_front();
+        }
+        pending->change();
+        std::lock_guard lock(state_->lock);
+        pending->finished = true;
+        state_->done.notify_all();
+    }
 }
 
 void UiCallChannel::Shut() {
     std::lock_guard lock(state_->lock);
     state_->shut = true;
+    state_->queue.clear();
     state_->done.notify_all();
 }
 

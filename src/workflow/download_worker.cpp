@@ -148,7 +148,6 @@ unsigned COstrelDlg::_DownloadThread(COstrelDlg* window) {
         w.stats.lastFilePercent.store(-1);
         w.startOffset = 0;
     }
-    QMetaObject::invokeMethod(
-        &w, [&w] { w.OnDownloadEnd(); }, Qt::QueuedConnection);
+    w.ui_.Post([&w] { w.OnDownloadEnd(); });
     return 0;
 }

@@ -127,9 +127,6 @@ void COstrelDlg::OnElapsedTimer() {
 }
 
 void COstrelDlg::OnDownloadEnd() {
-    if (ui_.IsShut()) {
-        return;
-    }
     elapsedTimer_.stop();
     downloadFinished = 1;
     if (IsAbortRequested()) {
