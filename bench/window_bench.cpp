@@ -1,0 +1,107 @@
+// ostrel-window-bench survey URL_PREFIX COUNT: the window's size survey of COUNT files URL_PREFIX0000,
+//   URL_PREFIX0001, ... (one HEAD each, as at start and after a check-box click). Prints the rate.
+// ostrel-window-bench run URL: one download run of URL by the window and its worker, from the Download
+//   button to the end of the run. Prints the run's wall time and the largest gap between two ticks of the
+//   window's one-second timer, which shows how long the window thread was ever kept from its events.
+// Runs the real window offscreen; HOME decides the download folder.
+
+#include "app/ostrel_app.h"
+#include "ui/ostrel_dlg.h"
+
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Configuration(const std::string& files) {
+    std::ifstream in(OSTREL_SOURCE_DIR "/res/config.xml");
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string config = text.str();
+    const std::size_t begin = config.find("<Files>");
+    config.replace(begin, config.find("</Files>") - begin, "<Files>" + files);
+    return config;
+}
+
+std::string FileElement(const std::string& url) {
+    return "<File Url=\"" + url + "\"/>";
+}
+
+int Survey(COstrelDlg& window, long count) {
+    const auto started = Clock::now();
+    const int sized = window.InitTotalInfo();
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    std::printf("survey files=%ld seconds=%.3f per_second=%.0f\n", count, seconds,
+                static_cast<double>(count) / seconds);
+    return sized == 1 ? 0 : 1;
+}
+
+int Run(COstrelDlg& window) {
+    Clock::time_point lastTick;
+    double longestGapMs = 0;
+    std::uint32_t seenSeconds = window.elapsedSeconds;
+    // Watches the elapsed-time counter from the window thread itself: a late tick is a blocked thread.
+    QTimer watch;
+    watch.setInterval(2);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (window.elapsedSeconds == seenSeconds) {
+            return;
+        }
+        const auto now = Clock::now();
+        if (seenSeconds != 0 || window.elapsedSeconds > 1) {
+            longestGapMs = std::max(longestGapMs, std::chrono::duration<double, std::milli>(now - lastTick).count());
+        }
+        lastTick = now;
+        seenSeconds = window.elapsedSeconds;
+    });
+    const auto started = Clock::now();
+    lastTick = started;
+    watch.start();
+    window.OnBnClickedBtnDownload();
+    while (window.downloadFinished == 0) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    std::printf("run seconds=%.3f ticks=%u longest_tick_gap_ms=%.1f\n", seconds, window.elapsedSeconds, longestGapMs);
+    return window.CheckDownloadedFiles() ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (!((mode == "survey" && argc == 4) || (mode == "run" && argc == 3))) {
+        std::fprintf(stderr, "usage: ostrel-window-bench survey URL_PREFIX COUNT | run URL\n");
+        return 2;
+    }
+    COstrelApp app(argc, argv);
+    std::string files;
+    const long count = mode == "survey" ? std::strtol(argv[3], nullptr, 10) : 1;
+    for (long i = 0; i < count; ++i) {
+        char name[24];
+        std::snprintf(name, sizeof name, "%04ld", i);
+        files += FileElement(mode == "survey" ? argv[2] + std::string(name) : std::string(argv[2]));
+    }
+    if (app.config.LoadFromString(Configuration(files).c_str()) != CONFIG_OK) {
+        return 2;
+    }
+    COstrelDlg window(app.config, app.downloadPath);
+    window.overwriteQuestion = [] { return std::optional<int>(3); }; // always from the first byte
+    // The end report goes to the benchmark's own server, so that it costs no name look-up.
+    const std::string url = argv[2];
+    const std::size_t host = url.find("//");
+    window.reportHost = url.substr(host + 2, url.find('/', host + 2) - host - 2);
+    if (!window.OnInitDialog()) {
+        return 1;
+    }
+    return mode == "survey" ? Survey(window, count) : Run(window);
+}
