@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFont>
 #include <QScreen>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -107,6 +108,32 @@ TEST(ColorStatic, LabelAsHighAsTheFontSizeShowsWholeGlyphs) {
         return ink;
     };
     EXPECT_EQ(inkPixels(12), inkPixels(30));
+}
+
+TEST(ColorStatic, UnderlineStaysInsideAShortLabel) {
+    QWidget window;
+    window.setPalette(QPalette(QColor(0xF0F0F0)));
+    window.setAutoFillBackground(true);
+    window.resize(200, 40);
+    CColorStatic label(&window);
+    label.setGeometry(10, 10, 150, 12); // as high as the font size, like the configured path label
+    label.textColor = MakeColorRef(0, 0, 255);
+    QFont font(QStringLiteral("돋움"));
+    font.setPixelSize(12);
+    font.setUnderline(true);
+    label.setFont(font);
+    label.SetWindowText("/home/player/Documents");
+    const QImage shown = Grab(window);
+    // A line of text colour runs under most of the text inside the label's last rows.
+    int longest = 0;
+    for (int y = 10 + 9; y < 10 + 12; ++y) {
+        int run = 0;
+        for (int x = 10; x < 160; ++x) {
+            run = PixelAt(shown, x, y) == 0x0000FF ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+    }
+    EXPECT_GT(longest, 100);
 }
 
 TEST(ColorStatic, ShorterTextLeavesNoTraceOnScreen) {

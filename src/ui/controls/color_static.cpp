@@ -42,11 +42,23 @@ void CColorStatic::paintEvent(QPaintEvent*) {
     const QFontMetrics metrics = fontMetrics();
     const int lift = std::max(0, metrics.height() - height());
     const QRect area = rect().adjusted(0, -lift, 0, 0);
+    // The face's own underline would fall below such a short label: it is drawn by hand instead.
+    const bool underline = font().underline();
+    if (underline) {
+        QFont plain = font();
+        plain.setUnderline(false);
+        painter.setFont(plain);
+    }
+    QRect drawn;
     if (pathEllipsis_) {
         const QString shown = metrics.elidedText(text_, Qt::ElideMiddle, width());
-        painter.drawText(area, flags | Qt::TextSingleLine, shown);
+        painter.drawText(area, flags | Qt::TextSingleLine, shown, &drawn);
     } else {
         // Like a native static text: words that do not fit go to a next line, cut off below.
-        painter.drawText(area, flags | Qt::TextWordWrap, text_);
+        painter.drawText(area, flags | Qt::TextWordWrap, text_, &drawn);
+    }
+    if (underline && !drawn.isEmpty()) {
+        const int y = std::min(area.top() + metrics.ascent() + metrics.underlinePos(), height() - 1);
+        painter.fillRect(drawn.left(), y, drawn.width(), std::max(1, metrics.lineWidth()), color);
     }
 }
