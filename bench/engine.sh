@@ -23,34 +23,13 @@ for tool in "$fetch" "$serve" "$headbench" /usr/bin/time curl; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-bench-XXXXXX")
-server_pid=""
+source bench/common.sh
 cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2> /dev/null || true
-        wait "$server_pid" 2> /dev/null || true
-    fi
+    stop_server_at_exit
     rm -rf "$work"
 }
 trap cleanup EXIT
 export XDG_STATE_HOME="$work/state" # the engine's log stays in the work folder
-
-start_server() { # ROOT: serves ROOT, sets port and server_pid
-    : > "$work/port"
-    "$serve" --root "$1" --port 0 > "$work/port" 2> "$work/serve.err" &
-    server_pid=$!
-    for _ in $(seq 200); do
-        [ -s "$work/port" ] && break
-        sleep 0.05
-    done
-    port=$(head -n 1 "$work/port")
-}
-
-stop_server() { # leaves "N requests on M connections" in $work/served
-    kill "$server_pid"
-    wait "$server_pid" || true
-    server_pid=""
-    grep -o '[0-9]* requests on [0-9]* connections' "$work/serve.err" > "$work/served" || true
-}
 
 # LABEL EXPECTED_SIZE COMMAND...: runs COMMAND, which writes $work/out.bin, and records its times and peak RSS.
 measure() {
@@ -64,9 +43,6 @@ measure() {
     echo "$label $(cat "$work/time")" >> "$work/results"
     rm -f "$work/out.bin"
 }
-
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-column_of() { awk -v t="$1" -v c="$2" '$1 == t { print $c }' "$3"; }
 
 mkdir -p "$work/files" "$work/heads"
 truncate -s "${size_mib}M" "$work/files/big.bin"

@@ -21,35 +21,15 @@ for tool in "$serve" "$bench" /usr/bin/time curl; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-window-bench-XXXXXX")
-server_pid=""
+source bench/common.sh
 cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2> /dev/null || true
-        wait "$server_pid" 2> /dev/null || true
-    fi
+    stop_server_at_exit
     rm -rf "$work"
 }
 trap cleanup EXIT
 export HOME="$work/home" XDG_STATE_HOME="$work/state" XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp"
 mkdir -p "$HOME" "$TMPDIR"
 download="$HOME/Documents/AmbrelLauncher"
-
-start_server() { # ROOT
-    "$serve" --root "$1" --port 0 > "$work/port" 2> "$work/serve.err" &
-    server_pid=$!
-    for _ in $(seq 200); do
-        [ -s "$work/port" ] && break
-        sleep 0.05
-    done
-    port=$(head -n 1 "$work/port")
-}
-stop_server() {
-    kill "$server_pid"
-    wait "$server_pid" || true
-    server_pid=""
-}
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-column_of() { awk -v t="$1" -v c="$2" '$1 == t { print $c }' "$3"; }
 
 # LABEL COMMAND...: runs COMMAND under /usr/bin/time, keeping wall and CPU seconds and its own output.
 measure() {

@@ -534,48 +534,47 @@ bool CHttpDownloader2::CreateRequest() {
     return true;
 }
 
+bool CHttpDownloader2::ApplyCredential(bool proxy, bool password, const std::string& value,
+                                       const char* failureFormat) {
+    using Credential = HttpRequest::Credential;
+    const Credential which = proxy ? (password ? Credential::ProxyPassword : Credential::ProxyUserName)
+                                   : (password ? Credential::ServerPassword : Credential::ServerUserName);
+    HttpRequest* request = CurrentRequest();
+    if (request != nullptr && request->SetCredential(which, value)) {
+        return true;
+    }
+    const std::uint32_t code = request == nullptr ? ERROR_INTERNET_OPERATION_CANCELLED : ERROR_OUTOFMEMORY;
+    WriteLog(failureFormat, code);
+    ReportErrorCode(110, code);
+    return false;
+}
+
 bool CHttpDownloader2::DoHTTPAuthentication() {
     if (httpUserName.empty()) {
         return true;
     }
-    HttpRequest* request = CurrentRequest();
-    if (request == nullptr || !request->SetCredential(HttpRequest::Credential::ServerUserName, httpUserName)) {
-        const std::uint32_t code = request == nullptr ? ERROR_INTERNET_OPERATION_CANCELLED : ERROR_OUTOFMEMORY;
-        WriteLog("CHttpDownloader::DoHTTPAuthentication, Failed to set HTTP server username details, Error:%d\n", code);
-        ReportErrorCode(110, code);
+    if (!ApplyCredential(false, false, httpUserName,
+                         "CHttpDownloader::DoHTTPAuthentication, Failed to set HTTP server username details, "
+                         "Error:%d\n")) {
         return false;
     }
     WriteLog("CHttpDownloader::DoHTTPAuthentication, Sucesfully set HTTP server username details.\n");
-    request = CurrentRequest();
-    if (request == nullptr || !request->SetCredential(HttpRequest::Credential::ServerPassword, httpPassword)) {
-        const std::uint32_t code = request == nullptr ? ERROR_INTERNET_OPERATION_CANCELLED : ERROR_OUTOFMEMORY;
-        WriteLog("CHttpDownloader::DoHTTPAuthentication, Failed to set HTTP server password details, Error:%d\n", code);
-        ReportErrorCode(110, code);
-        return false;
-    }
-    return true;
+    return ApplyCredential(false, true, httpPassword,
+                           "CHttpDownloader::DoHTTPAuthentication, Failed to set HTTP server password details, "
+                           "Error:%d\n");
 }
 
 bool CHttpDownloader2::DoProxyAuthentication() {
     if (proxyUserName.empty()) {
         return true;
     }
-    HttpRequest* request = CurrentRequest();
-    if (request == nullptr || !request->SetCredential(HttpRequest::Credential::ProxyUserName, proxyUserName)) {
-        const std::uint32_t code = request == nullptr ? ERROR_INTERNET_OPERATION_CANCELLED : ERROR_OUTOFMEMORY;
-        WriteLog("CHttpDownloader::DoProxyAuthentication, Failed to set Proxy username details, Error:%d\n", code);
-        ReportErrorCode(110, code);
+    if (!ApplyCredential(true, false, proxyUserName,
+                         "CHttpDownloader::DoProxyAuthentication, Failed to set Proxy username details, Error:%d\n")) {
         return false;
     }
     WriteLog("CHttpDownloader::DoProxyAuthentication, Sucessfully set Proxy username details.\n");
-    request = CurrentRequest();
-    if (request == nullptr || !request->SetCredential(HttpRequest::Credential::ProxyPassword, proxyPassword)) {
-        const std::uint32_t code = request == nullptr ? ERROR_INTERNET_OPERATION_CANCELLED : ERROR_OUTOFMEMORY;
-        WriteLog("CHttpDownloader::DoProxyAuthentication, Failed to set Proxy password details, Error:%d\n", code);
-        ReportErrorCode(110, code);
-        return false;
-    }
-    return true;
+    return ApplyCredential(true, true, proxyPassword,
+                           "CHttpDownloader::DoProxyAuthentication, Failed to set Proxy password details, Error:%d\n");
 }
 
 bool CHttpDownloader2::SetClientCertificate() {

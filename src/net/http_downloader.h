@@ -132,6 +132,8 @@ protected:
 
 private:
     bool ApplyClientCertificate();
+    // Sets one credential on the request; a failure is logged with `failureFormat` and reported.
+    bool ApplyCredential(bool proxy, bool password, const std::string& value, const char* failureFormat);
     bool FailOnStatus(std::uint32_t status);
     bool RestartOrCheckRange(std::uint32_t status);
     bool TransferBody(std::uint64_t answerLength, bool lengthKnown);

@@ -162,6 +162,7 @@ private:
     void SetRowState(std::size_t fileIndex, const char* state);
     void SetLabel(int sectionType, const std::string& text);
     void ShowProgress(const ProgressDisplay& shown, std::uint64_t expectedFileSize);
+    void ShowPercent(int sectionType, CProgressEx& bar, int percent);
     std::string SkinFolderPath() const;
     std::optional<int> AskOverwriteDialog();
 

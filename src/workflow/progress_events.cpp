@@ -73,27 +73,20 @@ int COstrelDlg::UpdateTotalReceived() {
     return stats.UpdateTotalReceived(sum);
 }
 
-void COstrelDlg::ShowFilePercent(int percent) {
-    // A hidden percentage section silences its bar too; without a section the bar still moves.
-    const SectionInfo* section = config_.Section(ST_FILE_DOWNLOAD_RATE);
-    if (section != nullptr && section->visible == 0) {
-        return;
-    }
-    char text[16];
-    std::snprintf(text, sizeof text, "%d%%", percent);
-    SetLabel(ST_FILE_DOWNLOAD_RATE, text);
-    fileProgress->SetPos(percent);
-}
+void COstrelDlg::ShowFilePercent(int percent) { ShowPercent(ST_FILE_DOWNLOAD_RATE, *fileProgress, percent); }
 
-void COstrelDlg::ShowTotalPercent(int percent) {
-    const SectionInfo* section = config_.Section(ST_TOTAL_DOWNLOAD_RATE);
+void COstrelDlg::ShowTotalPercent(int percent) { ShowPercent(ST_TOTAL_DOWNLOAD_RATE, *totalProgress, percent); }
+
+void COstrelDlg::ShowPercent(int sectionType, CProgressEx& bar, int percent) {
+    // A hidden percentage section silences its bar too; without a section the bar still moves.
+    const SectionInfo* section = config_.Section(sectionType);
     if (section != nullptr && section->visible == 0) {
         return;
     }
     char text[16];
     std::snprintf(text, sizeof text, "%d%%", percent);
-    SetLabel(ST_TOTAL_DOWNLOAD_RATE, text);
-    totalProgress->SetPos(percent);
+    SetLabel(sectionType, text);
+    bar.SetPos(percent);
 }
 
 void COstrelDlg::ShowSpeed(double bytesPerMs) {
