@@ -21,7 +21,7 @@ struct Answer {
 // A plain libcurl client, so that the server is checked against a client other than ours.
 class Client {
 public:
-    Client() : easy_(curl_easy_init()) {}
+    Client() : easy_(curl_easy_init()) { curl_easy_setopt(easy_, CURLOPT_USERAGENT, "serve-test"); }
     ~Client() { curl_easy_cleanup(easy_); }
 
     Answer Get(const std::string& url, const std::string& range = "", bool head = false) {
@@ -136,6 +136,21 @@ TEST_F(FileServerTest, RecordsEveryRequestOnItsConnection) {
     EXPECT_EQ(requests[0].target, "/missing.xml?status=end");
     EXPECT_EQ(requests[2].Header("range"), "bytes=1-");
     EXPECT_EQ(served.server().ConnectionCount(), 1u); // one client, kept alive
+}
+
+TEST(FileServerRequestLog, AppendsOneLinePerRequestAsItArrives) {
+    TempDir logFolder;
+    FileServerOptions options;
+    options.requestLogFile = logFolder.File("requests.log");
+    WriteWholeFile(options.requestLogFile, "earlier\n");
+    ServedFolder served(options);
+    served.Write("data.bin", "0123456789");
+    Client client;
+    client.Get(served.Url("/data.bin"), "bytes=4-");
+    EXPECT_EQ(ReadWholeFile(options.requestLogFile), "earlier\nGET\t/data.bin\tbytes=4-\tserve-test\n");
+    client.Get(served.Url("/data.bin?status=end"), "", true);
+    EXPECT_EQ(ReadWholeFile(options.requestLogFile),
+              "earlier\nGET\t/data.bin\tbytes=4-\tserve-test\nHEAD\t/data.bin?status=end\t\tserve-test\n");
 }
 
 TEST_F(FileServerTest, StopsPromptlyWhileAnAnswerStalls) {

@@ -111,11 +111,19 @@ struct FileServer::Impl {
     std::unique_ptr<httplib::Server> server;
     std::thread listener;
     int port = 0;
+    int requestLog = -1;
 
     mutable std::mutex lock;
     std::vector<RecordedRequest> requests;
     std::condition_variable stopSignal;
     bool stopping = false;
+
+    void CloseRequestLog() {
+        if (requestLog >= 0) {
+            ::close(requestLog);
+            requestLog = -1;
+        }
+    }
 
     bool secure() const { return !options.certificateFile.empty() && !options.privateKeyFile.empty(); }
 
@@ -133,6 +141,12 @@ struct FileServer::Impl {
             }
         }
         std::lock_guard guard(lock);
+        if (requestLog >= 0) {
+            const std::string line = record.method + '\t' + record.target + '\t' + record.Header("Range") + '\t' +
+                                     record.Header("User-Agent") + '\n';
+            // One unbuffered write per line: the line is in the file as soon as the request is.
+            [[maybe_unused]] const ssize_t written = ::write(requestLog, line.data(), line.size());
+        }
         requests.push_back(std::move(record));
     }
 
@@ -288,6 +302,13 @@ bool FileServer::Start() {
         impl.server.reset();
         return false;
     }
+    if (!impl.options.requestLogFile.empty()) {
+        impl.requestLog = ::open(impl.options.requestLogFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (impl.requestLog < 0) {
+            impl.server.reset();
+            return false;
+        }
+    }
     impl.server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
     impl.server->set_keep_alive_max_count(kRequestsPerConnection);
     impl.server->set_keep_alive_timeout(kKeepAliveSeconds);
@@ -308,6 +329,7 @@ bool FileServer::Start() {
     if (impl.port <= 0) {
         impl.server.reset();
         impl.port = 0;
+        impl.CloseRequestLog();
         return false;
     }
     impl.listener = std::thread([&impl] { impl.server->listen_after_bind(); });
@@ -333,6 +355,7 @@ void FileServer::Stop() {
         impl.listener.join();
     }
     impl.server.reset();
+    impl.CloseRequestLog();
 }
 
 int FileServer::port() const {

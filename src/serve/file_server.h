@@ -25,6 +25,9 @@ struct FileServerOptions {
     std::string certificateFile;
     std::string privateKeyFile;
     std::string clientCaFile;
+    // When set, one line per request is appended to this file as it arrives, so that another process
+    // can follow the traffic: method, target, Range and User-Agent headers, separated by tabs.
+    std::string requestLogFile;
 };
 
 // A local HTTP/1.1 file server on 127.0.0.1 for tests, benchmarks and the demo. It answers GET and
@@ -49,7 +52,8 @@ public:
     FileServer(const FileServer&) = delete;
     FileServer& operator=(const FileServer&) = delete;
 
-    // Listens and serves on a thread of its own; false when the port cannot be bound or TLS set up.
+    // Listens and serves on a thread of its own; false when the port cannot be bound, TLS set up or the
+    // request log opened.
     bool Start();
     void Stop();
 

@@ -1,5 +1,7 @@
-// ostrel-serve --root DIR --port N [--rate BYTES_PER_S]: serves DIR on 127.0.0.1 until SIGINT or SIGTERM.
-// Prints the port it listens on (N = 0: an ephemeral one) as the first line of standard output.
+// ostrel-serve --root DIR --port N [--rate BYTES_PER_S] [--requests FILE]: serves DIR on 127.0.0.1 until
+// SIGINT or SIGTERM. Prints the port it listens on (N = 0: an ephemeral one) as the first line of standard
+// output. With --requests, every request is appended to FILE as it arrives: method, target, Range and
+// User-Agent, separated by tabs.
 
 #include "serve/file_server.h"
 
@@ -12,7 +14,7 @@
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: ostrel-serve --root DIR --port N [--rate BYTES_PER_S]\n");
+    std::fprintf(stderr, "usage: ostrel-serve --root DIR --port N [--rate BYTES_PER_S] [--requests FILE]\n");
     return 2;
 }
 
@@ -39,6 +41,8 @@ int main(int argc, char** argv) {
             options.port = static_cast<int>(number);
             havePort = true;
             ++i;
+        } else if (arg == "--requests") {
+            options.requestLogFile = argv[++i];
         } else if (arg == "--rate" && ParseNumber(argv[i + 1], UINT64_MAX, number)) {
             options.rateBytesPerSecond = number;
             ++i;
@@ -62,7 +66,7 @@ int main(int argc, char** argv) {
 
     FileServer server(options);
     if (!server.Start()) {
-        std::fprintf(stderr, "ostrel-serve: cannot listen on 127.0.0.1:%d: %s\n", options.port, std::strerror(errno));
+        std::fprintf(stderr, "ostrel-serve: cannot serve on 127.0.0.1:%d: %s\n", options.port, std::strerror(errno));
         return 1;
     }
     std::printf("%d\n", server.port());
