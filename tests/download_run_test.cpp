@@ -213,6 +213,21 @@ TEST_F(DownloadRunTest, StopDuringTheSecondOfThreeFiles) {
     EXPECT_EQ(ReadWholeFile(Local("two.pak?rate=300000")), PatternBytes(600000));
 }
 
+TEST_F(DownloadRunTest, StopAnsweredAfterTheRunEndedChangesNothing) {
+    served.Write("a.pak", PatternBytes(1000));
+    COstrelDlg& dlg = Open(File("a.pak"));
+    dlg.OnBnClickedBtnDownload();
+    // The run ends while the question is open: the question's own loop handles the end of the run.
+    SetMessageBoxHandler([&](const MessageBoxRequest&) {
+        PumpUntil([&] { return dlg.downloadFinished == 1; });
+        return IDYES;
+    });
+    dlg.OnBnClickedBtnStop();
+    SetMessageBoxHandler([](const MessageBoxRequest&) { return IDOK; });
+    EXPECT_EQ(dlg.abortFlag.load(), 0);
+    EXPECT_TRUE(dlg.buttons[CT_EXECUTION]->isEnabled()); // Completed, not Stopped
+}
+
 TEST_F(DownloadRunTest, CloseDuringATransferEndsAtOnce) {
     served.Write("slow.pak", PatternBytes(100000));
     COstrelDlg& dlg = Open(File("slow.pak?stall_ms=60000"));

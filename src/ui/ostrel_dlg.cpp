@@ -254,7 +254,8 @@ void COstrelDlg::OnBnClickedBtnStop() {
         return;
     }
     if (ShowMessageBox(LoadStringId(IDS_ASK_STOP), LoadStringId(IDS_TITLE_NOTICE), MessageIcon::Question,
-                       MessageButtons::YesNo, this) != IDYES) {
+                       MessageButtons::YesNo, this) != IDYES ||
+        downloadFinished == 1) { // the run may have ended while the question was open
         return;
     }
     StopTransfer();
@@ -270,7 +271,9 @@ void COstrelDlg::OnBnClickedBtnClose() {
                        MessageButtons::YesNo, this) != IDYES) {
         return;
     }
-    StopTransfer();
+    if (downloadFinished == 0) {
+        StopTransfer();
+    }
     EndDialog(IDOK);
 }
 
