@@ -58,6 +58,8 @@ for round in $(seq "$rounds"); do
         measure window "$bench" run "$url"
     fi
 done
+# A longer run at 100 MiB/s, so that the timer ticks a dozen times while data flows.
+measure paced "$bench" run "$url?rate=104857600"
 stop_server
 
 echo "== whole run of ${size_mib} MiB over loopback, $rounds rounds each, alternating; medians =="
@@ -70,8 +72,9 @@ awk -v ww="$(column_of window 2 "$work/runs" | median)" -v cw="$(column_of curl 
         printf "wall ratio (window / curl): %.3f  (target <= 1.15)\n", ww / cw
         printf "cpu ratio  (window / curl): %.3f\n", wc / cc
     }'
-echo "run seconds inside the window (without start-up): $(grep -o 'run seconds=[0-9.]*' "$work/runs" | cut -d= -f2 | tr '\n' ' ')"
-echo "longest gap between two timer ticks, ms: $(grep -o 'longest_tick_gap_ms=[0-9.]*' "$work/runs" | cut -d= -f2 | sort -g | tail -n 1)  (target < 1100: a tick every second, late by under 100 ms)"
+echo "run seconds inside the window (without start-up): $(awk '$1 == "window"' "$work/runs" | grep -o 'run seconds=[0-9.]*' | cut -d= -f2 | tr '\n' ' ')"
+echo "paced run at 100 MiB/s: $(awk '$1 == "paced"' "$work/runs" | grep -o 'run seconds=.*')"
+echo "longest gap between two timer ticks over all runs, ms: $(grep -o 'longest_tick_gap_ms=[0-9.]*' "$work/runs" | cut -d= -f2 | sort -g | tail -n 1)  (target < 1100: every tick at most 100 ms late)"
 
 echo "== size survey of $heads small files, $rounds rounds each; medians =="
 for i in $(seq -f %04g 0 $((heads - 1))); do

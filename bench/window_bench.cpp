@@ -8,6 +8,7 @@
 #include "app/ostrel_app.h"
 #include "ui/ostrel_dlg.h"
 
+#include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -49,9 +50,13 @@ int Run(COstrelDlg& window) {
     double longestGapMs = 0;
     std::uint32_t seenSeconds = window.elapsedSeconds;
     // Watches the elapsed-time counter from the window thread itself: a late tick is a blocked thread.
+    QEventLoop running;
     QTimer watch;
-    watch.setInterval(2);
+    watch.setInterval(5);
     QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (window.downloadFinished != 0) {
+            running.quit();
+        }
         if (window.elapsedSeconds == seenSeconds) {
             return;
         }
@@ -66,9 +71,7 @@ int Run(COstrelDlg& window) {
     lastTick = started;
     watch.start();
     window.OnBnClickedBtnDownload();
-    while (window.downloadFinished == 0) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
+    running.exec();
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     std::printf("run seconds=%.3f ticks=%u longest_tick_gap_ms=%.1f\n", seconds, window.elapsedSeconds, longestGapMs);
     return window.CheckDownloadedFiles() ? 0 : 1;
