@@ -48,13 +48,13 @@ RangeResult ParseByteRange(const std::string& header, std::uint64_t size, std::u
     if (header.rfind("bytes=", 0) != 0 || header.find(',') != std::string::npos) {
         return RangeResult::None;
     }
-    const std::string spec = header.substr(6);
-    const std::size_t dash = spec.find('-');
+    const std::string bounds = header.substr(6);
+    const std::size_t dash = bounds.find('-');
     if (dash == std::string::npos) {
         return RangeResult::None;
     }
-    const std::string from = spec.substr(0, dash);
-    const std::string to = spec.substr(dash + 1);
+    const std::string from = bounds.substr(0, dash);
+    const std::string to = bounds.substr(dash + 1);
     auto digits = [](const std::string& s) {
         return !s.empty() &&
                std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
