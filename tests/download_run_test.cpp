@@ -179,6 +179,22 @@ TEST_F(DownloadRunTest, UrlWithoutAFileNameFailsAndWritesNothing) {
     EXPECT_EQ(CountRequests("GET", "/dir/"), 0u);
 }
 
+TEST_F(DownloadRunTest, ConnectionResetKeepsThePartForTheNextRun) {
+    const std::string data = PatternBytes(100000);
+    served.Write("a.pak", data);
+    COstrelDlg& dlg = Open(File("a.pak?reset_after=30000"));
+    Run(dlg);
+    EXPECT_EQ(RowStates(dlg), (std::vector<std::string>{"실패"}));
+    EXPECT_EQ(ReadWholeFile(Local("a.pak?reset_after=30000")), data.substr(0, 30000));
+
+    answer = 0; // continue
+    served.server().ClearRequests();
+    Run(dlg);
+    ASSERT_EQ(CountRequests("GET", "/a.pak?reset_after=30000"), 1u);
+    EXPECT_EQ(served.server().Requests().front().Header("Range"), "bytes=30000-");
+    EXPECT_EQ(ReadWholeFile(Local("a.pak?reset_after=30000")), data.substr(0, 60000));
+}
+
 TEST_F(DownloadRunTest, StopDuringTheSecondOfThreeFiles) {
     served.Write("one.pak", PatternBytes(1000));
     served.Write("two.pak", PatternBytes(600000));

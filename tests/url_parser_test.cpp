@@ -1,3 +1,4 @@
+#include "net/host_lookup.h"
 #include "net/url_parser.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +45,13 @@ TEST(ParseUrl, FailsWithoutSchemeHostOrValidPort) {
 TEST(FormatAuthority, BracketsV6Addresses) {
     EXPECT_EQ(FormatAuthority("h", 80), "h:80");
     EXPECT_EQ(FormatAuthority("::1", 8080), "[::1]:8080");
+}
+
+TEST(HostLookup, GivesTheAddressOrAPlaceholder) {
+    EXPECT_EQ(HostAddressForLog("http://127.0.0.1:8080/a.pak"), "127.0.0.1");
+    EXPECT_EQ(HostAddressForLog("127.0.0.1/a.pak"), "127.0.0.1"); // no scheme: read as http
+    EXPECT_EQ(HostAddressForLog(""), "unresolved");
+    EXPECT_EQ(HostAddressForLog("http:///a.pak"), "unresolved");
 }
 
 } // namespace
