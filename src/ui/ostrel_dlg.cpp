@@ -15,7 +15,6 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>

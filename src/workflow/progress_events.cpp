@@ -1,7 +1,6 @@
 #include "app/log.h"
 #include "app/message_box.h"
 #include "res/string_table.h"
-#include "ui/controls/color_static.h"
 #include "ui/controls/progress_ex.h"
 #include "ui/ostrel_dlg.h"
 #include "workflow/format_text.h"
