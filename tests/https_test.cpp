@@ -109,4 +109,26 @@ TEST_F(HttpsTest, DemandedClientCertificateIsAppliedOnceThenSentAgain) {
     EXPECT_TRUE(ReadWholeFile(local.File("with.bin")) == PatternBytes(5000));
 }
 
+TEST_F(HttpsTest, RedirectsStayOnHttps) {
+    ServedFolder secure(Tls(files, false));
+    ServedFolder plain;
+    secure.Write("data.bin", PatternBytes(5000));
+    plain.Write("data.bin", PatternBytes(5000));
+    const std::string base = "https://localhost:" + std::to_string(secure.server().port());
+
+    TrustingDownloader toHttps(files.authorityFile);
+    toHttps.url = base + "/data.bin?hops=2";
+    toHttps.localFileName = local.File("hops.bin");
+    EXPECT_TRUE(toHttps.Download());
+
+    TrustingDownloader toHttp(files.authorityFile);
+    toHttp.url = base + "/data.bin?redirect=" + plain.Url("/data.bin");
+    toHttp.localFileName = local.File("downgraded.bin");
+    EXPECT_FALSE(toHttp.Download());
+    EXPECT_TRUE(log.Contains("CHttpDownloader::_Download, Failed in call to HttpSendRequest, Error:" +
+                             std::to_string(ERROR_HTTP_REDIRECT_FAILED)));
+    EXPECT_TRUE(plain.server().Requests().empty());
+    EXPECT_EQ(ReadWholeFile(local.File("downgraded.bin")), "");
+}
+
 } // namespace

@@ -2,12 +2,14 @@
 
 #include "net/http_downloader.h"
 #include "net/internet_errors.h"
+#include "net/stall_timeout.h"
 #include "net/url_parser.h"
 
 #include <openssl/ssl.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -184,7 +186,8 @@ bool HttpRequest::Open(const InternetSession& session, const InternetConnection&
         .Set(CURLOPT_ERRORBUFFER, errorText_)
         .Set(CURLOPT_URL, target)
         .Set(CURLOPT_PROTOCOLS_STR, "http,https")
-        .Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https")
+        // What was asked for over HTTPS never arrives unauthenticated.
+        .Set(CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https")
         .Set(CURLOPT_FOLLOWLOCATION, followRedirects_ ? 1L : 0L)
         .Set(CURLOPT_MAXREDIRS, kMaxRedirects)
         .Set(CURLOPT_SSL_VERIFYPEER, 1L)
@@ -199,7 +202,9 @@ bool HttpRequest::Open(const InternetSession& session, const InternetConnection&
         .Set(CURLOPT_HEADERFUNCTION, &HttpRequest::OnHeaderLine)
         .Set(CURLOPT_HEADERDATA, this)
         .Set(CURLOPT_WRITEFUNCTION, &HttpRequest::OnBodyData)
-        .Set(CURLOPT_WRITEDATA, this);
+        .Set(CURLOPT_WRITEDATA, this)
+        .Set(CURLOPT_PREREQFUNCTION, &HttpRequest::OnConnected)
+        .Set(CURLOPT_PREREQDATA, this);
     if (session.accessType == 1) {
         options.Set(CURLOPT_PROXY, ""); // direct, whatever the environment says
     } else if (session.accessType == 2) {
@@ -261,6 +266,7 @@ bool HttpRequest::Send(const std::string& extraHeaders, std::uint32_t& error) {
     result_ = CURLE_OK;
     paused_ = false;
     certificateRequested_ = false;
+    connected_ = false;
     errorText_[0] = '\0';
     pending_.clear();
     pendingRead_ = 0;
@@ -352,6 +358,7 @@ std::size_t HttpRequest::OnHeaderLine(char* data, std::size_t size, std::size_t 
     auto& request = *static_cast<HttpRequest*>(self);
     const std::size_t length = size * count;
     const char* end = data + length;
+    request.lastByte_ = std::chrono::steady_clock::now();
     if (length >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
         const char* space = static_cast<const char*>(std::memchr(data, ' ', length));
         request.status_ = space != nullptr ? static_cast<std::uint32_t>(std::strtoul(space + 1, nullptr, 10)) : 0;
@@ -369,6 +376,7 @@ std::size_t HttpRequest::OnHeaderLine(char* data, std::size_t size, std::size_t 
         const bool redirected = request.followRedirects_ && request.status_ >= 300 && request.status_ < 400 &&
                                 request.FindHeader("Location", location);
         request.headersComplete_ = !interim && !redirected;
+        request.connected_ = !redirected; // the next hop connects anew
         return length;
     }
     if (const std::size_t colon = line.find(':'); colon != std::string::npos) {
@@ -381,6 +389,7 @@ std::size_t HttpRequest::OnHeaderLine(char* data, std::size_t size, std::size_t 
 std::size_t HttpRequest::OnBodyData(char* data, std::size_t size, std::size_t count, void* self) {
     auto& request = *static_cast<HttpRequest*>(self);
     const std::size_t length = size * count;
+    request.lastByte_ = std::chrono::steady_clock::now();
     if (!request.Available()) {
         request.pending_.clear();
         request.pendingRead_ = 0;
@@ -395,6 +404,8 @@ std::size_t HttpRequest::OnBodyData(char* data, std::size_t size, std::size_t co
 }
 
 bool HttpRequest::Pump(const std::function<bool()>& ready) {
+    // Each wait starts afresh: time the reader spent elsewhere is not the server's silence.
+    lastByte_ = std::chrono::steady_clock::now();
     while (!ready() && !done_) {
         int running = 0;
         t_drivenRequest = this;
@@ -412,15 +423,40 @@ bool HttpRequest::Pump(const std::function<bool()>& ready) {
                 result_ = message->data.result;
             }
         }
-        if (ready() || done_) {
+        int waitMs = kPollTimeoutMs;
+        if (ready() || done_ || Stalled(waitMs)) {
             break;
         }
-        curl_multi_poll(multi_, nullptr, 0, kPollTimeoutMs, nullptr);
+        curl_multi_poll(multi_, nullptr, 0, waitMs, nullptr);
         if (!stillOpen_()) {
             return false;
         }
     }
     return true;
+}
+
+bool HttpRequest::Stalled(int& waitMs) {
+    if (!connected_) {
+        return false;
+    }
+    const auto silent = std::chrono::steady_clock::now() - lastByte_;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(StallTimeout() - silent);
+    if (left.count() > 0) {
+        waitMs = static_cast<int>(std::min<std::chrono::milliseconds::rep>(waitMs, left.count()));
+        return false;
+    }
+    done_ = true;
+    result_ = CURLE_OPERATION_TIMEDOUT;
+    std::snprintf(errorText_, sizeof errorText_, "No data received for %lld ms",
+                  static_cast<long long>(StallTimeout().count()));
+    return true;
+}
+
+int HttpRequest::OnConnected(void* self, char*, char*, int, int) {
+    auto& request = *static_cast<HttpRequest*>(self);
+    request.connected_ = true;
+    request.lastByte_ = std::chrono::steady_clock::now();
+    return CURL_PREREQFUNC_OK;
 }
 
 CURLcode HttpRequest::OnSslContext(CURL*, void* context, void*) {

@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 #include <openssl/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -49,7 +50,8 @@ struct RequestSettings {
 // One request on one easy handle. The calling thread drives the session's multi handle only while it
 // sends or reads; between two reads nothing happens on the connection. `stillOpen` is asked whenever
 // the wait for the network wakes up, so that closing the handles on another thread (which wakes the
-// multi handle) makes the blocked send or read fail at once.
+// multi handle) makes the blocked send or read fail at once. A wait in which no byte arrives for the
+// stall time (stall_timeout.h) once the connection stands fails with ERROR_INTERNET_TIMEOUT.
 class HttpRequest {
 public:
     HttpRequest(CURLM* multi, std::function<bool()> stillOpen);
@@ -81,10 +83,14 @@ private:
     static std::size_t OnHeaderLine(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t OnBodyData(char* data, std::size_t size, std::size_t count, void* self);
     static CURLcode OnSslContext(CURL* easy, void* context, void* self);
+    static int OnConnected(void* self, char*, char*, int, int);
     static int OnCertificateRequest(SSL* ssl, X509** certificate, EVP_PKEY** key);
 
     // Drives the transfer until `ready` holds or the transfer ends; false when the handles were closed.
     bool Pump(const std::function<bool()>& ready);
+    // Ends the transfer as timed out when the server has been silent for the stall time; otherwise the
+    // milliseconds the next wait may last.
+    bool Stalled(int& waitMs);
     void Detach();
     bool Available() const { return pendingRead_ < pending_.size(); }
     std::uint32_t ResultCode() const { return InternetErrorFromCurl(result_, errorText_); }
@@ -108,4 +114,7 @@ private:
     bool paused_ = false;       // libcurl holds further data until pending_ is read
     bool certificateRequested_ = false;
     std::size_t pendingRead_ = 0;
+    // Silence counts only while a connection stands: connecting has its own time-out.
+    bool connected_ = false;
+    std::chrono::steady_clock::time_point lastByte_;
 };

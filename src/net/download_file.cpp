@@ -10,10 +10,9 @@ DownloadFile::~DownloadFile() {
     Close();
 }
 
-bool DownloadFile::Open(const std::string& path, bool keepContent) {
+bool DownloadFile::Open(const std::string& path) {
     Close();
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (keepContent ? 0 : O_TRUNC);
-    fd_ = ::open(path.c_str(), flags, 0644);
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0) {
         lastError_ = errno;
         return false;

@@ -18,8 +18,8 @@ public:
     DownloadFile(const DownloadFile&) = delete;
     DownloadFile& operator=(const DownloadFile&) = delete;
 
-    // Opens `path` for writing, creating it when missing; without `keepContent` it is emptied.
-    bool Open(const std::string& path, bool keepContent);
+    // Opens `path` for writing, creating it when missing; its content stays until SetPositionAndLength.
+    bool Open(const std::string& path);
     bool IsOpen() const { return fd_ >= 0; }
 
     // Writes what is buffered, then moves the position to `offset` and cuts or extends the file to it.

@@ -139,21 +139,20 @@ bool CHttpDownloader2::_Download() {
     objectPath = parsed.objectPath;
     serverPort = parsed.serverPort;
 
-    if (!file.Open(localFileName, startOffset > 0)) {
+    // Once a stop is asked for, the player's file is neither made nor touched.
+    if (IsAbortRequested()) {
+        WriteLog("CHttpDownloader2::_Download, Stop requested before the transfer, the local file is left alone\n");
+        ReportError(111, ERROR_INTERNET_OPERATION_CANCELLED);
+        return false;
+    }
+    // Opened without cutting it: what is there stays until the server has answered with a body.
+    if (!file.Open(localFileName)) {
         const auto code = static_cast<std::uint32_t>(file.lastError());
         WriteLog("CHttpDownloader2::_Download, Failed to open the file to download into, Error:%d\n", code);
         ReportError(131, code);
         return false;
     }
     WriteLog("CHttpDownloader2::_Download, Sucessfully open the file to download into\n");
-
-    if (!file.SetPositionAndLength(startOffset)) {
-        const auto code = static_cast<std::uint32_t>(file.lastError());
-        WriteLog("CHttpDownloader2::_Download, An exception occured while set file pointer position, Error:%d\n", code);
-        ReportError(133, code);
-        return false;
-    }
-    WriteLog("CHttpDownloader2::_Download, Sucessfully set file pointer position\n");
 
     if (!CreateSession() || !CreateConnection() || !CreateRequest()) {
         return false;
@@ -261,10 +260,21 @@ bool CHttpDownloader2::_Download() {
     }
 
     HttpRequest* request = CurrentRequest();
-    if (!RestartOrCheckRange(request != nullptr ? request->status() : 0)) {
+    if (!RestartOrCheckRange(request != nullptr ? request->status() : 0) || !PositionFile()) {
         return false;
     }
     return TransferBody(length, lengthKnown);
+}
+
+bool CHttpDownloader2::PositionFile() {
+    if (!file.SetPositionAndLength(startOffset)) {
+        const auto code = static_cast<std::uint32_t>(file.lastError());
+        WriteLog("CHttpDownloader2::_Download, An exception occured while set file pointer position, Error:%d\n", code);
+        ReportError(133, code);
+        return false;
+    }
+    WriteLog("CHttpDownloader2::_Download, Sucessfully set file pointer position\n");
+    return true;
 }
 
 bool CHttpDownloader2::FailOnStatus(std::uint32_t status) {
@@ -280,13 +290,6 @@ bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status) {
         WriteLog("[INFO][%s][%d] The server sent the whole file instead of the range from [%I64u]; writing it from "
                  "the start.",
                  "CHttpDownloader2::_Download", __LINE__, startOffset);
-        if (!file.SetPositionAndLength(0)) {
-            const auto code = static_cast<std::uint32_t>(file.lastError());
-            WriteLog("CHttpDownloader2::_Download, An exception occured while set file pointer position, Error:%d\n",
-                     code);
-            ReportError(133, code);
-            return false;
-        }
         startOffset = 0;
         OnRangeIgnored();
         return true;
@@ -341,7 +344,14 @@ bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown
                 WriteLog("CHttpDownloader::_Download, Failed in call to OnDownloadData.\n");
                 return false;
             }
-            return true;
+            if (bytesRead == 0 || (lengthKnown && transferred >= answerLength)) {
+                return true;
+            }
+            // Stopped before the last byte: the part stays on disk for the next run, never as a whole file.
+            WriteLog("CHttpDownloader::_Download, Failed in call to InternetReadFile, Error:%d\n",
+                     ERROR_INTERNET_OPERATION_CANCELLED);
+            ReportError(114, ERROR_INTERNET_OPERATION_CANCELLED);
+            return false;
         }
     }
 }
@@ -534,8 +544,7 @@ bool CHttpDownloader2::CreateRequest() {
     return true;
 }
 
-bool CHttpDownloader2::ApplyCredential(bool proxy, bool password, const std::string& value,
-                                       const char* failureFormat) {
+bool CHttpDownloader2::ApplyCredential(bool proxy, bool password, const std::string& value, const char* failureFormat) {
     using Credential = HttpRequest::Credential;
     const Credential which = proxy ? (password ? Credential::ProxyPassword : Credential::ProxyUserName)
                                    : (password ? Credential::ServerPassword : Credential::ServerUserName);

@@ -136,6 +136,8 @@ private:
     bool ApplyCredential(bool proxy, bool password, const std::string& value, const char* failureFormat);
     bool FailOnStatus(std::uint32_t status);
     bool RestartOrCheckRange(std::uint32_t status);
+    // Cuts or extends the file to startOffset and places the writes there.
+    bool PositionFile();
     bool TransferBody(std::uint64_t answerLength, bool lengthKnown);
     bool DrainAnswer();
     bool ReadPiece(char* buffer, std::uint32_t size, std::uint32_t& bytesRead, std::uint32_t& error);

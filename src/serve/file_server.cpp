@@ -226,25 +226,32 @@ struct FileServer::Impl {
         const std::uint64_t length = size == 0 ? 0 : last - first + 1;
 
         struct Plan {
-            std::uint64_t first, length, stallMs, resetAfter, rate;
+            std::uint64_t first, length, stallMs, stallAfter, resetAfter, rate;
         };
-        const Plan plan{first, length, NumberParam(request, "stall_ms"),
+        const Plan plan{first,
+                        length,
+                        NumberParam(request, "stall_ms"),
+                        NumberParam(request, "stall_after"),
                         request.has_param("reset_after") ? NumberParam(request, "reset_after") : UINT64_MAX,
                         request.has_param("rate") ? NumberParam(request, "rate") : options.rateBytesPerSecond};
         auto started = std::make_shared<Clock::time_point>();
 
         // Writes the body from `offset` on, one chunk per call; false ends the connection.
         auto writeChunk = [this, source, plan, started](std::uint64_t offset, httplib::DataSink& sink) {
+            if (offset == plan.stallAfter && plan.stallMs > 0 &&
+                !WaitUntil(Clock::now() + std::chrono::milliseconds(plan.stallMs))) {
+                return false;
+            }
             if (offset == 0) {
-                if (plan.stallMs > 0 && !WaitUntil(Clock::now() + std::chrono::milliseconds(plan.stallMs))) {
-                    return false;
-                }
                 *started = Clock::now();
             }
             if (offset >= plan.resetAfter) {
                 return false;
             }
             std::uint64_t want = std::min<std::uint64_t>({kChunkSize, plan.length - offset, plan.resetAfter - offset});
+            if (offset < plan.stallAfter) {
+                want = std::min(want, plan.stallAfter - offset); // the pause falls exactly there
+            }
             if (plan.rate > 0) {
                 want = std::min<std::uint64_t>(want, std::max<std::uint64_t>(plan.rate / 10, 1));
                 const auto due = *started + std::chrono::microseconds(offset * 1000000 / plan.rate);

@@ -39,7 +39,8 @@ struct FileServerOptions {
 //   ignore_range=1  200 with the whole body even for a Range request
 //   range_from=N    answer a Range request with the part from byte N on, whatever was asked
 //   delay_ms=N      send nothing for N ms (the client waits for the answer)
-//   stall_ms=N      send the headers, then nothing for N ms before the body
+//   stall_ms=N      send the headers, then nothing for N ms before the body (or, with stall_after=B,
+//                   before body byte B)
 //   reset_after=N   close the connection after N bytes of the body
 //   auth=401|407    demand (proxy) credentials; any Authorization (Proxy-Authorization) header passes
 //   rate=N          body at N bytes per second
