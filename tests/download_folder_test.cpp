@@ -26,7 +26,7 @@ TEST_F(DownloadFolderTest, DefaultFolderIsMadeBelowTheDocumentsFolder) {
     EXPECT_TRUE(log.Contains("[COstrelDlg::SetDownloadPath][57] Default download path: [" + expected + "]"));
 }
 
-TEST_F(DownloadFolderTest, ChooserRefusesAFolderWithoutRoomAndAsksAgain) {
+TEST_F(DownloadFolderTest, ChooserRefusesAFolderWithoutMoreRoomThanNeededAndAsksAgain) {
     COstrelDlg& dlg = OpenWindow(Configuration(""));
     const std::string chosen = home.path();
     std::vector<std::string> starts;
@@ -35,7 +35,9 @@ TEST_F(DownloadFolderTest, ChooserRefusesAFolderWithoutRoomAndAsksAgain) {
         starts.push_back(start);
         return ++answers < 3 ? std::optional<std::string>(chosen) : std::nullopt;
     };
-    dlg.stats.totalSize = GetFreeDiskBytes(chosen) * 2;
+    std::uint64_t free = 5000;
+    dlg.freeDiskBytes = [&](const std::string&) { return free; };
+    dlg.stats.totalSize = 5000;               // exactly the free space is not enough here
     EXPECT_FALSE(dlg.OnBnClickedBtnFolder()); // refused twice, then cancelled
     ASSERT_EQ(messages.Seen().size(), 2u);
     EXPECT_EQ(messages.Seen()[0].title, "용량 확인");
@@ -44,12 +46,13 @@ TEST_F(DownloadFolderTest, ChooserRefusesAFolderWithoutRoomAndAsksAgain) {
     EXPECT_EQ(dlg.downloadFolder, DownloadFolder());
     EXPECT_EQ(starts, std::vector<std::string>(3, DownloadFolder()));
 
-    dlg.stats.totalSize = 1;
+    free = 5001;
     answers = 0;
     EXPECT_TRUE(dlg.OnBnClickedBtnFolder());
     EXPECT_EQ(dlg.downloadFolder, chosen);
     EXPECT_EQ(appDownloadPath, chosen);
     EXPECT_EQ(dlg.sectionLabels[ST_DOWNLOAD_PATH]->GetWindowText(), chosen);
+    EXPECT_EQ(dlg.sectionLabels[ST_DISK_FREE_SPACE]->GetWindowText(), "4.9 KB");
 }
 
 TEST_F(DownloadFolderTest, StatusTextNamesNeededAndFreeSpace) {

@@ -1,9 +1,11 @@
 #include "ui/controls/color_static.h"
 #include "ui/controls/zel_button.h"
 #include "window_fixture.h"
+#include "workflow/format_text.h"
 
 #include <QTreeWidget>
 #include <chrono>
+#include <deque>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -32,6 +34,11 @@ protected:
         dlg.reportHost = "127.0.0.1:" + std::to_string(served.server().port());
         dlg.overwriteQuestion = [this]() -> std::optional<int> {
             ++questions;
+            if (!answers.empty()) {
+                const std::optional<int> next = answers.front();
+                answers.pop_front();
+                return next;
+            }
             return answer;
         };
         return dlg;
@@ -59,6 +66,7 @@ protected:
     }
 
     std::optional<int> answer = 1;
+    std::deque<std::optional<int>> answers; // taken before `answer`, one per question
     int questions = 0;
 };
 
@@ -145,6 +153,112 @@ TEST_F(DownloadRunTest, DismissedQuestionContinuesWithoutRemembering) {
     EXPECT_EQ(dlg.overwriteChoice.load(), 8);
 }
 
+TEST_F(DownloadRunTest, DismissedQuestionAfterAnOverwriteContinuesTheNextFile) {
+    const std::string a = PatternBytes(8000);
+    served.Write("a.pak", a);
+    served.Write("b.pak", a);
+    WriteLocal("a.pak", std::string(3000, 'x'));
+    WriteLocal("b.pak", a.substr(0, 3000));
+    answers = {2, std::nullopt}; // overwrite a.pak only, then close the question for b.pak
+    COstrelDlg& dlg = Open(File("a.pak") + File("b.pak"));
+    served.server().ClearRequests();
+    Run(dlg);
+    EXPECT_EQ(questions, 2);
+    EXPECT_EQ(ReadWholeFile(Local("a.pak")), a);
+    EXPECT_EQ(ReadWholeFile(Local("b.pak")), a);
+    std::vector<std::string> ranges;
+    for (const auto& r : served.server().Requests()) {
+        if (r.method == "GET" && r.target.ends_with(".pak")) {
+            ranges.push_back(r.target + " " + r.Header("Range"));
+        }
+    }
+    EXPECT_EQ(ranges, (std::vector<std::string>{"/a.pak ", "/b.pak bytes=3000-"}));
+    EXPECT_EQ(dlg.overwriteChoice.load(), 2); // the dismissal stored nothing
+}
+
+TEST_F(DownloadRunTest, LocalFileLargerThanTheServersIsFetchedAgain) {
+    const std::string a = PatternBytes(5000);
+    served.Write("a.pak", a);
+    WriteLocal("a.pak", std::string(9000, 'x'));
+    answer = 1; // continue, for all files
+    COstrelDlg& dlg = Open(File("a.pak"));
+    served.server().ClearRequests();
+    Run(dlg);
+    EXPECT_EQ(ReadWholeFile(Local("a.pak")), a);
+    EXPECT_EQ(RowStates(dlg), (std::vector<std::string>{"완료"}));
+    ASSERT_EQ(CountRequests("GET", "/a.pak"), 1u);
+    EXPECT_EQ(served.server().Requests().front().Header("Range"), "");
+    EXPECT_NE(log.Text().find("is larger than the server's [9000 > 5000]; downloading it again from the start."),
+              std::string::npos);
+    EXPECT_TRUE(messages.Seen().empty()); // the size check passes
+
+    Run(dlg); // now complete: skipped
+    EXPECT_EQ(RowStates(dlg), (std::vector<std::string>{"건너뜀"}));
+}
+
+TEST_F(DownloadRunTest, StopBetweenTwoFilesLeavesTheNextFileAlone) {
+    served.Write("one.pak", PatternBytes(1000));
+    served.Write("two.pak", PatternBytes(5000));
+    WriteLocal("two.pak", "the player's bytes");
+    COstrelDlg& dlg = Open(File("one.pak") + File("two.pak"));
+    // The player stops while the question for the second file is open, then answers "overwrite".
+    dlg.overwriteQuestion = [&]() -> std::optional<int> {
+        messages.SetAnswer(IDYES);
+        dlg.OnBnClickedBtnStop();
+        return 2;
+    };
+    Run(dlg);
+    EXPECT_EQ(ReadWholeFile(Local("two.pak")), "the player's bytes");
+    EXPECT_EQ(RowStates(dlg), (std::vector<std::string>{"완료", "실패"}));
+    EXPECT_EQ(CountRequests("GET", "/two.pak"), 0u);
+}
+
+TEST_F(DownloadRunTest, FreeSpaceEqualToTheTotalIsEnoughToStart) {
+    served.Write("a.pak", PatternBytes(4000));
+    COstrelDlg& dlg = Open(File("a.pak"));
+    ASSERT_EQ(dlg.stats.totalSize.load(), 4000u);
+    std::uint64_t free = 3999;
+    dlg.freeDiskBytes = [&](const std::string&) { return free; };
+    dlg.OnBnClickedBtnDownload();
+    EXPECT_EQ(dlg.downloadFinished, 1); // one byte short: no run
+    EXPECT_EQ(Titles(messages), (std::vector<std::string>{
+                                    "선택한 드라이브에 충분한 용량이 없습니다.\n다른 드라이브를 선택해 주십시오."}));
+    EXPECT_TRUE(dlg.buttons[CT_DOWNLOAD]->isEnabled());
+
+    free = 4000;
+    Run(dlg);
+    EXPECT_EQ(ReadWholeFile(Local("a.pak")), PatternBytes(4000));
+}
+
+TEST_F(DownloadRunTest, UntickingADoneFileDuringARunLeavesItOutOfTheTotals) {
+    served.Write("a.pak", PatternBytes(1000));
+    served.Write("b.pak", PatternBytes(300000));
+    COstrelDlg& dlg = Open(File("a.pak") + File("b.pak?rate=300000"));
+    dlg.OnBnClickedBtnDownload();
+    ASSERT_TRUE(PumpUntil([&] { return RowStates(dlg)[1] == "전송중"; }));
+    // What a click on the first row's check box does.
+    dlg.fileList->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+    ASSERT_EQ(dlg.InitTotalInfo(), 1);
+    EXPECT_EQ(dlg.stats.totalSize.load(), 300000u);
+    ASSERT_TRUE(PumpUntil([&] { return dlg.downloadFinished == 1; }));
+    EXPECT_EQ(dlg.sectionLabels[ST_TOTAL_RECV_SIZE]->GetWindowText(), FormatSize(300000)); // b.pak alone
+    EXPECT_EQ(dlg.sectionLabels[ST_TOTAL_DOWNLOAD_RATE]->GetWindowText(), "100%");
+}
+
+TEST_F(DownloadRunTest, EndReportThatFailsStillStartsTheInstaller) {
+    served.Write("setup.sh", "#!/bin/sh\ntouch started\n");
+    COstrelDlg& dlg = Open(File("setup.sh", R"(autoexecute="true" waitexecute="true")"));
+    int closedPort = 0;
+    {
+        ServedFolder gone;
+        closedPort = gone.server().port();
+    }
+    dlg.reportHost = "127.0.0.1:" + std::to_string(closedPort);
+    Run(dlg);
+    EXPECT_TRUE(FileExists(Local("started")));
+    EXPECT_TRUE(messages.Seen().empty());
+}
+
 TEST_F(DownloadRunTest, FailedFileShowsTheIncompleteMessageAndStartsNothing) {
     served.Write("setup.sh", "#!/bin/sh\ntouch started\n");
     served.Write("gone.pak", PatternBytes(100));
@@ -203,7 +317,7 @@ TEST_F(DownloadRunTest, StopDuringTheSecondOfThreeFiles) {
     dlg.OnBnClickedBtnDownload();
     EXPECT_FALSE(dlg.buttons[CT_DOWNLOAD]->isEnabled());
     EXPECT_TRUE(dlg.buttons[CT_STOP]->isEnabled());
-    ASSERT_TRUE(PumpUntil([&] { return RowStates(dlg)[1] == "전송중"; }));
+    ASSERT_TRUE(PumpUntil([&] { return ReadWholeFile(Local("two.pak?rate=300000")).size() > 0; }));
     messages.SetAnswer(IDYES);
     dlg.OnBnClickedBtnStop();
     // Stopping: nothing changes until the worker ends the run.
@@ -212,7 +326,12 @@ TEST_F(DownloadRunTest, StopDuringTheSecondOfThreeFiles) {
     ASSERT_TRUE(PumpUntil([&] { return dlg.downloadFinished == 1; }));
     const auto states = RowStates(dlg);
     EXPECT_EQ(states[0], "완료");
-    EXPECT_TRUE(states[1] == "실패" || states[1] == "완료") << states[1];
+    EXPECT_EQ(states[1], "실패");
+    const std::size_t part = ReadWholeFile(Local("two.pak?rate=300000")).size();
+    EXPECT_GT(part, 0u);
+    EXPECT_LT(part, 600000u);
+    EXPECT_TRUE(log.Contains("[COstrelDlg::_DownloadThread][692] Failed to download file [" +
+                             served.Url("/two.pak?rate=300000") + "]"));
     EXPECT_EQ(states[2], "대기중");
     EXPECT_EQ(Titles(messages), (std::vector<std::string>{"다운로드를 중지하겠습니까?", "다운로드를 중지했습니다."}));
     EXPECT_TRUE(dlg.buttons[CT_DOWNLOAD]->isEnabled());
@@ -224,7 +343,13 @@ TEST_F(DownloadRunTest, StopDuringTheSecondOfThreeFiles) {
 
     // A new run starts from the stopped one and continues the partial file.
     answer = 0;
+    served.server().ClearRequests();
     Run(dlg);
+    for (const auto& r : served.server().Requests()) {
+        if (r.method == "GET" && r.target == "/two.pak?rate=300000") {
+            EXPECT_EQ(r.Header("Range"), "bytes=" + std::to_string(part) + "-");
+        }
+    }
     EXPECT_EQ(RowStates(dlg), (std::vector<std::string>{"건너뜀", "완료", "완료"}));
     EXPECT_EQ(ReadWholeFile(Local("two.pak?rate=300000")), PatternBytes(600000));
 }

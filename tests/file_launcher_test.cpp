@@ -7,12 +7,19 @@
 
 namespace {
 
-TEST(FileLauncher, RunsAScriptInItsFolderAndWaits) {
+TEST(FileLauncher, RunsAScriptInItsFolderAnnouncesItThenWaits) {
     TempDir dir;
     ::mkdir(dir.File("game").c_str(), 0755);
-    dir.Write("game/setup.sh", "#!/bin/sh\npwd > installed.txt\n");
+    // The script finishes only after the announcement has happened.
+    dir.Write("game/setup.sh", "#!/bin/sh\ni=0\nwhile [ ! -e go ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i+1)); done\n"
+                               "[ -e go ] && pwd > installed.txt\n");
     ::chmod(dir.File("game/setup.sh").c_str(), 0644); // downloads arrive without execute bits
-    ASSERT_TRUE(OpenDownloadedFile(dir.File("game"), "setup.sh", true));
+    bool announcedWhileRunning = false;
+    ASSERT_TRUE(OpenDownloadedFile(dir.File("game"), "setup.sh", true, [&] {
+        announcedWhileRunning = !FileExists(dir.File("game/installed.txt"));
+        dir.Write("game/go", "");
+    }));
+    EXPECT_TRUE(announcedWhileRunning);
     EXPECT_EQ(ReadWholeFile(dir.File("game/installed.txt")), dir.File("game") + "\n");
     struct stat st {};
     ASSERT_EQ(::stat(dir.File("game/setup.sh").c_str(), &st), 0);
@@ -21,9 +28,12 @@ TEST(FileLauncher, RunsAScriptInItsFolderAndWaits) {
 
 TEST(FileLauncher, MissingFileStartsNothing) {
     TempDir dir;
-    EXPECT_FALSE(OpenDownloadedFile(dir.path(), "absent.exe", false));
-    EXPECT_FALSE(OpenDownloadedFile(dir.path(), "", false));
-    EXPECT_FALSE(OpenDownloadedFile(dir.path(), ".", false));
+    int announced = 0;
+    const auto count = [&] { ++announced; };
+    EXPECT_FALSE(OpenDownloadedFile(dir.path(), "absent.exe", false, count));
+    EXPECT_FALSE(OpenDownloadedFile(dir.path(), "", false, count));
+    EXPECT_FALSE(OpenDownloadedFile(dir.path(), ".", false, count));
+    EXPECT_EQ(announced, 0);
 }
 
 TEST(DiskSpace, AsksTheNearestExistingFolder) {

@@ -1,7 +1,10 @@
+#include "support/silent_listener.h"
 #include "ui/controls/color_static.h"
 #include "ui/controls/zel_button.h"
 #include "window_fixture.h"
 
+#include <QTreeWidget>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -93,6 +96,26 @@ TEST_F(SizeSurveyTest, EmptyFileHasSizeZero) {
     EXPECT_EQ(config.files[0]->size.load(), 0u);
     EXPECT_EQ(Label(ST_TOTAL_SIZE), "10 Bytes");
     EXPECT_EQ(Label(ST_TOTAL_COUNT), "2");
+}
+
+TEST_F(SizeSurveyTest, CheckBoxSurveyOfASilentServerEndsWithinTheStallTime) {
+    const ScopedStallTimeout stall(std::chrono::milliseconds(300));
+    SilentListener silent;
+    served.Write("a.pak", PatternBytes(10));
+    COstrelDlg& dlg =
+        OpenWindow(Configuration(File("a.pak") + "<File Url=\"" + silent.Url("/b.pak") + "\"/>",
+                                 [](std::string& t) { t.replace(t.find("Checked=\"1\""), 11, "Checked=\"0\""); }));
+    // What a click on the second row's check box does.
+    dlg.fileList->topLevelItem(1)->setCheckState(0, Qt::Checked);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(dlg.InitTotalInfo(), 0);
+    const auto took = std::chrono::steady_clock::now() - started;
+    // Three attempts of at most the stall time and a second each, with their pauses.
+    EXPECT_LT(took, 3 * std::chrono::milliseconds(1300) + 2 * std::chrono::milliseconds(dlg.surveyRetryPauseMs));
+    EXPECT_TRUE(dlg.IsEnded());
+    ASSERT_EQ(messages.Seen().size(), 1u);
+    EXPECT_EQ(messages.Seen()[0].text, "다운로드 할 파일의 크기를 알 수 없습니다.");
+    EXPECT_EQ(log.CountStartingWith("CHttpDownloader::_Download, Failed in call to HttpSendRequest, Error:12002"), 3);
 }
 
 } // namespace

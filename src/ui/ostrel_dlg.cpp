@@ -9,7 +9,6 @@
 #include "ui/controls/progress_ex.h"
 #include "ui/controls/zel_button.h"
 #include "ui/mul_div.h"
-#include "workflow/disk_space.h"
 #include "workflow/format_text.h"
 
 #include <QCloseEvent>
@@ -86,6 +85,7 @@ void COstrelDlg::CreateControls() {
         if (column == 0) {
             const auto row = static_cast<std::size_t>(fileList->indexOfTopLevelItem(item));
             selection.SetRowChecked(row, item->checkState(0) != Qt::Unchecked);
+            RefreshTotals();
         }
     });
 }
@@ -224,7 +224,7 @@ void COstrelDlg::OnBnClickedBtnDownload() {
         workerThread->join();
         workerThread.reset();
     }
-    if (GetFreeDiskBytes(downloadFolder) < stats.totalSize.load()) {
+    if (freeDiskBytes(downloadFolder) < stats.totalSize.load()) {
         ShowMessageBox(LoadStringId(IDS_NOT_ENOUGH_SPACE), LoadStringId(IDS_TITLE_WARNING), MessageIcon::Warning,
                        MessageButtons::Ok, this);
         return;

@@ -6,6 +6,7 @@
 #include "ui/controls/picture.h"
 #include "ui/dialog_keys.h"
 #include "ui/ui_call_channel.h"
+#include "workflow/disk_space.h"
 #include "workflow/file_selection.h"
 #include "workflow/progress_statistics.h"
 
@@ -68,6 +69,8 @@ public:
 
     // Progress and statistics.
     int UpdateTotalReceived();
+    // During a run, the totals again after the selection changed.
+    void RefreshTotals();
     void ShowFilePercent(int percent);
     void ShowTotalPercent(int percent);
     virtual void ShowRemainingTime(std::uint32_t seconds, std::uint64_t totalReceived, std::uint64_t fileReceived,
@@ -138,6 +141,8 @@ public:
     std::function<std::optional<int>()> overwriteQuestion;
     // Asks for a download folder starting at the given one; nothing when cancelled. Replaceable.
     std::function<std::optional<std::string>(const std::string& start)> chooseFolder;
+    // Free bytes for a folder; replaceable, so that the space checks can be tried at their bounds.
+    std::function<std::uint64_t(const std::string& path)> freeDiskBytes = GetFreeDiskBytes;
     // Where the end report goes (host[:port]).
     std::string reportHost;
     // Pause between the attempts of the size survey, in milliseconds.

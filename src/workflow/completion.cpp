@@ -47,14 +47,16 @@ bool COstrelDlg::ExecuteDownloadedFiles(bool automatic) {
         const std::size_t slash = entry.localPath.rfind('/');
         const std::string folder = slash == std::string::npos ? std::string() : entry.localPath.substr(0, slash);
         const std::string name = slash == std::string::npos ? entry.localPath : entry.localPath.substr(slash + 1);
-        if (!OpenDownloadedFile(folder, name, entry.waitExecute)) {
+        const auto announce = [&] {
+            WriteLog("[INFO][%s][%d] Successfully executed downloaded local file [%s].", origin, 345,
+                     entry.localPath.c_str());
+        };
+        if (!OpenDownloadedFile(folder, name, entry.waitExecute, announce)) {
             WriteLog("[ERROR][%s][%d] Failed to execute file [%s].", origin, 358, entry.localPath.c_str());
             ShowMessageBox(LoadStringId(IDS_EXECUTE_FAILED), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error,
                            MessageButtons::Ok, this);
             return false;
         }
-        WriteLog("[INFO][%s][%d] Successfully executed downloaded local file [%s].", origin, 345,
-                 entry.localPath.c_str());
         if (entry.waitExecute) {
             WriteLog("[INFO][%s][%d] Process [%s] terminated.", origin, 352, entry.localPath.c_str());
         }

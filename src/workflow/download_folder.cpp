@@ -4,7 +4,6 @@
 #include "res/string_table.h"
 #include "ui/folder_chooser.h"
 #include "ui/ostrel_dlg.h"
-#include "workflow/disk_space.h"
 #include "workflow/format_text.h"
 #include "workflow/url_names.h"
 
@@ -36,7 +35,7 @@ void COstrelDlg::SetDownloadPath() {
 
 void COstrelDlg::UpdateDownloadPathInfo() {
     SetLabel(ST_DOWNLOAD_PATH, downloadFolder);
-    SetLabel(ST_DISK_FREE_SPACE, FormatSize(GetFreeDiskBytes(downloadFolder)));
+    SetLabel(ST_DISK_FREE_SPACE, FormatSize(freeDiskBytes(downloadFolder)));
 }
 
 bool COstrelDlg::OnBnClickedBtnFolder() {
@@ -47,7 +46,7 @@ bool COstrelDlg::OnBnClickedBtnFolder() {
         if (!chosen) {
             return false;
         }
-        if (needed < GetFreeDiskBytes(*chosen)) {
+        if (needed < freeDiskBytes(*chosen)) {
             downloadFolder = *chosen;
             appDownloadPath_ = *chosen;
             UpdateDownloadPathInfo();

@@ -36,17 +36,18 @@ int COstrelDlg::AskOverwriteChoice(const std::string& localPath) {
     if (::access(localPath.c_str(), F_OK) != 0) {
         return 6;
     }
-    int choice = overwriteChoice.load();
-    if (choice == 0 || choice == 2 || choice == 8) {
-        ui_.Call([this, &choice] {
-            if (const std::optional<int> answer = overwriteQuestion ? overwriteQuestion() : AskOverwriteDialog()) {
-                choice = *answer;
-            }
-        });
-        overwriteChoice.store(choice);
+    const int remembered = overwriteChoice.load();
+    if (remembered == 1 || remembered == 3) {
+        return remembered;
     }
-    // Nothing chosen yet and the question dismissed: continue, which never destroys what is there.
-    return choice == 8 ? 0 : choice;
+    std::optional<int> answer;
+    ui_.Call([this, &answer] { answer = overwriteQuestion ? overwriteQuestion() : AskOverwriteDialog(); });
+    if (!answer) {
+        // Dismissed: continue, which never destroys what is there, whatever was answered before.
+        return 0;
+    }
+    overwriteChoice.store(*answer);
+    return *answer;
 }
 
 std::optional<int> COstrelDlg::AskOverwriteDialog() {
@@ -107,28 +108,34 @@ unsigned COstrelDlg::_DownloadThread(COstrelDlg* window) {
             WriteLog("[%s][%d] Failed to download file [%s]", origin, 692, entry.url.c_str());
         } else {
             const int answer = w.AskOverwriteChoice(w.localFileName);
-            if (answer == 2 || answer == 3 || answer == 6) {
+            const bool overwrite = answer == 2 || answer == 3 || answer == 6;
+            const std::uint64_t local = overwrite ? 0 : GetLocalFileSize(w.localFileName);
+            const std::uint64_t size = entry.size.load();
+            if (!overwrite && local > size) {
+                // More than the server has cannot be continued; kept, it would fail every size check.
+                WriteLog("[INFO][%s][%d] Local file [%s] is larger than the server's [%I64u > %I64u]; downloading it "
+                         "again from the start.",
+                         origin, __LINE__, w.localFileName.c_str(), local, size);
+            }
+            if (overwrite || local > size) {
                 w.startOffset = 0;
                 entry.receivedSize.store(0);
                 w.UpdateTotalReceived();
+            } else if (local == size) {
+                w.stats.lastFilePercent.store(-1);
+                entry.receivedSize.store(local);
+                const int percent = w.UpdateTotalReceived();
+                w.ui_.Call([&w, percent] { w.ShowTotalPercent(percent); });
+                w.startOffset = 0;
+                w.SetRowState(k, kSkipped);
+                transfer = false;
             } else {
-                const std::uint64_t local = GetLocalFileSize(w.localFileName);
-                if (local >= entry.size.load()) {
-                    w.stats.lastFilePercent.store(-1);
-                    entry.receivedSize.store(local);
-                    const int percent = w.UpdateTotalReceived();
-                    w.ui_.Call([&w, percent] { w.ShowTotalPercent(percent); });
-                    w.startOffset = 0;
-                    w.SetRowState(k, kSkipped);
-                    transfer = false;
-                } else {
-                    entry.receivedSize.store(local);
-                    w.stats.lastSpeedTick.store(TickCount());
-                    const int percent = w.UpdateTotalReceived();
-                    w.ui_.Call([&w, percent] { w.ShowTotalPercent(percent); });
-                    w.startOffset = local;
-                    WriteLog("[INFO][%s][%d] Resuming download: from [%I64u]", origin, 663, local);
-                }
+                entry.receivedSize.store(local);
+                w.stats.lastSpeedTick.store(TickCount());
+                const int percent = w.UpdateTotalReceived();
+                w.ui_.Call([&w, percent] { w.ShowTotalPercent(percent); });
+                w.startOffset = local;
+                WriteLog("[INFO][%s][%d] Resuming download: from [%I64u]", origin, 663, local);
             }
         }
         if (transfer) {

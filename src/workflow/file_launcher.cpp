@@ -32,7 +32,8 @@ bool MakeExecutable(const std::string& path) {
 
 } // namespace
 
-bool OpenDownloadedFile(const std::string& folder, const std::string& fileName, bool wait) {
+bool OpenDownloadedFile(const std::string& folder, const std::string& fileName, bool wait,
+                        const std::function<void()>& started) {
     const QString workingFolder = QString::fromStdString(folder.empty() ? std::string(".") : folder);
     const std::string path = (folder.empty() ? std::string() : folder + "/") + fileName;
     struct stat st {};
@@ -53,7 +54,11 @@ bool OpenDownloadedFile(const std::string& folder, const std::string& fileName, 
     }
 
     if (!wait) {
-        return QProcess::startDetached(program, arguments, workingFolder);
+        if (!QProcess::startDetached(program, arguments, workingFolder)) {
+            return false;
+        }
+        started();
+        return true;
     }
     QProcess process;
     process.setWorkingDirectory(workingFolder);
@@ -62,6 +67,7 @@ bool OpenDownloadedFile(const std::string& folder, const std::string& fileName, 
     if (!process.waitForStarted(-1)) {
         return false;
     }
+    started();
     process.waitForFinished(-1);
     return true;
 }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 // Opens a downloaded file from its folder as the desktop would: a program (an ELF file or a script
 // starting with "#!") gets its execute bits and runs directly, without a shell; any other file goes to
-// the desktop's opener (xdg-open). With `wait`, returns only when the started process has ended.
-// False when nothing could be started.
-bool OpenDownloadedFile(const std::string& folder, const std::string& fileName, bool wait);
+// the desktop's opener (xdg-open). `started` runs as soon as the process runs; with `wait`, returns
+// only when the process has ended. False when nothing could be started.
+bool OpenDownloadedFile(const std::string& folder, const std::string& fileName, bool wait,
+                        const std::function<void()>& started);

@@ -72,9 +72,23 @@ int COstrelDlg::UpdateTotalReceived() {
     return stats.UpdateTotalReceived(sum);
 }
 
-void COstrelDlg::ShowFilePercent(int percent) { ShowPercent(ST_FILE_DOWNLOAD_RATE, *fileProgress, percent); }
+void COstrelDlg::RefreshTotals() {
+    if (downloadFinished == 1) {
+        return; // outside a run the labels show what the survey and the last run left
+    }
+    const int percent = UpdateTotalReceived();
+    stats.lastTotalPercent.store(percent);
+    ShowTotalPercent(percent);
+    SetLabel(ST_TOTAL_RECV_SIZE, FormatSize(stats.totalReceived.load()));
+}
 
-void COstrelDlg::ShowTotalPercent(int percent) { ShowPercent(ST_TOTAL_DOWNLOAD_RATE, *totalProgress, percent); }
+void COstrelDlg::ShowFilePercent(int percent) {
+    ShowPercent(ST_FILE_DOWNLOAD_RATE, *fileProgress, percent);
+}
+
+void COstrelDlg::ShowTotalPercent(int percent) {
+    ShowPercent(ST_TOTAL_DOWNLOAD_RATE, *totalProgress, percent);
+}
 
 void COstrelDlg::ShowPercent(int sectionType, CProgressEx& bar, int percent) {
     // A hidden percentage section silences its bar too; without a section the bar still moves.
@@ -135,6 +149,7 @@ void COstrelDlg::OnDownloadEnd() {
     ShowTotalPercent(100);
     // With no file configured there is no last size to show.
     const std::uint64_t lastSize = config_.files.empty() ? 0 : config_.files.back()->size.load();
+    UpdateTotalReceived(); // the running total may have met a change of the selection
     ShowReceivedSizes(stats.totalReceived.load(), lastSize);
     if (!CheckDownloadedFiles()) {
         ShowMessageBox(LoadStringId(IDS_INCOMPLETE), LoadStringId(IDS_TITLE_WARNING), MessageIcon::Warning,

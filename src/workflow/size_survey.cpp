@@ -90,5 +90,6 @@ int COstrelDlg::InitTotalInfo() {
     SetLabel(ST_FILE_SIZE, FormatSize(0));
     const int count = selection.RowCount() > 0 ? selection.CheckedCount() : static_cast<int>(config_.files.size());
     ShowCount(count, ST_TOTAL_COUNT);
+    RefreshTotals();
     return 1;
 }
