@@ -5,7 +5,7 @@
 //   window's one-second timer, which shows how long the window thread was ever kept from its events.
 // Runs the real window offscreen; HOME decides the download folder.
 
-#include "app/ostrel_app.h"
+#include "ui/ostrel_app.h"
 #include "ui/ostrel_dlg.h"
 
 #include <QEventLoop>

@@ -1,4 +1,4 @@
-#include "app/ostrel_app.h"
+#include "ui/ostrel_app.h"
 
 int main(int argc, char** argv) {
     COstrelApp app(argc, argv);

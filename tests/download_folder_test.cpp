@@ -1,8 +1,8 @@
 #include "ui/controls/color_static.h"
 #include "ui/folder_chooser.h"
 #include "window_fixture.h"
-#include "workflow/disk_space.h"
-#include "workflow/format_text.h"
+#include "launcher/disk_space.h"
+#include "launcher/format_text.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 #include "ui/controls/color_static.h"
 #include "ui/controls/zel_button.h"
 #include "window_fixture.h"
-#include "workflow/format_text.h"
+#include "launcher/format_text.h"
 
 #include <QTreeWidget>
 #include <chrono>

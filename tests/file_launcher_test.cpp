@@ -1,5 +1,5 @@
 #include "support/temp_dir.h"
-#include "workflow/disk_space.h"
+#include "launcher/disk_space.h"
 #include "workflow/file_launcher.h"
 
 #include <gtest/gtest.h>

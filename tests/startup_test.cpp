@@ -1,4 +1,4 @@
-#include "app/ostrel_app.h"
+#include "ui/ostrel_app.h"
 #include "support/log_capture.h"
 #include "support/message_recorder.h"
 #include "support/scoped_env.h"

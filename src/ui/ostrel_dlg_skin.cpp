@@ -1,12 +1,13 @@
 #include "app/log.h"
 #include "app/message_box.h"
 #include "app/user_folders.h"
+#include "launcher/local_files.h"
+#include "launcher/tick_count.h"
+#include "launcher/url_names.h"
 #include "res/string_table.h"
 #include "ui/controls/progress_ex.h"
 #include "ui/controls/zel_button.h"
 #include "ui/ostrel_dlg.h"
-#include "workflow/tick_count.h"
-#include "workflow/url_names.h"
 #include "zip/unzip_archive.h"
 
 #include <cstdio>
@@ -63,19 +64,19 @@ bool COstrelDlg::UnzipFile(const std::string& archivePath) {
 bool COstrelDlg::AcquireSkin() {
     const char* const origin = "COstrelDlg::OnInitDialog";
     if (!config_.url.empty()) {
-        if (!DownloadFile(config_.url)) {
+        if (!DownloadToTempFolder(config_.url)) {
             WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].", origin, 180, config_.url.c_str());
             ShowMessageBox(LoadStringId(IDS_SKIN_DOWNLOAD_FAILED), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error,
                            MessageButtons::Ok, this);
-            EndDialog(IDCANCEL);
+            EndView(IDCANCEL);
             return false;
         }
         WriteLog("[INFO][%s][%d] Successfully download skin image archive [%s].", origin, 188, config_.url.c_str());
-        const std::string archive = MakeLocalPath(config_.url, true);
+        const std::string archive = TempPathForUrl(config_.url);
         EnterFolder(SkinFolderPath());
         if (!UnzipFile(archive)) {
             WriteLog("[ERROR][%s][%d] Failed to unzip skin image archive.", origin, 207);
-            EndDialog(IDCANCEL);
+            EndView(IDCANCEL);
             return false;
         }
         WriteLog("[INFO][%s][%d] Successfully unzip skin image archive.", origin, 214);
@@ -89,7 +90,7 @@ bool COstrelDlg::AcquireSkin() {
     WriteWholeFile("images.zip", embeddedSkin.data, embeddedSkin.size);
     if (!UnzipFile(folder + "/images.zip")) {
         WriteLog("[ERROR][%s][%d] Failed to unzip skin image archive.", origin, 257);
-        EndDialog(IDCANCEL);
+        EndView(IDCANCEL);
         return false;
     }
     WriteLog("[MSG][%s][%d] Successfully unzip skin image archive.", origin, 264);
@@ -99,12 +100,12 @@ bool COstrelDlg::AcquireSkin() {
 bool COstrelDlg::LoadBackgroundImage() {
     std::string path = config_.background;
     if (config_.url.empty() && IsUrl(config_.background)) {
-        if (!DownloadFile(config_.background)) {
+        if (!DownloadToTempFolder(config_.background)) {
             WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].", "COstrelDlg::LoadBackgroundImage",
                      817, config_.background.c_str());
             return false;
         }
-        path = MakeLocalPath(config_.background, true);
+        path = TempPathForUrl(config_.background);
     }
     if (!backgroundPicture.LoadFile(path)) {
         return false;
@@ -135,12 +136,12 @@ bool COstrelDlg::LoadImageFile(int controlType) {
     for (const Slot& slot : images) {
         std::string path = slot.name;
         if (fetch) {
-            if (!DownloadFile(slot.name)) {
+            if (!DownloadToTempFolder(slot.name)) {
                 WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].", "COstrelDlg::LoadImageFile",
                          slot.logLine, slot.name.c_str());
                 return false;
             }
-            path = MakeLocalPath(slot.name, true);
+            path = TempPathForUrl(slot.name);
         }
         if (!button->SetImageFile(slot.index, path)) {
             return false;
@@ -167,12 +168,12 @@ bool COstrelDlg::InitProgressControls() {
         bar.control->drawMode = CProgressEx::kImageDrawing;
         std::string path = info->image;
         if (config_.url.empty() && IsUrl(info->image)) {
-            if (!DownloadFile(info->image)) {
+            if (!DownloadToTempFolder(info->image)) {
                 WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].",
                          "COstrelDlg::InitProgressControls", bar.logLine, info->image.c_str());
                 return false;
             }
-            path = MakeLocalPath(info->image, true);
+            path = TempPathForUrl(info->image);
         }
         if (!bar.control->SetImageFile(path)) {
             return false;

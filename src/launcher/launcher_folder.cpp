@@ -1,11 +1,9 @@
 #include "app/log.h"
-#include "app/message_box.h"
 #include "app/user_folders.h"
+#include "launcher/format_text.h"
+#include "launcher/launcher.h"
+#include "launcher/url_names.h"
 #include "res/string_table.h"
-#include "ui/folder_chooser.h"
-#include "ui/ostrel_dlg.h"
-#include "workflow/format_text.h"
-#include "workflow/url_names.h"
 
 #include <sys/stat.h>
 
@@ -15,7 +13,7 @@ constexpr int IDS_NOT_ENOUGH_SPACE = 140;
 
 } // namespace
 
-void COstrelDlg::SetDownloadPath() {
+void CLauncher::SetDownloadPath() {
     const char* const origin = "COstrelDlg::SetDownloadPath";
     WriteLog("[INFO][%s][%d] Failed to load saved download path.", origin, 43);
     std::string path = DocumentsFolder();
@@ -33,25 +31,29 @@ void COstrelDlg::SetDownloadPath() {
     UpdateDownloadPathInfo();
 }
 
-void COstrelDlg::UpdateDownloadPathInfo() {
+void CLauncher::UseDownloadFolder(const std::string& folder) {
+    downloadFolder = folder;
+    appDownloadPath_ = folder;
+    UpdateDownloadPathInfo();
+}
+
+void CLauncher::UpdateDownloadPathInfo() {
     SetLabel(ST_DOWNLOAD_PATH, downloadFolder);
     SetLabel(ST_DISK_FREE_SPACE, FormatSize(freeDiskBytes(downloadFolder)));
 }
 
-bool COstrelDlg::OnBnClickedBtnFolder() {
+bool CLauncher::OnBnClickedBtnFolder() {
     for (;;) {
         const std::uint64_t needed = stats.totalSize.load();
-        const std::optional<std::string> chosen =
-            chooseFolder ? chooseFolder(appDownloadPath_) : ChooseDownloadFolder(this, appDownloadPath_, needed);
+        const std::optional<std::string> chosen = view_.ChooseFolder(appDownloadPath_, needed);
         if (!chosen) {
             return false;
         }
         if (needed < freeDiskBytes(*chosen)) {
-            downloadFolder = *chosen;
-            appDownloadPath_ = *chosen;
-            UpdateDownloadPathInfo();
+            UseDownloadFolder(*chosen);
             return true;
         }
-        ShowMessageBox(LoadStringId(IDS_NOT_ENOUGH_SPACE), "용량 확인", MessageIcon::Warning, MessageButtons::Ok, this);
+        view_.ShowMessage(
+            {nullptr, LoadStringId(IDS_NOT_ENOUGH_SPACE), "용량 확인", MessageIcon::Warning, MessageButtons::Ok});
     }
 }

@@ -1,4 +1,4 @@
-#include "workflow/file_selection.h"
+#include "launcher/file_selection.h"
 
 void FileSelection::Reset(std::vector<std::size_t> fileOfRow, std::size_t fileCount, bool checked) {
     fileOfRow_ = std::move(fileOfRow);

@@ -1,12 +1,10 @@
 #include "app/log.h"
-#include "app/message_box.h"
 #include "app/user_folders.h"
+#include "launcher/format_text.h"
+#include "launcher/launcher.h"
 #include "net/host_lookup.h"
 #include "res/string_table.h"
-#include "ui/ostrel_dlg.h"
-#include "workflow/format_text.h"
 
-#include <QThread>
 #include <unistd.h>
 
 namespace {
@@ -24,13 +22,25 @@ std::string SurveyScratchFile() {
 
 } // namespace
 
-bool COstrelDlg::GetContentSize(const std::string& fileUrl, std::uint64_t& size) {
+bool CLauncher::GetContentSize(const std::string& fileUrl, std::uint64_t& size) {
     CHttpDownloader2 downloader;
     downloader.UseSharedConnections(true);
     downloader.url = fileUrl;
     downloader.localFileName = SurveyScratchFile();
     downloader.headOnly = 1;
+    {
+        // A shutdown from now on breaks this transfer; one that came before stops it before it starts.
+        std::lock_guard lock(surveyLock_);
+        surveyTransfer_ = &downloader;
+        if (cancel_.IsSet()) {
+            downloader.abortFlag.exchange(1);
+        }
+    }
     const bool sized = downloader.Download();
+    {
+        std::lock_guard lock(surveyLock_);
+        surveyTransfer_ = nullptr;
+    }
     if (sized) {
         size = downloader.contentLength;
     } else {
@@ -41,7 +51,7 @@ bool COstrelDlg::GetContentSize(const std::string& fileUrl, std::uint64_t& size)
     return sized;
 }
 
-bool COstrelDlg::GetTotalFilesSize(std::uint64_t& total) {
+bool CLauncher::GetTotalFilesSize(std::uint64_t& total) {
     const char* const origin = "COstrelDlg::GetTotalFilesSize";
     std::uint64_t sum = 0;
     for (std::size_t i = 0; i < config_.files.size(); ++i) {
@@ -65,31 +75,36 @@ bool COstrelDlg::GetTotalFilesSize(std::uint64_t& total) {
     return true;
 }
 
-int COstrelDlg::InitTotalInfo() {
+int CLauncher::InitTotalInfo() {
     std::uint64_t total = 0;
     bool sized = GetTotalFilesSize(total);
     for (const char* retry :
          {"Failed to get total files size, retry.\n", "Failed to get total files size, 2nd retry.\n"}) {
-        if (sized) {
+        if (sized || cancel_.WaitFor(std::chrono::milliseconds(surveyRetryPauseMs))) {
             break;
         }
-        QThread::msleep(surveyRetryPauseMs);
         WriteLog("%s", retry);
         sized = GetTotalFilesSize(total);
     }
+    if (cancel_.IsSet()) {
+        return 0; // shutting down: nobody to tell
+    }
     if (!sized) {
         WriteLog("[ERROR][%s][%d] Failed to get total files size.", "COstrelDlg::InitTotalInfo", 1122);
-        ShowMessageBox(LoadStringId(IDS_SIZE_UNKNOWN), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error,
-                       MessageButtons::Ok, this);
-        SetButtonStates(false, false, false, false);
-        EndDialog(IDCANCEL);
+        OnView([this] {
+            ShowMessage(IDS_SIZE_UNKNOWN, IDS_TITLE_ERROR, MessageIcon::Error);
+            view_.SetButtonStates(false, false, false, false);
+            EndView(IDCANCEL);
+        });
         return 0;
     }
     WriteLog("[INFO][%s][%d] Sucessfully get total files size.", "COstrelDlg::InitTotalInfo", 1135);
-    SetLabel(ST_TOTAL_SIZE, FormatSize(total));
-    SetLabel(ST_FILE_SIZE, FormatSize(0));
-    const int count = selection.RowCount() > 0 ? selection.CheckedCount() : static_cast<int>(config_.files.size());
-    ShowCount(count, ST_TOTAL_COUNT);
-    RefreshTotals();
+    OnView([this, total] {
+        SetLabel(ST_TOTAL_SIZE, FormatSize(total));
+        SetLabel(ST_FILE_SIZE, FormatSize(0));
+        const int count = selection.RowCount() > 0 ? selection.CheckedCount() : static_cast<int>(config_.files.size());
+        ShowCount(count, ST_TOTAL_COUNT);
+        RefreshTotals();
+    });
     return 1;
 }

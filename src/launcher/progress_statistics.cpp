@@ -1,4 +1,4 @@
-#include "workflow/progress_statistics.h"
+#include "launcher/progress_statistics.h"
 
 int PercentOf(std::uint64_t part, std::uint64_t whole) {
     if (whole == 0 || part >= whole) {

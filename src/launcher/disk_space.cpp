@@ -1,4 +1,4 @@
-#include "workflow/disk_space.h"
+#include "launcher/disk_space.h"
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>

@@ -1,9 +1,9 @@
 #include "app/log.h"
-#include "app/message_box.h"
+#include "launcher/file_opener.h"
+#include "launcher/launcher.h"
+#include "launcher/local_files.h"
 #include "net/end_report.h"
 #include "res/string_table.h"
-#include "ui/ostrel_dlg.h"
-#include "workflow/file_launcher.h"
 
 namespace {
 
@@ -11,7 +11,7 @@ constexpr int IDS_EXECUTE_FAILED = 152;
 
 } // namespace
 
-bool COstrelDlg::CheckDownloadedFiles() {
+bool CLauncher::CheckDownloadedFiles() {
     for (std::size_t i = 0; i < config_.files.size(); ++i) {
         if (!selection.IsFileSelected(i)) {
             continue;
@@ -28,7 +28,7 @@ bool COstrelDlg::CheckDownloadedFiles() {
     return true;
 }
 
-bool COstrelDlg::ExecuteDownloadedFiles(bool automatic) {
+bool CLauncher::ExecuteDownloadedFiles(bool automatic) {
     const char* const origin = "COstrelDlg::ExecuteDownloadedFiles";
     bool result = false;
     for (std::size_t i = 0; i < config_.files.size(); ++i) {
@@ -51,13 +51,12 @@ bool COstrelDlg::ExecuteDownloadedFiles(bool automatic) {
             WriteLog("[INFO][%s][%d] Successfully executed downloaded local file [%s].", origin, 345,
                      entry.localPath.c_str());
         };
-        if (!OpenDownloadedFile(folder, name, entry.waitExecute, announce)) {
+        if (!OpenDownloadedFile(folder, name, entry.waitExecute, announce, &cancel_)) {
             WriteLog("[ERROR][%s][%d] Failed to execute file [%s].", origin, 358, entry.localPath.c_str());
-            ShowMessageBox(LoadStringId(IDS_EXECUTE_FAILED), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error,
-                           MessageButtons::Ok, this);
+            OnView([this] { ShowMessage(IDS_EXECUTE_FAILED, IDS_TITLE_ERROR, MessageIcon::Error); });
             return false;
         }
-        if (entry.waitExecute) {
+        if (entry.waitExecute && !cancel_.IsSet()) {
             WriteLog("[INFO][%s][%d] Process [%s] terminated.", origin, 352, entry.localPath.c_str());
         }
         return result;
@@ -65,6 +64,8 @@ bool COstrelDlg::ExecuteDownloadedFiles(bool automatic) {
     return result;
 }
 
-void COstrelDlg::SendEndReport() {
-    SendEndReportRequest(reportHost);
+void CLauncher::SendEndReport() {
+    if (!reportHost.empty()) {
+        SendEndReportRequest(reportHost, [this] { return cancel_.IsSet(); });
+    }
 }

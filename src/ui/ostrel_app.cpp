@@ -1,4 +1,4 @@
-#include "app/ostrel_app.h"
+#include "ui/ostrel_app.h"
 
 #include "app/log.h"
 #include "app/message_box.h"
