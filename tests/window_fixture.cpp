@@ -1,5 +1,7 @@
 #include "window_fixture.h"
 
+#include "ui/controls/zel_button.h"
+
 #include <QCoreApplication>
 #include <chrono>
 #include <climits>
@@ -40,13 +42,16 @@ COstrelDlg& WindowTest::MakeWindow(const std::string& configuration) {
     config = CConfigLoader();
     EXPECT_EQ(config.LoadFromString(configuration.c_str()), CONFIG_OK);
     window = std::make_unique<COstrelDlg>(config, appDownloadPath);
-    window->surveyRetryPauseMs = 100;
+    window->launcher().surveyRetryPauseMs = 100;
+    window->launcher().reportHost = "127.0.0.1:" + std::to_string(served.server().port());
     return *window;
 }
 
 COstrelDlg& WindowTest::OpenWindow(const std::string& configuration) {
     COstrelDlg& dlg = MakeWindow(configuration);
     EXPECT_TRUE(dlg.OnInitDialog());
+    EXPECT_TRUE(PumpUntil([&] { return dlg.buttons[CT_DOWNLOAD]->isEnabled() || dlg.IsEnded(); }));
+    EXPECT_FALSE(dlg.IsEnded());
     return dlg;
 }
 

@@ -28,7 +28,8 @@ protected:
 
     // Loads `configuration` and makes the window (its start sequence not yet run).
     COstrelDlg& MakeWindow(const std::string& configuration);
-    // Makes the window and runs the start sequence; fails the test when it ends the window.
+    // Makes the window, runs the start sequence and waits for the sizes; fails the test when it ends
+    // the window.
     COstrelDlg& OpenWindow(const std::string& configuration);
 
     // Handles window events until `condition` holds or ten seconds pass; false on time-out.

@@ -1,13 +1,13 @@
 #include "support/temp_dir.h"
 #include "launcher/disk_space.h"
-#include "workflow/file_launcher.h"
+#include "launcher/file_opener.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 namespace {
 
-TEST(FileLauncher, RunsAScriptInItsFolderAnnouncesItThenWaits) {
+TEST(FileOpener, RunsAScriptInItsFolderAnnouncesItThenWaits) {
     TempDir dir;
     ::mkdir(dir.File("game").c_str(), 0755);
     // The script finishes only after the announcement has happened.
@@ -26,7 +26,7 @@ TEST(FileLauncher, RunsAScriptInItsFolderAnnouncesItThenWaits) {
     EXPECT_TRUE(st.st_mode & S_IXUSR);
 }
 
-TEST(FileLauncher, MissingFileStartsNothing) {
+TEST(FileOpener, MissingFileStartsNothing) {
     TempDir dir;
     int announced = 0;
     const auto count = [&] { ++announced; };
