@@ -5,8 +5,8 @@
 //   window's one-second timer, which shows how long the window thread was ever kept from its events.
 // Runs the real window offscreen; HOME decides the download folder.
 
-#include "ui/ostrel_app.h"
 #include "ui/controls/zel_button.h"
+#include "ui/ostrel_app.h"
 #include "ui/ostrel_dlg.h"
 
 #include <QEventLoop>

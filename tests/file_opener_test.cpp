@@ -1,6 +1,6 @@
-#include "support/temp_dir.h"
 #include "launcher/disk_space.h"
 #include "launcher/file_opener.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

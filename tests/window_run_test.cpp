@@ -1,10 +1,10 @@
+#include "launcher/disk_space.h"
+#include "launcher/format_text.h"
 #include "support/silent_listener.h"
 #include "ui/controls/color_static.h"
 #include "ui/controls/progress_ex.h"
 #include "ui/controls/zel_button.h"
 #include "ui/folder_chooser.h"
-#include "launcher/disk_space.h"
-#include "launcher/format_text.h"
 #include "window_fixture.h"
 
 #include <QTimer>
@@ -98,8 +98,8 @@ TEST_F(WindowRunTest, WindowKeepsRunningWhileAnAwaitedInstallerRuns) {
     served.Write("setup.sh", "#!/bin/sh\nwhile [ ! -e go ]; do sleep 0.05; done\ntouch done\n");
     COstrelDlg& dlg = OpenWindow(Configuration(File("setup.sh", R"(autoexecute="true" waitexecute="true")")));
     dlg.buttons[CT_DOWNLOAD]->click();
-    ASSERT_TRUE(PumpUntil([&] { return log.Text().find("Successfully executed downloaded local file") !=
-                                       std::string::npos; }));
+    ASSERT_TRUE(
+        PumpUntil([&] { return log.Text().find("Successfully executed downloaded local file") != std::string::npos; }));
     EXPECT_TRUE(TimerRunsWithin(1000));
     EXPECT_EQ(LabelText(dlg, ST_TRANS_STATE), "다운로드 완료");
     EXPECT_FALSE(dlg.buttons[CT_EXECUTION]->isEnabled()); // no second installer meanwhile

@@ -105,7 +105,7 @@ void CLauncher::Start() {
     SetLabel(ST_TRANS_STATE, kSurveying);
     const bool queued = tasks_.Push([this] {
         if (InitTotalInfo() != 0) {
-            OnView([this] { BecomeReady(); });
+            OnView([this] { BecomeReady({}); });
         }
     });
     if (!queued) {
@@ -114,17 +114,21 @@ void CLauncher::Start() {
     }
 }
 
-bool CLauncher::Prepare() {
+bool CLauncher::Prepare(const std::string& folder) {
     OnView([this] {
         EnterState(State::Starting);
         SetBusy(true);
         SetLabel(ST_TRANS_STATE, kSurveying);
     });
-    return InitTotalInfo() != 0 && OnView([this] { BecomeReady(); });
+    return InitTotalInfo() != 0 && OnView([this, &folder] { BecomeReady(folder); });
 }
 
-void CLauncher::BecomeReady() {
-    SetDownloadPath();
+void CLauncher::BecomeReady(const std::string& folder) {
+    if (folder.empty()) {
+        SetDownloadPath();
+    } else {
+        UseDownloadFolder(folder);
+    }
     SetLabel(ST_TRANS_STATE, LoadStringId(IDS_WAITING));
     busy_ = 0;
     EnterState(State::Ready);
@@ -236,16 +240,18 @@ void CLauncher::OnClose() {
     StopTransfer();
 }
 
-void CLauncher::Shutdown() {
+void CLauncher::Interrupt() {
     cancel_.Set();
     StopTransfer();
-    {
-        std::lock_guard lock(surveyLock_);
-        if (surveyTransfer_ != nullptr) {
-            surveyTransfer_->abortFlag.exchange(1);
-            surveyTransfer_->CloseHandles();
-        }
+    std::lock_guard lock(surveyLock_);
+    if (surveyTransfer_ != nullptr) {
+        surveyTransfer_->abortFlag.exchange(1);
+        surveyTransfer_->CloseHandles();
     }
+}
+
+void CLauncher::Shutdown() {
+    Interrupt();
     tasks_.Stop();
     if (worker_.joinable()) {
         worker_.join();

@@ -40,8 +40,9 @@ public:
     // The start: the size survey off the view's thread, then the default folder and the Ready state; a
     // failed survey ends the view. View thread.
     void Start();
-    // The same, waiting for it: true when ready. For views whose thread may wait (the terminal).
-    bool Prepare();
+    // The same, waiting for it, with `folder` as the download folder (empty: the default): true when
+    // ready. For views whose thread may wait (the terminal).
+    bool Prepare(const std::string& folder = {});
 
     // What the player does; view thread.
     void OnBnClickedBtnExecution();
@@ -59,7 +60,9 @@ public:
     // The view's one-second tick.
     void OnElapsedTimer();
 
-    // Stops everything and waits for the launcher's threads; the view must already have stopped taking
+    // Breaks what runs now (a transfer, a survey, a wait) and lets nothing new start. Any thread.
+    void Interrupt();
+    // Interrupts and waits for the launcher's threads; the view must already have stopped taking
     // changes. Called by the destructor at the latest.
     void Shutdown();
 
@@ -122,7 +125,7 @@ private:
 
     // View thread.
     void ApplyButtonStates();
-    void BecomeReady();
+    void BecomeReady(const std::string& folder);
     void EnterState(State state);
     void SetBusy(bool busy);
     void StopTransfer();
