@@ -69,6 +69,7 @@ TEST_F(LauncherSurveyTest, StartShowsItsStateUntilTheSizesAreKnown) {
     view.OnViewThread([&] { l.Start(); });
     EXPECT_EQ(Buttons(), kStarting);
     EXPECT_EQ(Label(ST_TRANS_STATE), "파일 크기 확인 중...");
+    EXPECT_EQ(Label(ST_TOTAL_SIZE), "");
     ASSERT_TRUE(view.WaitUntil([&] { return view.buttons == kReady; }));
     EXPECT_EQ(Label(ST_TRANS_STATE), "다운로드 대기 중...");
     EXPECT_EQ(Label(ST_DOWNLOAD_PATH), DownloadFolder());

@@ -103,6 +103,9 @@ void CLauncher::Start() {
     EnterState(State::Starting);
     SetBusy(true);
     SetLabel(ST_TRANS_STATE, kSurveying);
+    // The view shows during the survey: no placeholder texts until the sizes are known.
+    SetLabel(ST_FILE_SIZE, "");
+    SetLabel(ST_TOTAL_SIZE, "");
     const bool queued = tasks_.Push([this] {
         if (InitTotalInfo() != 0) {
             OnView([this] { BecomeReady({}); });
