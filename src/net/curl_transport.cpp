@@ -440,7 +440,7 @@ bool HttpRequest::Stalled(int& waitMs) {
         return false;
     }
     const auto silent = std::chrono::steady_clock::now() - lastByte_;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(StallTimeout() - silent);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(StallTimeout() - silent);
     if (left.count() > 0) {
         waitMs = static_cast<int>(std::min<std::chrono::milliseconds::rep>(waitMs, left.count()));
         return false;
