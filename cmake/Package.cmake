@@ -6,13 +6,18 @@ set(OSTREL_METAINFO "${PROJECT_BINARY_DIR}/desktop/${OSTREL_APP_ID}.metainfo.xml
 configure_file(res/desktop/ostrel.desktop.in "${OSTREL_DESKTOP_ENTRY}" @ONLY)
 configure_file(res/desktop/ostrel.metainfo.xml.in "${OSTREL_METAINFO}" @ONLY)
 
-# Debian wants the change log compressed without a time stamp, so that builds are reproducible.
+# Debian wants the change log and the manual page compressed without a time stamp, so that builds
+# are reproducible.
 set(changelog "${PROJECT_BINARY_DIR}/packaging/changelog.gz")
-add_custom_command(OUTPUT "${changelog}"
-    COMMAND "${CMAKE_COMMAND}" -E make_directory "${PROJECT_BINARY_DIR}/packaging"
-    COMMAND gzip -n -9 -c "${PROJECT_SOURCE_DIR}/res/packaging/changelog" > "${changelog}"
-    DEPENDS res/packaging/changelog VERBATIM)
-add_custom_target(ostrel_changelog ALL DEPENDS "${changelog}")
+set(manual "${PROJECT_BINARY_DIR}/packaging/ostrel.1.gz")
+foreach(compressed IN ITEMS "${changelog}" "${manual}")
+    get_filename_component(name "${compressed}" NAME_WLE)
+    add_custom_command(OUTPUT "${compressed}"
+        COMMAND "${CMAKE_COMMAND}" -E make_directory "${PROJECT_BINARY_DIR}/packaging"
+        COMMAND gzip -n -9 -c "${PROJECT_SOURCE_DIR}/res/packaging/${name}" > "${compressed}"
+        DEPENDS "res/packaging/${name}" VERBATIM)
+endforeach()
+add_custom_target(ostrel_package_docs ALL DEPENDS "${changelog}" "${manual}")
 
 set(docdir "${CMAKE_INSTALL_DATADIR}/doc/ostrel")
 install(TARGETS ostrel RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
@@ -25,6 +30,7 @@ endforeach()
 install(FILES res/icon/ostrel.svg RENAME "${OSTREL_APP_ID}.svg"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")
 install(FILES README.md res/packaging/copyright "${changelog}" DESTINATION "${docdir}")
+install(FILES "${manual}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ostrel)
@@ -39,7 +45,7 @@ When every file is complete it checks their sizes, reports the end of the
 download to the service and starts the game's installer. The configuration and
 the skin are compiled into the program; --config FILE reads another one.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Ostrel developers <ostrel@example.org>")
-set(CPACK_DEBIAN_PACKAGE_SECTION games)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The skins name Korean faces; the window falls back to other fonts without it.

@@ -149,6 +149,7 @@ def main():
         run("strip", "--strip-unneeded", program)
         shutil.copy2(ROOT / "res/bundle/qt.conf", stage / "bin" / "qt.conf")
         shutil.copy2(ROOT / "res/bundle/start.sh", stage / "start")
+        os.chmod(stage / "start", 0o755)
 
         roots = [program]
         plugins = []
