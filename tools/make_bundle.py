@@ -173,7 +173,7 @@ def main():
         archive = (options.out / f"ostrel-{options.version}-x86_64.run").resolve()
         unpacked = sum(f.stat().st_size for f in stage.rglob("*") if f.is_file())
         floor = glibc_floor(stage)
-        run("makeself", "--quiet", "--nox11", "--keep-umask", "--sha256", f"--{options.compression}",
+        run("makeself", "--quiet", "--nox11", "--keep-umask", "--sha256", "--nomd5", "--nocrc", f"--{options.compression}",
             "--header", header, "--packaging-date", "2000-01-01", stage, archive,
             f"Ostrel {options.version}", "./start")
 
