@@ -200,9 +200,8 @@ def check_deb(deb, desktop, port, shots):
         system.run("DEBIAN_FRONTEND=noninteractive apt-get autoremove --purge -y -qq")
         after = set(system.run("dpkg-query -W -f='${Package}\\n'").split())
         remaining = [f for f in system.files() - before if not BOOKKEEPING.match(f)]
-        print(f"      autoremove --purge removed {len(packages - after) - 1} dependencies; still installed, as "
-              f"packages of the base system recommend them: {' '.join(sorted(after - packages_before))} "
-              f"({len(remaining)} files)")
+        print(f"      autoremove --purge removed {len(packages - after) - 1} dependencies; apt keeps "
+              f"{' '.join(sorted(after - packages_before))} ({len(remaining)} files)")
     finally:
         system.close()
 
