@@ -19,7 +19,9 @@ protected:
     MessageRecorder messages;
     TempDir dir;
     CConfigLoader config;
-    ConfigSources Sources(EmbeddedBytes embedded) const { return {embedded, " ", dir.File("ostrel")}; }
+    ConfigSources Sources(EmbeddedBytes embedded, std::string commandLineFile = {}) const {
+        return {embedded, " ", dir.File("ostrel"), std::move(commandLineFile)};
+    }
 };
 
 TEST_F(ConfigSourcesTest, EmbeddedCopyComesFirstEvenWhenBroken) {
@@ -39,6 +41,22 @@ TEST_F(ConfigSourcesTest, WithoutEmbeddedCopyTheFileBesideTheProgramIsRead) {
     CConfigLoader second;
     EXPECT_EQ(LoadConfigurationFromSources(second, Sources({})), CONFIG_OK);
     EXPECT_EQ(second.name, "beside");
+}
+
+TEST_F(ConfigSourcesTest, FileFromTheCommandLineReplacesEverySource) {
+    dir.Write("config.xml", kValid);
+    dir.Write("branded.xml", "<C><Base Name=\"branded\"/></C>");
+    ConfigSources sources = Sources(Embedded("<C><Base Name=\"embedded\"/></C>"), dir.File("branded.xml"));
+    sources.configUrl = "http://127.0.0.1:1/never-asked.xml";
+    EXPECT_EQ(LoadConfigurationFromSources(config, sources), CONFIG_OK);
+    EXPECT_EQ(config.name, "branded");
+
+    // A file that cannot be read is not replaced by any other source.
+    CConfigLoader missing;
+    sources.commandLineFile = dir.File("absent.xml");
+    EXPECT_EQ(LoadConfigurationFromSources(missing, sources), CONFIG_READ_FAILED);
+    EXPECT_EQ(missing.name, "");
+    EXPECT_EQ(StartupMessageId(CONFIG_READ_FAILED), 138);
 }
 
 TEST(ConfigPathBeside, ReplacesTheProgramNameWithin259Characters) {

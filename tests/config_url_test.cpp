@@ -38,7 +38,7 @@ class ConfigUrlTest : public ::testing::Test {
 protected:
     ConfigUrlTest() { program.Write("config.xml", "<C><Base Name=\"beside\"/></C>"); }
 
-    ConfigSources Sources(const std::string& url) const { return {{}, url, program.File("ostrel")}; }
+    ConfigSources Sources(const std::string& url) const { return {{}, url, program.File("ostrel"), {}}; }
     std::string FetchedCopy() const {
         std::string folder;
         EXPECT_TRUE(PrivateTempFolder(folder));

@@ -72,7 +72,7 @@ FetchOutcome FetchConfiguration(const std::string& url, std::string& text) {
 } // namespace
 
 ConfigSources DefaultConfigSources() {
-    return {EmbeddedConfig(), LoadStringId(158), ProgramPath()};
+    return {EmbeddedConfig(), LoadStringId(158), ProgramPath(), {}};
 }
 
 std::string TrimWhiteSpace(const std::string& text) {
@@ -106,6 +106,9 @@ int StartupMessageId(int result) {
 }
 
 int LoadConfigurationFromSources(CConfigLoader& config, const ConfigSources& sources) {
+    if (!sources.commandLineFile.empty()) {
+        return config.Load(sources.commandLineFile);
+    }
     if (sources.embedded.present()) {
         return config.LoadFromString(reinterpret_cast<const char*>(sources.embedded.data));
     }

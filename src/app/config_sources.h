@@ -6,11 +6,12 @@
 #include <string>
 
 // Where start-up looks for the configuration, in this order: the embedded copy, the configuration
-// URL, config.xml beside the program.
+// URL, config.xml beside the program. A file named on the command line replaces all three.
 struct ConfigSources {
     EmbeddedBytes embedded;
     std::string configUrl;
     std::string programPath;
+    std::string commandLineFile;
 };
 
 // The sources of this build and this process.

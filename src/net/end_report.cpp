@@ -1,5 +1,7 @@
 #include "net/end_report.h"
 
+#include "net/ca_bundle.h"
+
 #include <curl/curl.h>
 
 extern "C" const char ostrel_report_host[];
@@ -33,6 +35,7 @@ void SendEndReportRequest(const std::string& host) {
     curl_easy_setopt(request, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
     curl_easy_setopt(request, CURLOPT_TIMEOUT_MS, kTotalTimeoutMs);
     curl_easy_setopt(request, CURLOPT_WRITEFUNCTION, DiscardBody);
+    UseCaBundle(request);
     curl_easy_perform(request);
     curl_easy_cleanup(request);
 }

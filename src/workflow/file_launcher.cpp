@@ -1,5 +1,7 @@
 #include "workflow/file_launcher.h"
 
+#include "app/child_environment.h"
+
 #include <QFileInfo>
 #include <QProcess>
 #include <cstring>
@@ -30,6 +32,16 @@ bool MakeExecutable(const std::string& path) {
     return ::chmod(path.c_str(), st.st_mode | (read >> 2)) == 0;
 }
 
+QProcessEnvironment PlayerEnvironment() {
+    QProcessEnvironment environment;
+    for (const std::string& entry : InstallerEnvironment()) {
+        const std::size_t equals = entry.find('=');
+        environment.insert(QString::fromStdString(entry.substr(0, equals)),
+                           QString::fromStdString(equals == std::string::npos ? "" : entry.substr(equals + 1)));
+    }
+    return environment;
+}
+
 } // namespace
 
 bool OpenDownloadedFile(const std::string& folder, const std::string& fileName, bool wait,
@@ -53,17 +65,20 @@ bool OpenDownloadedFile(const std::string& folder, const std::string& fileName, 
         arguments << QString::fromStdString(path);
     }
 
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setWorkingDirectory(workingFolder);
+    process.setProcessEnvironment(PlayerEnvironment());
     if (!wait) {
-        if (!QProcess::startDetached(program, arguments, workingFolder)) {
+        if (!process.startDetached()) {
             return false;
         }
         started();
         return true;
     }
-    QProcess process;
-    process.setWorkingDirectory(workingFolder);
     process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(program, arguments);
+    process.start();
     if (!process.waitForStarted(-1)) {
         return false;
     }
