@@ -3,11 +3,11 @@
 #include "config/xml_pre_scan.h"
 #include "support/log_capture.h"
 #include "support/message_recorder.h"
+#include "support/random_damage.h"
 #include "support/temp_dir.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
-#include <random>
 #include <sys/mman.h>
 #include <tinyxml.h>
 #include <unistd.h>
@@ -95,16 +95,12 @@ const std::vector<std::string>& Markup() {
     return pieces;
 }
 
-std::string Damage(const std::string& valid, std::mt19937& random) {
-    auto pick = [&random](std::size_t bound) {
-        return std::uniform_int_distribution<std::size_t>(0, bound - 1)(random);
-    };
+std::string Damage(const std::string& valid, RandomDamage& random) {
+    auto pick = [&random](std::size_t bound) { return random.Pick(bound); };
     std::string bytes = valid;
     switch (pick(6)) {
-    case 0: // flipped bits
-        for (std::size_t n = 1 + pick(8); n > 0; --n) {
-            bytes[pick(bytes.size())] ^= static_cast<char>(1u << pick(8));
-        }
+    case 0:
+        random.FlipBits(bytes);
         break;
     case 1: // truncated, often inside a Korean font name or a tag
         bytes.resize(pick(bytes.size()));
@@ -139,10 +135,8 @@ std::string Damage(const std::string& valid, std::mt19937& random) {
         bytes.insert(at, wrapper[0] + nesting + wrapper[1]);
         break;
     }
-    default: // random bytes overwritten
-        for (std::size_t n = 1 + pick(32); n > 0; --n) {
-            bytes[pick(bytes.size())] = static_cast<char>(pick(256));
-        }
+    default:
+        random.OverwriteBytes(bytes, 32);
         break;
     }
     return bytes;
@@ -159,7 +153,7 @@ protected:
 
 TEST_F(ConfigFuzzTest, DamagedConfigurationsNeitherCrashNorOverrunAndTheNestingCountIsTinyXmlsOwn) {
     const std::string valid = ReadWholeFile(OSTREL_SOURCE_DIR "/res/config.xml");
-    std::mt19937 random(20120822);
+    RandomDamage random(20120822);
     int loaded = 0, refusedDeep = 0, refusedCut = 0, parsedDeep = 0;
     for (int round = 0; round < kRounds; ++round) {
         const std::string text = Damage(valid, random);
