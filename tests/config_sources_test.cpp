@@ -3,6 +3,7 @@
 #include "support/message_recorder.h"
 #include "support/temp_dir.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace {
@@ -59,13 +60,19 @@ TEST_F(ConfigSourcesTest, FileFromTheCommandLineReplacesEverySource) {
     EXPECT_EQ(StartupMessageId(CONFIG_READ_FAILED), 138);
 }
 
-TEST(ConfigPathBeside, ReplacesTheProgramNameWithin259Characters) {
+TEST(ConfigPathBeside, ReplacesTheProgramNameWhateverTheDepth) {
     EXPECT_EQ(ConfigPathBeside("/opt/ostrel/bin/ostrel"), "/opt/ostrel/bin/config.xml");
     EXPECT_EQ(ConfigPathBeside("ostrel"), "config.xml");
-    const std::string deep = "/" + std::string(250, 'd') + "/ostrel"; // folder of 252 characters
-    const std::string path = ConfigPathBeside(deep);
-    EXPECT_EQ(path.size(), 259u);
-    EXPECT_EQ(path, "/" + std::string(250, 'd') + "/config.");
+    const std::string deep = "/" + std::string(250, 'd') + "/" + std::string(200, 'e');
+    EXPECT_EQ(ConfigPathBeside(deep + "/ostrel"), deep + "/config.xml");
+}
+
+TEST_F(ConfigSourcesTest, ConfigXmlLoadsFromAFolderDeeperThan259Characters) {
+    const std::string deep = dir.File(std::string(200, 'd')) + "/" + std::string(200, 'e');
+    std::filesystem::create_directories(deep);
+    WriteWholeFile(deep + "/config.xml", kValid);
+    EXPECT_EQ(LoadConfigurationFromSources(config, {{}, " ", deep + "/ostrel", {}}), CONFIG_OK);
+    EXPECT_EQ(config.name, "beside");
 }
 
 TEST(StartupMessage, OneMessagePerResult) {

@@ -20,7 +20,7 @@ ConfigSources DefaultConfigSources();
 // Fills `config` from the first source that yields text and returns that loader's result.
 int LoadConfigurationFromSources(CConfigLoader& config, const ConfigSources& sources);
 
-// config.xml in the program's folder, cut to 259 characters like every path buffer of the program.
+// config.xml in the program's folder, however deep that folder lies.
 std::string ConfigPathBeside(const std::string& programPath);
 
 // The string ID of the message start-up shows for a load result; 0 for none.

@@ -1,8 +1,10 @@
-// ostrel-fetch URL FILE [--offset N]   fetches URL into FILE, continuing it at byte N
-// ostrel-fetch --head URL               prints the size the server announces for URL
-// The engine's log lines go to the log as usual; a progress line goes to standard error.
-// Exit status 0 only on success; SIGINT or SIGTERM stops the transfer.
+// ostrel-fetch [-v] URL FILE [--offset N]   fetches URL into FILE, continuing it at byte N
+// ostrel-fetch [-v] --head URL               prints the size the server announces for URL
+// The engine's log lines go to the log as usual, and with -v to standard error too; a progress line
+// goes to standard error, and a failure is told there in one line. Exit status 0 only on success;
+// SIGINT or SIGTERM stops the transfer.
 
+#include "app/log.h"
 #include "app/user_folders.h"
 #include "fetch/fetch_progress.h"
 
@@ -18,11 +20,12 @@
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: ostrel-fetch URL FILE [--offset N]\n       ostrel-fetch --head URL\n");
+    std::fprintf(stderr, "usage: ostrel-fetch [-v] URL FILE [--offset N]\n       ostrel-fetch [-v] --head URL\n");
     return 2;
 }
 
 struct Arguments {
+    bool verbose = false;
     bool head = false;
     std::string url;
     std::string file;
@@ -33,7 +36,9 @@ bool ParseArguments(int argc, char** argv, Arguments& args) {
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--head") {
+        if (arg == "-v") {
+            args.verbose = true;
+        } else if (arg == "--head") {
             args.head = true;
         } else if (arg == "--offset" && i + 1 < argc) {
             char* end = nullptr;
@@ -67,6 +72,8 @@ int main(int argc, char** argv) {
     if (!ParseArguments(argc, argv, args)) {
         return Usage();
     }
+    // The engine's lines would bury the progress line and the one that says what went wrong.
+    SetLogEcho(args.verbose);
 
     FetchDownloader downloader;
     downloader.url = args.url;
@@ -106,9 +113,14 @@ int main(int argc, char** argv) {
 
     if (args.head) {
         ::unlink(downloader.localFileName.c_str());
-        if (ok) {
-            std::printf("%llu\n", static_cast<unsigned long long>(downloader.contentLength));
-        }
     }
-    return ok && !downloader.IsAbortRequested() ? 0 : 1;
+    if (!ok || downloader.IsAbortRequested()) {
+        std::fprintf(stderr, "ostrel-fetch: %s %s failed: %s\n", args.head ? "size request for" : "download of",
+                     args.url.c_str(), downloader.FailureReason().c_str());
+        return 1;
+    }
+    if (args.head) {
+        std::printf("%llu\n", static_cast<unsigned long long>(downloader.contentLength));
+    }
+    return 0;
 }

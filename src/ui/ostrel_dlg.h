@@ -169,6 +169,7 @@ private:
     void ShowProgress(const ProgressDisplay& shown, std::uint64_t expectedFileSize);
     void ShowPercent(int sectionType, CProgressEx& bar, int percent);
     std::string SkinFolderPath() const;
+    bool SkinImagePath(const std::string& name, bool fetch, const char* origin, int logLine, std::string& path);
     std::optional<int> AskOverwriteDialog();
 
     CConfigLoader& config_;
