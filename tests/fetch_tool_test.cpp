@@ -1,5 +1,6 @@
 #include "support/log_capture.h"
 #include "support/served_folder.h"
+#include "support/silent_listener.h"
 
 #include <gtest/gtest.h>
 
@@ -144,6 +145,23 @@ TEST_F(FetchToolTest, EngineLinesReachStandardErrorOnlyWithV) {
     EXPECT_NE(Errors().find(opened), std::string::npos) << Errors();
     EXPECT_EQ(Output(), "300000\n");
     EXPECT_EQ(log.CountStartingWith("CHttpDownloader2::_Download, Sucessfully open the file"), 2);
+}
+
+TEST_F(FetchToolTest, SilentServersFailWithinTheStallTime) {
+    SilentListener silent;
+    for (const bool head : {true, false}) {
+        std::vector<std::string> args{"--stall-timeout", "0.3"};
+        if (head) {
+            args.insert(args.end(), {"--head", silent.Url("/data.bin")});
+        } else {
+            args.insert(args.end(), {silent.Url("/data.bin"), local.File("silent.bin")});
+        }
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(Run(args), 1) << head;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1300)) << head;
+        EXPECT_NE(Errors().find("The operation timed out"), std::string::npos) << Errors();
+    }
+    EXPECT_EQ(Run({"--stall-timeout", "0", "--head", silent.Url("/data.bin")}), 2);
 }
 
 } // namespace

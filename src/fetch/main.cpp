@@ -1,5 +1,6 @@
-// ostrel-fetch [-v] URL FILE [--offset N]   fetches URL into FILE, continuing it at byte N
-// ostrel-fetch [-v] --head URL               prints the size the server announces for URL
+// ostrel-fetch [-v] [--stall-timeout S] URL FILE [--offset N]   fetches URL into FILE, continuing it at byte N
+// ostrel-fetch [-v] [--stall-timeout S] --head URL               prints the size the server announces for URL
+// --stall-timeout: seconds without a byte after which the transfer fails (default 30).
 // The engine's log lines go to the log as usual, and with -v to standard error too; a progress line
 // goes to standard error, and a failure is told there in one line. Exit status 0 only on success;
 // SIGINT or SIGTERM stops the transfer.
@@ -7,12 +8,15 @@
 #include "app/log.h"
 #include "app/user_folders.h"
 #include "fetch/fetch_progress.h"
+#include "net/stall_timeout.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <pthread.h>
 #include <string>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -20,7 +24,8 @@
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: ostrel-fetch [-v] URL FILE [--offset N]\n       ostrel-fetch [-v] --head URL\n");
+    std::fprintf(stderr, "usage: ostrel-fetch [-v] [--stall-timeout SECONDS] URL FILE [--offset N]\n"
+                         "       ostrel-fetch [-v] [--stall-timeout SECONDS] --head URL\n");
     return 2;
 }
 
@@ -30,6 +35,7 @@ struct Arguments {
     std::string url;
     std::string file;
     std::uint64_t offset = 0;
+    std::optional<std::chrono::milliseconds> stallTimeout;
 };
 
 bool ParseArguments(int argc, char** argv, Arguments& args) {
@@ -40,6 +46,13 @@ bool ParseArguments(int argc, char** argv, Arguments& args) {
             args.verbose = true;
         } else if (arg == "--head") {
             args.head = true;
+        } else if (arg == "--stall-timeout" && i + 1 < argc) {
+            char* end = nullptr;
+            const double seconds = std::strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || !(seconds > 0 && seconds < 86400)) {
+                return false;
+            }
+            args.stallTimeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
         } else if (arg == "--offset" && i + 1 < argc) {
             char* end = nullptr;
             args.offset = std::strtoull(argv[++i], &end, 10);
@@ -74,6 +87,9 @@ int main(int argc, char** argv) {
     }
     // The engine's lines would bury the progress line and the one that says what went wrong.
     SetLogEcho(args.verbose);
+    if (args.stallTimeout) {
+        SetStallTimeout(*args.stallTimeout);
+    }
 
     FetchDownloader downloader;
     downloader.url = args.url;
