@@ -1,6 +1,7 @@
 # ostrel_add_resources(<name> CONFIG <file> SKIN <file> REPORT_HOST <host>): a static library holding
 # what one variant of the program carries: the configuration document and the skin archive compiled
-# in (an empty file name: none) and the host of the end report. Every executable links exactly one.
+# in (an empty file name: none), the configuration's file name and the host of the end report. Every
+# executable links exactly one.
 function(ostrel_add_resources name)
     cmake_parse_arguments(R "" "CONFIG;SKIN;REPORT_HOST" "" ${ARGN})
     if(NOT R_REPORT_HOST MATCHES "^[A-Za-z0-9.-]+(:[0-9]+)?$")
@@ -11,9 +12,13 @@ function(ostrel_add_resources name)
     _ostrel_embed(${name} "${dir}" ostrel_embedded_skin "${R_SKIN}")
     file(CONFIGURE OUTPUT "${dir}/report_host.cpp" CONTENT
         "extern \"C\" const char ostrel_report_host[] = \"${R_REPORT_HOST}\";\n")
+    get_filename_component(config_name "${R_CONFIG}" NAME)
+    string(REGEX REPLACE "[^A-Za-z0-9._ +-]" "_" config_name "${config_name}") # safe in a C string
+    file(CONFIGURE OUTPUT "${dir}/config_name.cpp" CONTENT
+        "extern \"C\" const char ostrel_embedded_config_name[] = \"${config_name}\";\n")
     # Object files, so that they join the link wherever the library stands in it.
     add_library(${name} OBJECT "${dir}/ostrel_embedded_config.cpp" "${dir}/ostrel_embedded_skin.cpp"
-        "${dir}/report_host.cpp")
+        "${dir}/report_host.cpp" "${dir}/config_name.cpp")
 endfunction()
 
 # Writes <dir>/<symbol>.cpp: `<symbol>_data()` gives the bytes of <file> followed by one NUL byte and

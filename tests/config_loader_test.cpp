@@ -264,4 +264,65 @@ TEST_F(ConfigLoaderTest, FileAndStringGiveTheSameRecords) {
     EXPECT_EQ(text, doc);
 }
 
+std::string Repeated(const std::string& piece, std::size_t times) {
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i) {
+        text += piece;
+    }
+    return text;
+}
+
+// `levels` levels of elements, <C> the outermost, with `inner` inside the innermost.
+std::string Nested(std::size_t levels, const std::string& inner = "") {
+    return "<C><Base Name=\"n\"/>" + Repeated("<a>", levels - 1) + inner + Repeated("</a>", levels - 1) + "</C>";
+}
+
+TEST_F(ConfigLoaderTest, DocumentsNestedTooDeeplyOrCutInACharacterAreRefusedBeforeParsing) {
+    const std::string deep = Repeated("<a>", 20000);
+    const std::string deeplyQuoted = "<x v='" + deep + "'/>";
+    const std::string utf8 = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+    struct Case {
+        const char* what;
+        std::string text;
+        int result;
+        const char* refusal; // the description logged, or none when TinyXML decides
+    } const cases[] = {
+        {"nested without end", "<C>" + Repeated("<a>", 400000), CONFIG_PARSE_FAILED, "Elements nested too deeply."},
+        {"256 levels", Nested(256), CONFIG_OK, nullptr},
+        {"257 levels", Nested(257), CONFIG_PARSE_FAILED, "Elements nested too deeply."},
+        {"siblings do not nest", Nested(255, Repeated("<a/>", 1000)), CONFIG_OK, nullptr},
+        {"one more level in an empty element", Nested(256, "<e/>"), CONFIG_PARSE_FAILED, "Elements nested too deeply."},
+        {"nesting in a comment", Nested(2, "<!--" + deep + "-->"), CONFIG_OK, nullptr},
+        {"nesting in CDATA", Nested(2, "<![CDATA[" + deep + "]]>"), CONFIG_OK, nullptr},
+        {"nesting in an attribute value", Nested(2, deeplyQuoted), CONFIG_OK, nullptr},
+        {"nesting in a declaration's value", "<?xml version='" + deep + "'?>" + Nested(2), CONFIG_OK, nullptr},
+        // TinyXML ends markup it does not know at the first '>', and reads on as elements.
+        {"nesting after an instruction", Nested(2, "<?p " + deep), CONFIG_PARSE_FAILED, "Elements nested too deeply."},
+        {"UTF-8 character cut at the end", utf8 + "<C><Base Name=\"\xEB\xB8", CONFIG_PARSE_FAILED,
+         "A character cut off at the end of the text."},
+        {"the same bytes in text of one byte per character", "<C><Base Name=\"\xEB\xB8", CONFIG_PARSE_FAILED, nullptr},
+        {"an encoding that cannot be told", "<?xml version=\"1.0\" encoding=\"&#85;TF-8\"?>" + Nested(2),
+         CONFIG_PARSE_FAILED, "An encoding declared through a character reference."},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        dir.Write("config.xml", c.text);
+        LogCapture fresh;
+        EXPECT_EQ(CConfigLoader().LoadFromString(c.text.c_str()), c.result) << c.what;
+        EXPECT_EQ(CConfigLoader().Load(dir.File("config.xml")), c.result) << c.what;
+        const std::string logged = fresh.Text();
+        for (const char* refusal : {"Elements nested too deeply.", "A character cut off at the end of the text.",
+                                    "An encoding declared through a character reference."}) {
+            const bool expected = c.refusal != nullptr && std::string(refusal) == c.refusal;
+            EXPECT_EQ(logged.find(std::string("] Failed to parse XML file. Error: [") + refusal + "]") !=
+                          std::string::npos,
+                      expected)
+                << c.what << ": " << refusal;
+        }
+        if (c.refusal != nullptr) { // one line from each entry point
+            EXPECT_EQ(fresh.CountStartingWith("[ERROR][CConfigLoader::"), 2) << c.what;
+        }
+    }
+}
+
 } // namespace

@@ -3,6 +3,7 @@
 #include "support/message_recorder.h"
 #include "support/temp_dir.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace {
@@ -19,7 +20,9 @@ protected:
     MessageRecorder messages;
     TempDir dir;
     CConfigLoader config;
-    ConfigSources Sources(EmbeddedBytes embedded) const { return {embedded, " ", dir.File("ostrel")}; }
+    ConfigSources Sources(EmbeddedBytes embedded, std::string commandLineFile = {}) const {
+        return {embedded, " ", dir.File("ostrel"), std::move(commandLineFile)};
+    }
 };
 
 TEST_F(ConfigSourcesTest, EmbeddedCopyComesFirstEvenWhenBroken) {
@@ -41,13 +44,35 @@ TEST_F(ConfigSourcesTest, WithoutEmbeddedCopyTheFileBesideTheProgramIsRead) {
     EXPECT_EQ(second.name, "beside");
 }
 
-TEST(ConfigPathBeside, ReplacesTheProgramNameWithin259Characters) {
+TEST_F(ConfigSourcesTest, FileFromTheCommandLineReplacesEverySource) {
+    dir.Write("config.xml", kValid);
+    dir.Write("branded.xml", "<C><Base Name=\"branded\"/></C>");
+    ConfigSources sources = Sources(Embedded("<C><Base Name=\"embedded\"/></C>"), dir.File("branded.xml"));
+    sources.configUrl = "http://127.0.0.1:1/never-asked.xml";
+    EXPECT_EQ(LoadConfigurationFromSources(config, sources), CONFIG_OK);
+    EXPECT_EQ(config.name, "branded");
+
+    // A file that cannot be read is not replaced by any other source.
+    CConfigLoader missing;
+    sources.commandLineFile = dir.File("absent.xml");
+    EXPECT_EQ(LoadConfigurationFromSources(missing, sources), CONFIG_READ_FAILED);
+    EXPECT_EQ(missing.name, "");
+    EXPECT_EQ(StartupMessageId(CONFIG_READ_FAILED), 138);
+}
+
+TEST(ConfigPathBeside, ReplacesTheProgramNameWhateverTheDepth) {
     EXPECT_EQ(ConfigPathBeside("/opt/ostrel/bin/ostrel"), "/opt/ostrel/bin/config.xml");
     EXPECT_EQ(ConfigPathBeside("ostrel"), "config.xml");
-    const std::string deep = "/" + std::string(250, 'd') + "/ostrel"; // folder of 252 characters
-    const std::string path = ConfigPathBeside(deep);
-    EXPECT_EQ(path.size(), 259u);
-    EXPECT_EQ(path, "/" + std::string(250, 'd') + "/config.");
+    const std::string deep = "/" + std::string(250, 'd') + "/" + std::string(200, 'e');
+    EXPECT_EQ(ConfigPathBeside(deep + "/ostrel"), deep + "/config.xml");
+}
+
+TEST_F(ConfigSourcesTest, ConfigXmlLoadsFromAFolderDeeperThan259Characters) {
+    const std::string deep = dir.File(std::string(200, 'd')) + "/" + std::string(200, 'e');
+    std::filesystem::create_directories(deep);
+    WriteWholeFile(deep + "/config.xml", kValid);
+    EXPECT_EQ(LoadConfigurationFromSources(config, {{}, " ", deep + "/ostrel", {}}), CONFIG_OK);
+    EXPECT_EQ(config.name, "beside");
 }
 
 TEST(StartupMessage, OneMessagePerResult) {

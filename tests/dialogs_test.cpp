@@ -1,8 +1,10 @@
 #include "support/message_recorder.h"
 #include "ui/about_dlg.h"
+#include "ui/app_icon.h"
 #include "ui/dialog_units.h"
 #include "ui/overwrite_option_dlg.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -92,12 +94,32 @@ TEST(OverwriteOptionDlg, OnlyOkEndsItWithAnAnswer) {
     EXPECT_FALSE(other.isVisible());
 }
 
+TEST(ApplicationIcon, EverySizeIsCompiledInAndIsTheWindowsIcon) {
+    const QIcon icon = ApplicationIcon();
+    const QList<QSize> sizes = icon.availableSizes();
+    for (const int side : {16, 24, 32, 48, 64, 128, 256}) {
+        EXPECT_TRUE(sizes.contains(QSize(side, side))) << side;
+        const QImage image = icon.pixmap(side, side).toImage();
+        ASSERT_EQ(image.size(), QSize(side, side)) << side;
+        EXPECT_LT(qAlpha(image.pixel(0, 0)), 8) << side; // rounded corner
+        // The arrow's amber in the middle.
+        const QColor middle = image.pixelColor(side / 2, side / 2);
+        EXPECT_GT(middle.red(), 200) << side;
+        EXPECT_LT(middle.blue(), 120) << side;
+    }
+    EXPECT_EQ(QApplication::windowIcon().availableSizes(), sizes);
+}
+
 TEST(AboutDlg, ShowsNameAndVersionAndClosesWithOk) {
     CAboutDlg about;
     EXPECT_EQ(about.windowTitle(), QStringLiteral("About Ostrel"));
     const auto* version = about.findChild<QLabel*>(QStringLiteral("version"));
     ASSERT_NE(version, nullptr);
     EXPECT_EQ(version->text(), QStringLiteral("Ostrel, Version 1.0"));
+    const auto* icon = about.findChild<QLabel*>(QStringLiteral("icon"));
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(icon->pixmap().toImage().convertToFormat(QImage::Format_ARGB32),
+              ApplicationIcon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32));
     about.show();
     PressKey(&about, Qt::Key_Escape); // an ordinary dialog
     EXPECT_FALSE(about.isVisible());

@@ -1,56 +1,31 @@
+#include "support/log_capture.h"
 #include "support/served_folder.h"
+#include "support/silent_listener.h"
+#include "support/tool_process.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 
-extern char** environ;
-
 namespace {
-
-// Runs ostrel-fetch with `args`; its standard output goes to `output` when given. Returns the exit status.
-class FetchTool {
-public:
-    pid_t Start(const std::vector<std::string>& args, const std::string& output) {
-        std::vector<std::string> all{OSTREL_FETCH_PATH};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& arg : all) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid_t pid = -1;
-        EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        return pid;
-    }
-
-    static int Wait(pid_t pid) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-};
 
 class FetchToolTest : public ::testing::Test {
 protected:
     FetchToolTest() { served.Write("data.bin", PatternBytes(300000)); }
 
-    int Run(const std::vector<std::string>& args) { return FetchTool::Wait(tool.Start(args, local.File("stdout"))); }
+    ToolProcess Start(const std::vector<std::string>& args) {
+        return ToolProcess(OSTREL_FETCH_PATH, args, local.File("stdout"), local.File("stderr"));
+    }
+    int Run(const std::vector<std::string>& args) { return Start(args).Wait(); }
+    std::string Output() const { return ReadWholeFile(local.File("stdout")); }
+    std::string Errors() const { return ReadWholeFile(local.File("stderr")); }
 
+    LogCapture log; // the tool's log goes here too
     ServedFolder served;
     TempDir local;
-    FetchTool tool;
 };
 
 TEST_F(FetchToolTest, FetchesContinuesAndAsksForTheSize) {
@@ -76,15 +51,83 @@ TEST_F(FetchToolTest, ExitStatusTellsFailures) {
 }
 
 TEST_F(FetchToolTest, TerminationStopsAStalledTransfer) {
-    const pid_t pid = tool.Start({served.Url("/data.bin?stall_ms=20000"), local.File("stalled.bin")}, "/dev/null");
+    ToolProcess tool = Start({served.Url("/data.bin?stall_ms=20000"), local.File("stalled.bin")});
     while (served.server().Requests().empty()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const auto stopped = std::chrono::steady_clock::now();
-    kill(pid, SIGTERM);
-    EXPECT_EQ(FetchTool::Wait(pid), 1);
+    tool.Signal(SIGTERM);
+    EXPECT_EQ(tool.Wait(), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(2));
+    EXPECT_EQ(Errors(), "ostrel-fetch: download of " + served.Url("/data.bin?stall_ms=20000") + " failed: stopped\n");
+}
+
+TEST_F(FetchToolTest, AFailureIsOneLineSayingWhatFailedForWhichUrlAndWhy) {
+    ServedFolder gone;
+    const std::string refused = gone.Url("/data.bin");
+    gone.server().Stop(); // nothing listens there any more
+    struct Case {
+        std::vector<std::string> args;
+        std::string line;
+    } const cases[] = {
+        {{"--head", served.Url("/data.bin?status=404")},
+         "ostrel-fetch: size request for " + served.Url("/data.bin?status=404") + " failed: HTTP status 404"},
+        {{served.Url("/missing.bin"), local.File("missing.bin")},
+         "ostrel-fetch: download of " + served.Url("/missing.bin") + " failed: HTTP status 404"},
+        {{"--head", served.Url("/data.bin?no_length=1")},
+         "ostrel-fetch: size request for " + served.Url("/data.bin?no_length=1") +
+             " failed: the server announced no size"},
+        {{refused, local.File("refused.bin")},
+         "ostrel-fetch: download of " + refused + " failed: A connection with the server could not be established"},
+        {{served.Url("/data.bin?reset_after=5000"), local.File("cut.bin")},
+         "ostrel-fetch: download of " + served.Url("/data.bin?reset_after=5000") +
+             " failed: The connection with the server was terminated abnormally"},
+        {{"--head", served.Url("/data.bin?auth=401")},
+         "ostrel-fetch: size request for " + served.Url("/data.bin?auth=401") +
+             " failed: the server asks for credentials"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Run(c.args), 1) << c.line;
+        // The progress line of a cut transfer may come first, on a line of its own.
+        const std::string errors = Errors();
+        const std::size_t last = errors.rfind('\n', errors.size() - 2);
+        EXPECT_EQ(errors.substr(last == std::string::npos ? 0 : last + 1), c.line + "\n");
+        EXPECT_EQ(errors.find("CHttpDownloader"), std::string::npos) << errors;
+        EXPECT_EQ(Output(), "");
+    }
+    // The log still has every line of the engine.
+    EXPECT_TRUE(log.Contains("CHttpDownloader::_Download, Failed to retrieve a HTTP OK or partial content status, "
+                             "Status Code:404"));
+}
+
+TEST_F(FetchToolTest, EngineLinesReachStandardErrorOnlyWithV) {
+    const std::string opened = "CHttpDownloader2::_Download, Sucessfully open the file to download into\n";
+    EXPECT_EQ(Run({served.Url("/data.bin"), local.File("quiet.bin")}), 0);
+    EXPECT_EQ(Errors().find("CHttpDownloader"), std::string::npos) << Errors();
+    EXPECT_EQ(log.CountStartingWith("CHttpDownloader2::_Download, Sucessfully open the file"), 1);
+
+    EXPECT_EQ(Run({"-v", "--head", served.Url("/data.bin")}), 0);
+    EXPECT_NE(Errors().find(opened), std::string::npos) << Errors();
+    EXPECT_EQ(Output(), "300000\n");
+    EXPECT_EQ(log.CountStartingWith("CHttpDownloader2::_Download, Sucessfully open the file"), 2);
+}
+
+TEST_F(FetchToolTest, SilentServersFailWithinTheStallTime) {
+    SilentListener silent;
+    for (const bool head : {true, false}) {
+        std::vector<std::string> args{"--stall-timeout", "0.3"};
+        if (head) {
+            args.insert(args.end(), {"--head", silent.Url("/data.bin")});
+        } else {
+            args.insert(args.end(), {silent.Url("/data.bin"), local.File("silent.bin")});
+        }
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(Run(args), 1) << head;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1300)) << head;
+        EXPECT_NE(Errors().find("The operation timed out"), std::string::npos) << Errors();
+    }
+    EXPECT_EQ(Run({"--stall-timeout", "0", "--head", silent.Url("/data.bin")}), 2);
 }
 
 } // namespace

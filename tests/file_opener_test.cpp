@@ -1,8 +1,11 @@
 #include "launcher/disk_space.h"
 #include "launcher/file_opener.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace {
@@ -24,6 +27,37 @@ TEST(FileOpener, RunsAScriptInItsFolderAnnouncesItThenWaits) {
     struct stat st {};
     ASSERT_EQ(::stat(dir.File("game/setup.sh").c_str(), &st), 0);
     EXPECT_TRUE(st.st_mode & S_IXUSR);
+}
+
+TEST(FileOpener, InstallerGetsThePlayersEnvironmentNotTheBundles) {
+    TempDir dir;
+    dir.Write("setup.sh", "#!/bin/sh\nenv > environment.txt\n");
+    // As the portable bundle's start script leaves it: the player had no LD_LIBRARY_PATH and their own
+    // QT_QPA_PLATFORM, which the script replaced.
+    ScopedEnv library("LD_LIBRARY_PATH", "/bundle/lib");
+    ScopedEnv plugins("QT_PLUGIN_PATH", "/bundle/plugins");
+    ScopedEnv platform("QT_QPA_PLATFORM", "xcb");
+    ScopedEnv player("OSTREL_PLAYER_QT_QPA_PLATFORM", "wayland");
+    ScopedEnv changed("OSTREL_CHANGED_ENV", "LD_LIBRARY_PATH QT_PLUGIN_PATH QT_QPA_PLATFORM");
+    ScopedEnv own("PLAYER_SETTING", "kept");
+    ASSERT_TRUE(OpenDownloadedFile(dir.path(), "setup.sh", true, [] {}));
+
+    std::vector<std::string> seen;
+    std::istringstream lines(ReadWholeFile(dir.File("environment.txt")));
+    for (std::string line; std::getline(lines, line);) {
+        seen.push_back(line);
+    }
+    const auto has = [&](const std::string& entry) { return std::find(seen.begin(), seen.end(), entry) != seen.end(); };
+    const auto named = [&](const std::string& name) {
+        return std::any_of(seen.begin(), seen.end(), [&](const std::string& e) { return e.starts_with(name + "="); });
+    };
+    EXPECT_TRUE(has("QT_QPA_PLATFORM=wayland"));
+    EXPECT_TRUE(has("PLAYER_SETTING=kept"));
+    EXPECT_TRUE(named("PATH"));
+    for (const char* gone :
+         {"LD_LIBRARY_PATH", "QT_PLUGIN_PATH", "OSTREL_CHANGED_ENV", "OSTREL_PLAYER_QT_QPA_PLATFORM"}) {
+        EXPECT_FALSE(named(gone)) << gone;
+    }
 }
 
 TEST(FileOpener, MissingFileStartsNothing) {

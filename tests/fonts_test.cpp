@@ -1,6 +1,9 @@
+#include "app/user_folders.h"
+#include "support/temp_dir.h"
 #include "ui/fonts.h"
 
 #include <QFont>
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <gtest/gtest.h>
 
@@ -29,6 +32,20 @@ TEST(Fonts, KoreanWindowsFacesResolveToInstalledKoreanFaces) {
     for (const Case& c : cases) {
         EXPECT_EQ(QFontInfo(QFont(QString::fromUtf8(c.face))).family(), QString::fromLatin1(c.family)) << c.face;
     }
+}
+
+TEST(Fonts, FontFilesBesideTheProgramAreRegistered) {
+    TempDir bundle;
+    MakeFolderPath(bundle.File("bin"));
+    MakeFolderPath(bundle.File("share/ostrel/fonts"));
+    EXPECT_TRUE(RegisterBundledFonts(QString::fromStdString(bundle.File("bin"))).isEmpty());
+
+    WriteWholeFile(bundle.File("share/ostrel/fonts/NanumGothic.ttf"),
+                   ReadWholeFile("/usr/share/fonts/truetype/nanum/NanumGothic.ttf"));
+    WriteWholeFile(bundle.File("share/ostrel/fonts/notes.txt"), "not a font");
+    const QStringList families = RegisterBundledFonts(QString::fromStdString(bundle.File("bin")));
+    EXPECT_EQ(families, QStringList{QStringLiteral("NanumGothic")});
+    EXPECT_TRUE(QFontDatabase::families().contains(QStringLiteral("NanumGothic")));
 }
 
 } // namespace

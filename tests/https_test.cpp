@@ -1,8 +1,10 @@
+#include "net/ca_bundle.h"
 #include "net/curl_transport.h"
 #include "net/http_downloader.h"
 #include "net/internet_errors.h"
 #include "res/string_table.h"
 #include "support/log_capture.h"
+#include "support/scoped_env.h"
 #include "support/served_folder.h"
 #include "support/test_certificates.h"
 
@@ -83,6 +85,37 @@ TEST_F(HttpsTest, UnverifiedServersAreRefusedAsSendFailures) {
 
     EXPECT_EQ(log.CountStartingWith(refused), 2);
     EXPECT_TRUE(log.Contains(FormatStringId(111, CHttpDownloader2::FormatErrorText(ERROR_INTERNET_INVALID_CA))));
+    EXPECT_TRUE(served.server().Requests().empty());
+}
+
+TEST_F(HttpsTest, AuthorityFileFromTheEnvironmentIsTrusted) {
+    ServedFolder served(Tls(files, false));
+    served.Write("data.bin", PatternBytes(5000));
+    ScopedEnv authority("SSL_CERT_FILE", files.authorityFile);
+    CHttpDownloader2 downloader;
+    downloader.url = UrlFor(served, "localhost");
+    downloader.localFileName = local.File("private.bin");
+    EXPECT_TRUE(downloader.Download());
+    EXPECT_TRUE(ReadWholeFile(local.File("private.bin")) == PatternBytes(5000));
+}
+
+TEST_F(HttpsTest, WithoutAnyAuthorityTheTransferFailsAndSaysWhy) {
+    ServedFolder served(Tls(files, false));
+    served.Write("data.bin", PatternBytes(5000));
+    ScopedEnv noFile("SSL_CERT_FILE", "");
+    ScopedEnv noFolder("SSL_CERT_DIR", "");
+    TempDir bareSystem;
+    SetCaBundleRoot(bareSystem.path());
+    CHttpDownloader2 downloader;
+    downloader.url = UrlFor(served, "localhost");
+    downloader.localFileName = local.File("none.bin");
+    const bool fetched = downloader.Download();
+    SetCaBundleRoot("");
+    EXPECT_FALSE(fetched);
+    EXPECT_EQ(log.CountStartingWith("HttpRequest::Open, No certificate authorities to verify the server with"), 1);
+    EXPECT_EQ(log.CountStartingWith("CHttpDownloader::_Download, Failed in call to HttpSendRequest, Error:" +
+                                    std::to_string(ERROR_INTERNET_INVALID_CA)),
+              1);
     EXPECT_TRUE(served.server().Requests().empty());
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
@@ -41,24 +42,26 @@ TEST_F(LogTest, LinesOnEitherSideOfMidnightGoToTwoFiles) {
     EXPECT_EQ(ReadWholeFile(log.stateHome() + "/Harnlow/launcher_2012_08_23.log"), "[00:00:00:000] after\n");
 }
 
-TEST_F(LogTest, LineFeedOnlyUpTo1021Characters) {
+TEST_F(LogTest, EveryLineEndsWithALineFeedAfterTheCutMessage) {
     struct Case {
         std::size_t length;
         std::string expectedMessage;
     };
     const Case cases[] = {
-        {1021, std::string(1021, 'a') + "\n"},
+        {1021, std::string(1021, 'a')},
         {1022, std::string(1022, 'a')},
         {1024, std::string(1024, 'a')},
         {2000, std::string(1024, 'a')}, // cut at 1024 characters
     };
     for (const Case& c : cases) {
         LogCapture fresh;
-        const std::string message(c.length, 'a');
-        WriteLog("%s", message.c_str());
-        const std::string text = fresh.Text();
-        ASSERT_GE(text.size(), 15u) << c.length;
-        EXPECT_EQ(text.substr(15), c.expectedMessage) << c.length;
+        WriteLog("%s", std::string(c.length, 'a').c_str());
+        WriteLog("next");
+        const auto messages = fresh.Messages();
+        ASSERT_EQ(messages.size(), 2u) << c.length;
+        EXPECT_EQ(messages[0], c.expectedMessage) << c.length;
+        EXPECT_EQ(messages[1], "next") << c.length;
+        EXPECT_EQ(fresh.Text().back(), '\n') << c.length;
     }
 }
 
@@ -114,18 +117,31 @@ TEST_F(LogTest, UnwritableFolderChangesNothingForTheCaller) {
     EXPECT_FALSE(FileExists(dir.File("state/Harnlow")));
 }
 
-TEST_F(LogTest, StderrGetsTheMessageWithoutTimeStamp) {
+// What WriteLog calls made by `write` send to stderr.
+std::string StderrOf(const std::function<void()>& write) {
     TempDir dir;
     std::fflush(stderr);
     const int saved = ::dup(2);
     std::FILE* capture = std::fopen(dir.File("stderr").c_str(), "w");
     ::dup2(::fileno(capture), 2);
-    WriteLog("to the debugger %d", 5);
+    write();
     std::fflush(stderr);
     ::dup2(saved, 2);
     ::close(saved);
     std::fclose(capture);
-    EXPECT_EQ(ReadWholeFile(dir.File("stderr")), "to the debugger 5\n");
+    return ReadWholeFile(dir.File("stderr"));
+}
+
+TEST_F(LogTest, StderrGetsTheMessageWithoutTimeStampUnlessTheEchoIsOff) {
+    EXPECT_EQ(StderrOf([] { WriteLog("to the debugger %d", 5); }), "to the debugger 5\n");
+    EXPECT_EQ(StderrOf([] {
+                  SetLogEcho(false);
+                  WriteLog("only in the file");
+                  SetLogEcho(true);
+              }),
+              "");
+    EXPECT_EQ(StderrOf([] { WriteLog("echoed again"); }), "echoed again\n");
+    EXPECT_TRUE(log.Contains("only in the file"));
 }
 
 } // namespace

@@ -4,9 +4,16 @@
 #include "ui/controls/zel_button.h"
 #include "window_fixture.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDialogButtonBox>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -173,6 +180,17 @@ TEST_F(MainWindowTest, MissingOrInvisibleRecordsHideTheirControls) {
     EXPECT_EQ(LabelText(dlg, ST_TOTAL_COUNT), "0");
 }
 
+TEST_F(MainWindowTest, FontSizeZeroKeepsTheFacesDefaultSize) {
+    COstrelDlg& dlg = OpenWindow(Configuration(
+        "", [](std::string& t) { t.replace(t.find("FontSize=\"9\"", t.find("<TransState ")), 12, "FontSize=\"0\""); }));
+    const QFont shown = dlg.sectionLabels[ST_TRANS_STATE]->font();
+    EXPECT_EQ(shown.pixelSize(), -1); // no size of its own: the one Qt gives text in this window
+    EXPECT_EQ(shown.pointSizeF(), dlg.font().pointSizeF());
+    EXPECT_GT(QFontInfo(shown).pixelSize(), 6);
+    EXPECT_TRUE(shown.italic()); // the rest of the record still applies
+    EXPECT_EQ(dlg.sectionLabels[ST_FILE_NAME]->font().pixelSize(), 12);
+}
+
 TEST_F(MainWindowTest, FileListClicksOnCheckBoxesSurveyAgain) {
     served.Write("a.exe", PatternBytes(1000));
     served.Write("b.pak", PatternBytes(2000));
@@ -211,6 +229,93 @@ TEST_F(MainWindowTest, FileListClicksOnCheckBoxesSurveyAgain) {
     EXPECT_EQ(second->checkState(0), Qt::Checked);
     EXPECT_TRUE(dlg.launcher().selection.IsFileSelected(1));
     EXPECT_TRUE(served.server().Requests().empty());
+}
+
+TEST_F(MainWindowTest, EnterAndEscapeOnAFocusedChildChangeNothing) {
+    served.Write("a.exe", PatternBytes(1000));
+    COstrelDlg& dlg = OpenWindow(Configuration(File("a.exe")));
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    // Execution enabled too, as after a complete run: a key that clicked it would start the installer.
+    dlg.SetButtonStates(true, true, false, true);
+    const ButtonStates before = StatesOf(dlg);
+    int pressed = 0;
+    for (CZelButton* button : dlg.buttons) {
+        QObject::connect(button, &QAbstractButton::pressed, [&pressed] { ++pressed; });
+    }
+    served.server().ClearRequests();
+
+    QWidget* const targets[] = {dlg.buttons[CT_EXECUTION], dlg.buttons[CT_DOWNLOAD], dlg.buttons[CT_CLOSE],
+                                dlg.buttons[CT_FOLDER], dlg.fileList};
+    for (QWidget* target : targets) {
+        target->setFocus();
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+            QTest::keyClick(target, key);
+        }
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(pressed, 0);
+    EXPECT_FALSE(dlg.IsEnded());
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(StatesOf(dlg), before);
+    EXPECT_EQ(dlg.launcher().downloadFinished, 1);
+    EXPECT_EQ(LabelText(dlg, ST_TRANS_STATE), "다운로드 대기 중...");
+    EXPECT_EQ(dlg.fileList->topLevelItem(0)->checkState(0), Qt::Checked);
+    EXPECT_TRUE(served.server().Requests().empty());
+    EXPECT_TRUE(messages.Seen().empty());
+}
+
+// Runs `act` on the first widget `find` returns, once it exists, from the event loop that is running
+// then (a menu's or a dialog's). A widget that never comes fails the test.
+void WhenShown(const std::function<QWidget*()>& find, const std::function<void(QWidget*)>& act, int triesLeft = 500) {
+    QTimer::singleShot(10, [=] {
+        if (QWidget* widget = find()) {
+            act(widget);
+        } else if (triesLeft > 0) {
+            WhenShown(find, act, triesLeft - 1);
+        } else {
+            ADD_FAILURE() << "the expected window never appeared";
+        }
+    });
+}
+
+TEST_F(MainWindowTest, TheContextMenuOpensTheAboutBox) {
+    COstrelDlg& dlg = OpenWindow(Configuration(""));
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+
+    std::vector<std::string> items;
+    std::string aboutTitle, aboutText;
+    const QWidget* aboutParent = nullptr;
+    WhenShown([] { return QApplication::activePopupWidget(); },
+              [&](QWidget* popup) {
+                  auto* menu = qobject_cast<QMenu*>(popup);
+                  ASSERT_NE(menu, nullptr);
+                  for (const QAction* action : menu->actions()) {
+                      items.push_back(action->text().toStdString());
+                  }
+                  // The About box runs a loop of its own: look at it and press its OK from there.
+                  WhenShown([] { return QApplication::activeModalWidget(); },
+                            [&](QWidget* about) {
+                                aboutTitle = about->windowTitle().toStdString();
+                                aboutParent = about->parentWidget();
+                                for (const QLabel* label : about->findChildren<QLabel*>()) {
+                                    aboutText += label->text().toStdString();
+                                }
+                                about->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+                            });
+                  QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(menu->actions().front()).center());
+              });
+    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5), dlg.mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(&dlg, &request); // returns when the menu and the box are closed
+
+    EXPECT_EQ(items, std::vector<std::string>{"&About Ostrel..."});
+    EXPECT_EQ(aboutTitle, "About Ostrel");
+    EXPECT_EQ(aboutText, "Ostrel, Version 1.0");
+    EXPECT_EQ(aboutParent, &dlg);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_FALSE(dlg.IsEnded());
 }
 
 TEST_F(MainWindowTest, KeysNeverCloseItAndItMovesByItsBackground) {

@@ -18,7 +18,7 @@ std::vector<MessageBoxRequest> StartWith(const std::string* configText, int& exi
     MessageRecorder recorder;
     COstrelApp& app = *COstrelApp::Instance();
     app.config = CConfigLoader();
-    app.sources = {{}, " ", dir.File("ostrel")};
+    app.sources = {{}, " ", dir.File("ostrel"), {}};
     EXPECT_FALSE(app.InitInstance());
     exitStatus = app.ExitStatus();
     return recorder.Seen();
@@ -52,6 +52,22 @@ TEST(Startup, ShowsExactlyOneMessagePerFailure) {
         EXPECT_EQ(seen[0].owner, nullptr) << c.what;
         EXPECT_EQ(exitStatus, 1) << c.what;
     }
+}
+
+TEST(Startup, UnreadableCommandLineFileShowsTheLoadMessage) {
+    LogCapture log;
+    MessageRecorder recorder;
+    TempDir dir;
+    dir.Write("config.xml", "<C><Base Background=\"none.jpg\"/></C>"); // never read
+    COstrelApp& app = *COstrelApp::Instance();
+    app.config = CConfigLoader();
+    app.sources = {{}, " ", dir.File("ostrel"), dir.File("branded.xml")};
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(app.ExitStatus(), 1);
+    const auto seen = recorder.Seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, "설정 파일 (config.xml)을 로드하지 못했습니다.");
+    EXPECT_EQ(seen[0].title, "오류");
 }
 
 TEST(Startup, LoadedConfigurationRunsTheWindow) {

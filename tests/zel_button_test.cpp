@@ -7,6 +7,7 @@
 #include <QEnterEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -105,6 +106,26 @@ TEST_F(ZelButtonTest, DisabledButtonTakesNoClicks) {
         QCoreApplication::sendEvent(&button, &release);
         EXPECT_EQ(clicks, enabled ? 1 : 0) << "enabled " << enabled;
     }
+}
+
+TEST_F(ZelButtonTest, ADoubleClickIsOneClick) {
+    int clicks = 0;
+    QObject::connect(&button, &QAbstractButton::clicked, [&clicks] { ++clicks; });
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    // Through the window, as a platform delivers a double click: press, release, a double-click event
+    // in place of the second press, release.
+    const QPoint at = kButtonAt + kSample;
+    QTest::mouseDClick(window.windowHandle(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_FALSE(button.isDown());
+    EXPECT_EQ(button.CurrentImageIndex(), CZelButton::kOver); // the pointer rests on it, not pressed
+
+    // Two single clicks are two.
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(clicks, 2);
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(clicks, 3);
 }
 
 TEST_F(ZelButtonTest, TakesTheSizeOfTheLastLoadedImage) {

@@ -118,6 +118,23 @@ TEST_F(ZipArchiveTest, ExtractsStoredDeflatedNestedEmptyAndFolderEntries) {
     ExpectNothingOutsideBase();
 }
 
+TEST_F(ZipArchiveTest, NamesEndingInASeparatorAreFoldersWhateverTheirAttributes) {
+    auto zip = Open({
+        {.name = "java/", .externalAttributes = 0},                                   // as Java's zip tools write it
+        {.name = "unix/", .versionMadeBy = 0x031E, .externalAttributes = 0x81A40000}, // mode of a plain file
+        {.name = "win\\sub\\", .externalAttributes = 0x20},
+        {.name = "java/a.jpg", .data = "a"},
+    });
+    ASSERT_TRUE(zip);
+    for (int index = 0; index < 4; ++index) {
+        const ZipItemInfo info = Info(zip, index);
+        EXPECT_EQ((info.attributes & ZIP_ATTRIBUTE_DIRECTORY) != 0, index < 3) << info.name;
+        EXPECT_EQ(ExtractZipItem(zip.get(), index, info.name), ZIPCODE_OK) << info.name;
+    }
+    EXPECT_EQ(ListTree(base), (std::vector<std::string>{"java", "java/a.jpg", "unix", "win", "win/sub"}));
+    EXPECT_EQ(ReadWholeFile("java/a.jpg"), "a");
+}
+
 TEST_F(ZipArchiveTest, DrivePrefixesAndLeadingSeparatorsLandUnderTheBaseFolder) {
     auto zip = Open({
         {.name = "D:\\skin\\a.jpg", .data = "a"},

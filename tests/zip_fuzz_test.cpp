@@ -1,11 +1,11 @@
 #include "support/log_capture.h"
+#include "support/random_damage.h"
 #include "support/zip_fixture.h"
 #include "zip/unzip_archive.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 namespace {
 
@@ -31,16 +31,12 @@ const std::vector<ZipEntry>& FixtureEntries() {
     return entries;
 }
 
-std::string Damage(const std::string& valid, std::mt19937& random) {
-    auto pick = [&random](std::size_t bound) {
-        return std::uniform_int_distribution<std::size_t>(0, bound - 1)(random);
-    };
+std::string Damage(const std::string& valid, RandomDamage& random) {
+    auto pick = [&random](std::size_t bound) { return random.Pick(bound); };
     std::string bytes = valid;
     switch (pick(7)) {
-    case 0: // flipped bits
-        for (std::size_t n = 1 + pick(8); n > 0; --n) {
-            bytes[pick(bytes.size())] ^= static_cast<char>(1u << pick(8));
-        }
+    case 0:
+        random.FlipBits(bytes);
         break;
     case 1: // cut short, but keeping the end record so that the archive still opens sometimes
         bytes.erase(pick(bytes.size() - 22), 1 + pick(64));
@@ -65,10 +61,8 @@ std::string Damage(const std::string& valid, std::mt19937& random) {
         }
         break;
     }
-    case 5: // random bytes overwritten
-        for (std::size_t n = 1 + pick(32); n > 0; --n) {
-            bytes[pick(bytes.size())] = static_cast<char>(pick(256));
-        }
+    case 5:
+        random.OverwriteBytes(bytes, 32);
         break;
     default: { // noise ending in an end record that points somewhere into it
         bytes.resize(22 + pick(600));
@@ -93,7 +87,7 @@ TEST_F(ZipFuzzTest, DamagedArchivesNeitherCrashNorWriteOutsideTheBaseFolder) {
     std::filesystem::create_directories("l1/l2");
     ScopedCurrentFolder deeper("l1/l2");
     const std::string valid = BuildZip(FixtureEntries());
-    std::mt19937 random(20120822);
+    RandomDamage random(20120822);
     int unzipped = 0, opened = 0, extracted = 0;
     for (int round = 0; round < kRounds; ++round) {
         std::ofstream(archive, std::ios::binary) << Damage(valid, random);

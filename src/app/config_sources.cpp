@@ -6,18 +6,17 @@
 #include "res/string_table.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr std::size_t kMaxPath = 260;
-
 enum class FetchOutcome { NoFile, Unreadable, Read };
 
-// Reads the whole file and deletes it, whether the read succeeded or not.
-FetchOutcome ReadAndDelete(const std::string& path, std::string& text) {
+// Reads the whole fetched copy.
+FetchOutcome ReadFetchedFile(const std::string& path, std::string& text) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return FetchOutcome::NoFile;
@@ -37,31 +36,46 @@ FetchOutcome ReadAndDelete(const std::string& path, std::string& text) {
         }
     }
     ::close(fd);
-    ::unlink(path.c_str());
     return ok ? FetchOutcome::Read : FetchOutcome::Unreadable;
 }
 
-// Fetches the configuration from `url` into the private temporary folder, reads and deletes the copy.
-FetchOutcome FetchConfiguration(const std::string& url, std::string& text) {
+// A new empty file of a name no other fetch uses, in the private temporary folder; false when none
+// can be made.
+bool MakeUniqueFetchFile(std::string& path) {
     std::string folder;
     if (!PrivateTempFolder(folder)) {
         WriteLog("[ERROR][%s][%d] No private temporary folder to fetch the configuration into.",
                  "COstrelApp::LoadConfiguration", __LINE__);
-        return FetchOutcome::NoFile;
+        return false;
     }
+    std::string name = folder + LoadStringId(155) + "-XXXXXX.xml";
+    const int fd = ::mkstemps(name.data(), 4);
+    if (fd < 0) {
+        WriteLog("[ERROR][%s][%d] Failed to make a file to fetch the configuration into [%s].",
+                 "COstrelApp::LoadConfiguration", __LINE__, name.c_str());
+        return false;
+    }
+    ::close(fd);
+    path = name;
+    return true;
+}
+
+// Fetches the configuration from `url` into a file of its own, reads and deletes the copy. Launchers
+// started together each fetch into their own file.
+FetchOutcome FetchConfiguration(const std::string& url, std::string& text) {
     CHttpDownloader2 downloader;
     downloader.url = url;
-    downloader.localFileName = folder + LoadStringId(155) + ".xml";
-    // A copy left by an earlier run must never pass for a fresh one.
-    ::unlink(downloader.localFileName.c_str());
-    if (!downloader.Download()) {
-        // What a failed transfer left behind may be an error page or a part of the document.
-        WriteLog("[ERROR][%s][%d] Failed to fetch the configuration from [%s].", "COstrelApp::LoadConfiguration",
-                 __LINE__, downloader.url.c_str());
-        ::unlink(downloader.localFileName.c_str());
+    if (!MakeUniqueFetchFile(downloader.localFileName)) {
         return FetchOutcome::NoFile;
     }
-    const FetchOutcome outcome = ReadAndDelete(downloader.localFileName, text);
+    // What a failed transfer left behind may be an error page or a part of the document: never read.
+    const bool fetched = downloader.Download();
+    if (!fetched) {
+        WriteLog("[ERROR][%s][%d] Failed to fetch the configuration from [%s].", "COstrelApp::LoadConfiguration",
+                 __LINE__, downloader.url.c_str());
+    }
+    const FetchOutcome outcome = fetched ? ReadFetchedFile(downloader.localFileName, text) : FetchOutcome::NoFile;
+    ::unlink(downloader.localFileName.c_str());
     if (outcome == FetchOutcome::Unreadable) {
         WriteLog("[ERROR][%s][%d] Failed to read the fetched configuration [%s].", "COstrelApp::LoadConfiguration",
                  __LINE__, downloader.localFileName.c_str());
@@ -72,7 +86,7 @@ FetchOutcome FetchConfiguration(const std::string& url, std::string& text) {
 } // namespace
 
 ConfigSources DefaultConfigSources() {
-    return {EmbeddedConfig(), LoadStringId(158), ProgramPath()};
+    return {EmbeddedConfig(), LoadStringId(158), ProgramPath(), {}};
 }
 
 std::string TrimWhiteSpace(const std::string& text) {
@@ -85,10 +99,8 @@ std::string TrimWhiteSpace(const std::string& text) {
 }
 
 std::string ConfigPathBeside(const std::string& programPath) {
-    std::string folder = programPath.substr(0, kMaxPath - 1);
-    const std::size_t slash = folder.rfind('/');
-    folder.resize(slash == std::string::npos ? 0 : slash + 1);
-    return (folder + "config.xml").substr(0, kMaxPath - 1);
+    const std::size_t slash = programPath.rfind('/');
+    return programPath.substr(0, slash == std::string::npos ? 0 : slash + 1) + "config.xml";
 }
 
 int StartupMessageId(int result) {
@@ -106,6 +118,9 @@ int StartupMessageId(int result) {
 }
 
 int LoadConfigurationFromSources(CConfigLoader& config, const ConfigSources& sources) {
+    if (!sources.commandLineFile.empty()) {
+        return config.Load(sources.commandLineFile);
+    }
     if (sources.embedded.present()) {
         return config.LoadFromString(reinterpret_cast<const char*>(sources.embedded.data));
     }

@@ -6,11 +6,12 @@
 #include <string>
 
 // Where start-up looks for the configuration, in this order: the embedded copy, the configuration
-// URL, config.xml beside the program.
+// URL, config.xml beside the program. A file named on the command line replaces all three.
 struct ConfigSources {
     EmbeddedBytes embedded;
     std::string configUrl;
     std::string programPath;
+    std::string commandLineFile;
 };
 
 // The sources of this build and this process.
@@ -19,7 +20,7 @@ ConfigSources DefaultConfigSources();
 // Fills `config` from the first source that yields text and returns that loader's result.
 int LoadConfigurationFromSources(CConfigLoader& config, const ConfigSources& sources);
 
-// config.xml in the program's folder, cut to 259 characters like every path buffer of the program.
+// config.xml in the program's folder, however deep that folder lies.
 std::string ConfigPathBeside(const std::string& programPath);
 
 // The string ID of the message start-up shows for a load result; 0 for none.

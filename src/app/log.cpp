@@ -18,6 +18,7 @@ namespace {
 constexpr std::size_t kMessageLimit = 1024;
 
 std::atomic<LogClock> g_clock{nullptr};
+std::atomic<bool> g_echo{true};
 std::mutex g_writeLock;
 
 LogTime LocalNow() {
@@ -76,6 +77,10 @@ void WriteAll(int fd, const char* data, std::size_t size) {
 
 } // namespace
 
+void SetLogEcho(bool on) {
+    g_echo.store(on);
+}
+
 void SetLogClock(LogClock clock) {
     g_clock.store(clock);
 }
@@ -91,24 +96,23 @@ std::string LogFilePath(const LogTime& time) {
 }
 
 void WriteLog(const char* format, ...) {
-    char message[kMessageLimit + 1] = {};
+    char message[kMessageLimit + 2] = {}; // room for the line feed after a message cut at the limit
     const std::string translated = TranslateFormat(format);
     va_list args;
     va_start(args, format);
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    std::vsnprintf(message, sizeof message, translated.c_str(), args);
+    std::vsnprintf(message, kMessageLimit + 1, translated.c_str(), args);
 #pragma GCC diagnostic pop
     va_end(args);
 
-    // A message of 1022 to 1024 characters gets no line feed of its own.
     std::size_t length = std::strlen(message);
-    if (length <= kMessageLimit - 3) {
-        message[length++] = '\n';
-    }
+    message[length++] = '\n';
 
     std::lock_guard lock(g_writeLock);
-    std::fwrite(message, 1, length, stderr);
+    if (g_echo.load()) {
+        std::fwrite(message, 1, length, stderr);
+    }
 
     const LogClock clock = g_clock.load();
     const LogTime now = clock != nullptr ? clock() : LocalNow();

@@ -2,6 +2,7 @@
 // release pipeline (does the configuration and its servers deliver every file?). See --help.
 
 #include "app/config_sources.h"
+#include "app/log.h"
 #include "cli/cli_arguments.h"
 #include "cli/terminal_view.h"
 #include "launcher/launcher.h"
@@ -98,6 +99,8 @@ int main(int argc, char** argv) {
         std::fputs(kCliUsage, stdout);
         return kExitComplete;
     }
+    // The engine's lines would bury the progress and the one line that says what went wrong.
+    SetLogEcho(args->verbose);
     CConfigLoader config;
     if (const int status = LoadConfiguration(*args, config); status != kExitComplete) {
         return status;

@@ -3,6 +3,7 @@
 #include "app/log.h"
 #include "app/message_box.h"
 #include "config/value_forms.h"
+#include "config/xml_pre_scan.h"
 
 #include <cstdio>
 #include <cstring>
@@ -93,6 +94,21 @@ const char* TrueFalse(bool value) {
     return value ? "TRUE" : "FALSE";
 }
 
+// Parses `text` into `document`; false with the reason when it is refused or not well-formed. TinyXML
+// only sees text it can parse without running out of stack or reading past the end.
+bool ParseDocument(const char* text, TiXmlDocument& document, std::string& error) {
+    if (const XmlPreScan scan = PreScanXml(text); scan != XmlPreScan::Fits) {
+        error = DescribeXmlPreScan(scan);
+        return false;
+    }
+    document.Parse(text, nullptr, TIXML_DEFAULT_ENCODING);
+    if (document.Error()) {
+        error = document.ErrorDesc();
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 const ControlInfo* CConfigLoader::Control(int type) const {
@@ -142,10 +158,9 @@ int CConfigLoader::Load(const std::string& path) {
         return CONFIG_READ_FAILED;
     }
     TiXmlDocument document;
-    document.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
-    if (document.Error()) {
+    if (std::string error; !ParseDocument(text.c_str(), document, error)) {
         WriteLog("[ERROR][%s][%d] Failed to parse XML file. Error: [%s]", "CConfigLoader::Load", __LINE__,
-                 document.ErrorDesc());
+                 error.c_str());
         return CONFIG_PARSE_FAILED;
     }
     WriteLog("[INFO][%s][%d] Successfully parsed XML file [%s].", "CConfigLoader::Load", __LINE__, path.c_str());
@@ -154,10 +169,9 @@ int CConfigLoader::Load(const std::string& path) {
 
 int CConfigLoader::LoadFromString(const char* text) {
     TiXmlDocument document;
-    document.Parse(text != nullptr ? text : "", nullptr, TIXML_DEFAULT_ENCODING);
-    if (document.Error()) {
+    if (std::string error; !ParseDocument(text != nullptr ? text : "", document, error)) {
         WriteLog("[ERROR][%s][%d] Failed to parse XML file. Error: [%s]", "CConfigLoader::LoadFromString", __LINE__,
-                 document.ErrorDesc());
+                 error.c_str());
         return CONFIG_PARSE_FAILED;
     }
     WriteLog("[INFO][%s][%d] Successfully parsed XML.", "CConfigLoader::LoadFromString", __LINE__);

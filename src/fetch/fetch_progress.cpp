@@ -6,6 +6,8 @@ namespace {
 
 constexpr auto kInterval = std::chrono::milliseconds(250);
 constexpr std::uint32_t kCallsBetweenClockChecks = 64; // a call per KiB: the clock is read far less often
+// The text the engine reports an unexpected HTTP status with.
+constexpr int kStatusReport = 113;
 
 } // namespace
 
@@ -42,4 +44,49 @@ void FetchDownloader::FinishProgressLine() {
         std::fputc('\n', stderr);
         lineOpen_ = false;
     }
+}
+
+void FetchDownloader::ReportError(int stringId, std::uint32_t code) {
+    CHttpDownloader2::ReportError(stringId, code);
+    reason_ = code != 0 ? FormatErrorText(code) : std::string();
+    if (reason_.empty()) {
+        reason_ = "error " + std::to_string(code);
+    }
+}
+
+void FetchDownloader::ReportErrorCode(int stringId, std::uint32_t number) {
+    CHttpDownloader2::ReportErrorCode(stringId, number);
+    if (stringId != kStatusReport) {
+        reason_ = "error " + std::to_string(number);
+    } else if (number == 206) {
+        reason_ = "the server sent another part of the file than the one asked for";
+    } else {
+        reason_ = "HTTP status " + std::to_string(number);
+    }
+}
+
+bool FetchDownloader::PromptForCredentials(std::uint32_t* code) {
+    reason_ = "the server asks for credentials";
+    return CHttpDownloader2::PromptForCredentials(code);
+}
+
+void FetchDownloader::OnContentLength(std::uint64_t length) {
+    sizeAnnounced_ = true;
+    CHttpDownloader2::OnContentLength(length);
+}
+
+std::string FetchDownloader::FailureReason() {
+    if (IsAbortRequested()) {
+        return "stopped";
+    }
+    if (!reason_.empty()) {
+        return reason_;
+    }
+    if (serverName.empty()) {
+        return "the URL cannot be read";
+    }
+    if (headOnly != 0 && !sizeAnnounced_) {
+        return "the server announced no size";
+    }
+    return "the transfer failed";
 }

@@ -1,16 +1,22 @@
-// ostrel-fetch URL FILE [--offset N]   fetches URL into FILE, continuing it at byte N
-// ostrel-fetch --head URL               prints the size the server announces for URL
-// The engine's log lines go to the log as usual; a progress line goes to standard error.
-// Exit status 0 only on success; SIGINT or SIGTERM stops the transfer.
+// ostrel-fetch [-v] [--stall-timeout S] URL FILE [--offset N]   fetches URL into FILE, continuing it at byte N
+// ostrel-fetch [-v] [--stall-timeout S] --head URL               prints the size the server announces for URL
+// --stall-timeout: seconds without a byte after which the transfer fails (default 30).
+// The engine's log lines go to the log as usual, and with -v to standard error too; a progress line
+// goes to standard error, and a failure is told there in one line. Exit status 0 only on success;
+// SIGINT or SIGTERM stops the transfer.
 
+#include "app/log.h"
 #include "app/user_folders.h"
 #include "fetch/fetch_progress.h"
+#include "net/stall_timeout.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <pthread.h>
 #include <string>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -18,23 +24,35 @@
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: ostrel-fetch URL FILE [--offset N]\n       ostrel-fetch --head URL\n");
+    std::fprintf(stderr, "usage: ostrel-fetch [-v] [--stall-timeout SECONDS] URL FILE [--offset N]\n"
+                         "       ostrel-fetch [-v] [--stall-timeout SECONDS] --head URL\n");
     return 2;
 }
 
 struct Arguments {
+    bool verbose = false;
     bool head = false;
     std::string url;
     std::string file;
     std::uint64_t offset = 0;
+    std::optional<std::chrono::milliseconds> stallTimeout;
 };
 
 bool ParseArguments(int argc, char** argv, Arguments& args) {
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--head") {
+        if (arg == "-v") {
+            args.verbose = true;
+        } else if (arg == "--head") {
             args.head = true;
+        } else if (arg == "--stall-timeout" && i + 1 < argc) {
+            char* end = nullptr;
+            const double seconds = std::strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || !(seconds > 0 && seconds < 86400)) {
+                return false;
+            }
+            args.stallTimeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
         } else if (arg == "--offset" && i + 1 < argc) {
             char* end = nullptr;
             args.offset = std::strtoull(argv[++i], &end, 10);
@@ -66,6 +84,11 @@ int main(int argc, char** argv) {
     Arguments args;
     if (!ParseArguments(argc, argv, args)) {
         return Usage();
+    }
+    // The engine's lines would bury the progress line and the one that says what went wrong.
+    SetLogEcho(args.verbose);
+    if (args.stallTimeout) {
+        SetStallTimeout(*args.stallTimeout);
     }
 
     FetchDownloader downloader;
@@ -106,9 +129,14 @@ int main(int argc, char** argv) {
 
     if (args.head) {
         ::unlink(downloader.localFileName.c_str());
-        if (ok) {
-            std::printf("%llu\n", static_cast<unsigned long long>(downloader.contentLength));
-        }
     }
-    return ok && !downloader.IsAbortRequested() ? 0 : 1;
+    if (!ok || downloader.IsAbortRequested()) {
+        std::fprintf(stderr, "ostrel-fetch: %s %s failed: %s\n", args.head ? "size request for" : "download of",
+                     args.url.c_str(), downloader.FailureReason().c_str());
+        return 1;
+    }
+    if (args.head) {
+        std::printf("%llu\n", static_cast<unsigned long long>(downloader.contentLength));
+    }
+    return 0;
 }

@@ -1,5 +1,6 @@
 #include "launcher/file_opener.h"
 
+#include "app/child_environment.h"
 #include "launcher/cancel_signal.h"
 
 #include <cerrno>
@@ -13,8 +14,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -53,19 +52,27 @@ std::string Absolute(const std::string& path) {
     return ::getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + path : path;
 }
 
-// Starts `arguments[0]` (looked up in PATH when `search`) in `folder`; 0 when it could not be started.
-pid_t Spawn(const std::string& folder, std::vector<std::string> arguments, bool search) {
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (std::string& text : texts) {
+        pointers.push_back(text.data());
     }
-    argv.push_back(nullptr);
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// Starts `arguments[0]` (looked up in PATH when `search`) in `folder` with the player's environment;
+// 0 when it could not be started.
+pid_t Spawn(const std::string& folder, std::vector<std::string> arguments, bool search) {
+    std::vector<char*> argv = Pointers(arguments);
+    std::vector<std::string> environment = InstallerEnvironment();
+    std::vector<char*> envp = Pointers(environment);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     pid_t pid = 0;
-    const int failed = search ? ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ)
-                              : ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int failed = search ? ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data())
+                              : ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     return failed == 0 ? pid : 0;
 }

@@ -1,5 +1,7 @@
 #include "net/curl_transport.h"
 
+#include "app/log.h"
+#include "net/ca_bundle.h"
 #include "net/http_downloader.h"
 #include "net/internet_errors.h"
 #include "net/stall_timeout.h"
@@ -224,6 +226,10 @@ bool HttpRequest::Open(const InternetSession& session, const InternetConnection&
     }
     // Only to learn whether a server asked for a client certificate; without it nothing changes.
     curl_easy_setopt(easy_, CURLOPT_SSL_CTX_FUNCTION, &HttpRequest::OnSslContext);
+    if (!UseCaBundle(easy_) && secure) {
+        WriteLog("HttpRequest::Open, No certificate authorities to verify the server with: set SSL_CERT_FILE or "
+                 "SSL_CERT_DIR, or install the system's CA certificates\n");
+    }
 
     baseHeaders_.clear();
     if (!settings.acceptTypes.empty()) {

@@ -1,5 +1,7 @@
 #include "net/end_report.h"
 
+#include "net/ca_bundle.h"
+
 #include <curl/curl.h>
 
 extern "C" const char ostrel_report_host[];
@@ -41,6 +43,7 @@ void SendEndReportRequest(const std::string& host, const std::function<bool()>& 
     curl_easy_setopt(request, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(request, CURLOPT_XFERINFOFUNCTION, CheckCancelled);
     curl_easy_setopt(request, CURLOPT_XFERINFODATA, const_cast<void*>(static_cast<const void*>(&cancelled)));
+    UseCaBundle(request);
     curl_easy_perform(request);
     curl_easy_cleanup(request);
 }

@@ -12,3 +12,6 @@ struct EmbeddedBytes {
 
 EmbeddedBytes EmbeddedConfig();
 EmbeddedBytes EmbeddedSkin();
+
+// File name of the configuration compiled in; empty when there is none.
+const char* EmbeddedConfigName();

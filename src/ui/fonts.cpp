@@ -1,6 +1,8 @@
 #include "ui/fonts.h"
 
+#include <QDir>
 #include <QFont>
+#include <QFontDatabase>
 #include <QString>
 #include <QStringList>
 
@@ -41,4 +43,16 @@ void InstallKoreanFontSubstitutes() {
         QFont::insertSubstitutions(QString::fromUtf8(entry.face),
                                    QString::fromLatin1(entry.substitutes).split(QLatin1Char(',')));
     }
+}
+
+QStringList RegisterBundledFonts(const QString& programFolder) {
+    const QDir folder(programFolder + QStringLiteral("/../share/ostrel/fonts"));
+    QStringList families;
+    for (const QString& name : folder.entryList({QStringLiteral("*.ttf"), QStringLiteral("*.otf")}, QDir::Files)) {
+        const int id = QFontDatabase::addApplicationFont(folder.filePath(name));
+        if (id >= 0) {
+            families += QFontDatabase::applicationFontFamilies(id);
+        }
+    }
+    return families;
 }

@@ -2,7 +2,9 @@
 
 #include "app/log.h"
 #include "app/message_box.h"
+#include "build_options.h"
 #include "res/string_table.h"
+#include "ui/app_icon.h"
 #include "ui/fonts.h"
 #include "ui/ostrel_dlg.h"
 #include "ui/qt_message_box.h"
@@ -16,6 +18,9 @@ COstrelApp* g_instance = nullptr;
 COstrelApp::COstrelApp(int& argc, char** argv) : QApplication(argc, argv) {
     g_instance = this;
     InstallQtMessageBox();
+    setWindowIcon(ApplicationIcon());
+    setDesktopFileName(QStringLiteral(OSTREL_APP_ID));
+    RegisterBundledFonts(applicationDirPath());
     InstallKoreanFontSubstitutes();
 }
 

@@ -164,8 +164,11 @@ void COstrelDlg::InitSections() {
         label->textColor = MakeColorRef(section->colorR, section->colorG, section->colorB);
 
         QFont font(QString::fromStdString(section->fontName));
-        // Points at the screen's dots per inch, as the configured skins were designed for.
-        font.setPixelSize(std::max(1, std::abs(MulDiv(section->fontSize, logicalDpiY(), 72))));
+        // Points at the screen's dots per inch, as the configured skins were designed for; 0 asks for
+        // the face's own default size.
+        if (section->fontSize != 0) {
+            font.setPixelSize(std::max(1, std::abs(MulDiv(section->fontSize, logicalDpiY(), 72))));
+        }
         font.setWeight(section->bold != 0 ? QFont::Bold : QFont::Normal);
         font.setItalic((section->italic & 0xFF) != 0);
         font.setUnderline((section->underline & 0xFF) != 0);

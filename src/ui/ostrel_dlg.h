@@ -104,6 +104,7 @@ private:
     void CreateControls();
     int RowOfFile(std::size_t fileIndex) const;
     std::string SkinFolderPath() const;
+    bool SkinImagePath(const std::string& name, bool fetch, const char* origin, int logLine, std::string& path);
 
     CConfigLoader& config_;
     UiCallChannel ui_{this};

@@ -10,7 +10,10 @@
 #include "ui/ostrel_dlg.h"
 #include "zip/unzip_archive.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,13 +22,18 @@ namespace {
 
 constexpr int IDS_SKIN_DOWNLOAD_FAILED = 149;
 
-// Makes `folder` the current folder so that relative image names open from it.
-void EnterFolder(const std::string& folder) {
-    ::mkdir(folder.c_str(), 0700);
-    if (::chdir(folder.c_str()) != 0) {
-        WriteLog("[ERROR][%s][%d] Failed to enter skin folder [%s].", "COstrelDlg::OnInitDialog", __LINE__,
-                 folder.c_str());
+// Makes `folder` (an existing one will do) and enters it, so that relative image names open from it.
+// False, logged, when it can be neither: the skin is then written nowhere rather than into the folder
+// the program was started from.
+bool EnterSkinFolder(const std::string& folder) {
+    const bool made = ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
+    if (made && ::chdir(folder.c_str()) == 0) {
+        return true;
     }
+    const int error = errno;
+    WriteLog("[ERROR][%s][%d] Failed to %s skin folder [%s]: %s", "COstrelDlg::OnInitDialog", __LINE__,
+             made ? "enter" : "make", folder.c_str(), std::strerror(error));
+    return false;
 }
 
 bool WriteWholeFile(const std::string& path, const unsigned char* data, std::size_t size) {
@@ -73,8 +81,7 @@ bool COstrelDlg::AcquireSkin() {
         }
         WriteLog("[INFO][%s][%d] Successfully download skin image archive [%s].", origin, 188, config_.url.c_str());
         const std::string archive = TempPathForUrl(config_.url);
-        EnterFolder(SkinFolderPath());
-        if (!UnzipFile(archive)) {
+        if (!EnterSkinFolder(SkinFolderPath()) || !UnzipFile(archive)) {
             WriteLog("[ERROR][%s][%d] Failed to unzip skin image archive.", origin, 207);
             EndView(IDCANCEL);
             return false;
@@ -86,9 +93,11 @@ bool COstrelDlg::AcquireSkin() {
         return true;
     }
     const std::string folder = SkinFolderPath();
-    EnterFolder(folder);
-    WriteWholeFile("images.zip", embeddedSkin.data, embeddedSkin.size);
-    if (!UnzipFile(folder + "/images.zip")) {
+    const bool entered = EnterSkinFolder(folder);
+    if (entered) {
+        WriteWholeFile("images.zip", embeddedSkin.data, embeddedSkin.size); // a failure shows in the extraction
+    }
+    if (!entered || !UnzipFile(folder + "/images.zip")) {
         WriteLog("[ERROR][%s][%d] Failed to unzip skin image archive.", origin, 257);
         EndView(IDCANCEL);
         return false;
@@ -97,17 +106,27 @@ bool COstrelDlg::AcquireSkin() {
     return true;
 }
 
-bool COstrelDlg::LoadBackgroundImage() {
-    std::string path = config_.background;
-    if (config_.url.empty() && IsUrl(config_.background)) {
-        if (!DownloadToTempFolder(config_.background)) {
-            WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].", "COstrelDlg::LoadBackgroundImage",
-                     817, config_.background.c_str());
-            return false;
-        }
-        path = TempPathForUrl(config_.background);
+bool COstrelDlg::SkinImagePath(const std::string& name, bool fetch, const char* origin, int logLine,
+                               std::string& path) {
+    if (!fetch) {
+        // Skins are made on Windows: a name may use its separator.
+        path = name;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        return true;
     }
-    if (!backgroundPicture.LoadFile(path)) {
+    if (!DownloadToTempFolder(name)) {
+        WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].", origin, logLine, name.c_str());
+        return false;
+    }
+    path = TempPathForUrl(name);
+    return true;
+}
+
+bool COstrelDlg::LoadBackgroundImage() {
+    std::string path;
+    if (!SkinImagePath(config_.background, config_.url.empty() && IsUrl(config_.background),
+                       "COstrelDlg::LoadBackgroundImage", 817, path) ||
+        !backgroundPicture.LoadFile(path)) {
         return false;
     }
     // The window has no frame: its client area is the picture, and its top-left corner stays.
@@ -134,16 +153,9 @@ bool COstrelDlg::LoadImageFile(int controlType) {
     // The normal image decides for all four whether they are fetched on their own.
     const bool fetch = config_.url.empty() && IsUrl(info->normalImage);
     for (const Slot& slot : images) {
-        std::string path = slot.name;
-        if (fetch) {
-            if (!DownloadToTempFolder(slot.name)) {
-                WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].", "COstrelDlg::LoadImageFile",
-                         slot.logLine, slot.name.c_str());
-                return false;
-            }
-            path = TempPathForUrl(slot.name);
-        }
-        if (!button->SetImageFile(slot.index, path)) {
+        std::string path;
+        if (!SkinImagePath(slot.name, fetch, "COstrelDlg::LoadImageFile", slot.logLine, path) ||
+            !button->SetImageFile(slot.index, path)) {
             return false;
         }
     }
@@ -166,16 +178,10 @@ bool COstrelDlg::InitProgressControls() {
             continue;
         }
         bar.control->drawMode = CProgressEx::kImageDrawing;
-        std::string path = info->image;
-        if (config_.url.empty() && IsUrl(info->image)) {
-            if (!DownloadToTempFolder(info->image)) {
-                WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].",
-                         "COstrelDlg::InitProgressControls", bar.logLine, info->image.c_str());
-                return false;
-            }
-            path = TempPathForUrl(info->image);
-        }
-        if (!bar.control->SetImageFile(path)) {
+        std::string path;
+        if (!SkinImagePath(info->image, config_.url.empty() && IsUrl(info->image), "COstrelDlg::InitProgressControls",
+                           bar.logLine, path) ||
+            !bar.control->SetImageFile(path)) {
             return false;
         }
         bar.control->setGeometry(info->x, info->y, info->width, info->height);

@@ -110,6 +110,11 @@ ZIPCODE ReadRecord(ZipArchiveReader& zip, int index, ZipItemInfo& info, unz_file
     std::memcpy(info.name, cleanName.c_str(), cleanName.size() + 1);
     info.attributes =
         ZipItemAttributes(static_cast<std::uint32_t>(central.version), static_cast<std::uint32_t>(central.external_fa));
+    // Some zip tools mark a folder only by the separator that ends its name.
+    const std::size_t nameLength = central.size_filename;
+    if (nameLength > 0 && (name[nameLength - 1] == '/' || name[nameLength - 1] == '\\')) {
+        info.attributes |= ZIP_ATTRIBUTE_DIRECTORY;
+    }
     const ZipItemTimes times = ZipItemTimesFrom(static_cast<std::uint32_t>(central.dosDate), extra);
     info.accessTime = times.accessTime;
     info.creationTime = times.creationTime;

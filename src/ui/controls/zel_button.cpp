@@ -1,5 +1,6 @@
 #include "ui/controls/zel_button.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 
 bool CZelBmp::LoadFile(const std::string& path) {
@@ -83,4 +84,10 @@ void CZelButton::leaveEvent(QEvent* event) {
         update();
     }
     QAbstractButton::leaveEvent(event);
+}
+
+void CZelButton::mouseDoubleClickEvent(QMouseEvent* event) {
+    // Qt delivers the second press of a double click as this event, and a button would take it as a
+    // press of its own: a double click would be two clicks. It is one.
+    event->accept();
 }
