@@ -1,3 +1,4 @@
+#include "support/example_config.h"
 #include "support/served_folder.h"
 #include "support/tool_process.h"
 
@@ -13,14 +14,11 @@ class CliToolTest : public ::testing::Test {
 protected:
     // The example configuration with `names` as its files, on the test's server, written to a file.
     std::string ConfigFile(const std::vector<std::string>& names, const std::string& attributes = "") {
-        std::string text = ReadWholeFile(OSTREL_SOURCE_DIR "/res/config.xml");
         std::string files;
         for (const std::string& name : names) {
-            files += "<File Url=\"" + served.Url("/" + name) + "\" " + attributes + "/>";
+            files += FileElement(served.Url("/" + name), attributes);
         }
-        const std::size_t begin = text.find("<Files>");
-        text.replace(begin, text.find("</Files>") - begin, "<Files>" + files);
-        home.Write("config.xml", text);
+        home.Write("config.xml", ExampleConfiguration(files));
         return home.File("config.xml");
     }
 

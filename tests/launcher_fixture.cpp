@@ -7,22 +7,6 @@ LauncherTest::~LauncherTest() {
     launcher.reset();
 }
 
-std::string LauncherTest::Configuration(const std::string& fileElements,
-                                        const std::function<void(std::string&)>& edit) const {
-    std::string text = ReadWholeFile(OSTREL_SOURCE_DIR "/res/config.xml");
-    const std::size_t begin = text.find("<Files>");
-    const std::size_t end = text.find("</Files>");
-    text.replace(begin, end - begin, "<Files>" + fileElements);
-    if (edit) {
-        edit(text);
-    }
-    return text;
-}
-
-std::string LauncherTest::File(const std::string& name, const std::string& attributes) const {
-    return "<File Url=\"" + served.Url("/" + name) + "\" " + attributes + "/>";
-}
-
 CLauncher& LauncherTest::Make(const std::string& configuration) {
     launcher.reset();
     config = CConfigLoader();

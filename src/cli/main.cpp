@@ -3,6 +3,7 @@
 
 #include "app/config_sources.h"
 #include "app/log.h"
+#include "app/stop_signals.h"
 #include "cli/cli_arguments.h"
 #include "cli/terminal_view.h"
 #include "launcher/launcher.h"
@@ -10,10 +11,7 @@
 #include "res/string_table.h"
 
 #include <atomic>
-#include <csignal>
 #include <cstdio>
-#include <pthread.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -118,25 +116,10 @@ int main(int argc, char** argv) {
         launcher.reportHost = args->reportHost;
     }
 
-    // Only the stopper thread takes the stop signals; SIGUSR1 tells it that the work is over.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGUSR1);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::atomic<bool> interrupted{false};
-    std::thread stopper([&] {
-        int received = 0;
-        sigwait(&signals, &received);
-        if (received != SIGUSR1) {
-            interrupted = true;
-            launcher.Interrupt();
-        }
+    const StopSignals stopSignals([&] {
+        interrupted = true;
+        launcher.Interrupt();
     });
-
-    const int status = RunLauncher(*args, config, launcher, view, interrupted);
-    pthread_kill(stopper.native_handle(), SIGUSR1);
-    stopper.join();
-    return status;
+    return RunLauncher(*args, config, launcher, view, interrupted);
 }
