@@ -1,6 +1,6 @@
 #include "app/command_line.h"
-#include "app/ostrel_app.h"
 #include "res/embedded.h"
+#include "ui/ostrel_app.h"
 
 #include <cstdio>
 

@@ -2,7 +2,6 @@
 // desktop (not a test):
 //   controls_preview <skin folder> [overwrite|about]
 // Positions, sizes, fonts and colours come from res/config.xml; make_stand_in_skin.sh draws images.
-#include "app/ostrel_app.h"
 #include "config/config_loader.h"
 #include "ui/about_dlg.h"
 #include "ui/controls/color_static.h"
@@ -10,6 +9,7 @@
 #include "ui/controls/progress_ex.h"
 #include "ui/controls/zel_button.h"
 #include "ui/mul_div.h"
+#include "ui/ostrel_app.h"
 #include "ui/overwrite_option_dlg.h"
 
 #include <QPainter>

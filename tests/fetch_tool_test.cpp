@@ -1,63 +1,31 @@
 #include "support/log_capture.h"
 #include "support/served_folder.h"
 #include "support/silent_listener.h"
+#include "support/tool_process.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 
-extern char** environ;
-
 namespace {
-
-// Runs ostrel-fetch with `args`, its standard output and standard error going to the files given.
-class FetchTool {
-public:
-    pid_t Start(const std::vector<std::string>& args, const std::string& output, const std::string& errors) {
-        std::vector<std::string> all{OSTREL_FETCH_PATH};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& arg : all) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = -1;
-        EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        return pid;
-    }
-
-    static int Wait(pid_t pid) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-};
 
 class FetchToolTest : public ::testing::Test {
 protected:
     FetchToolTest() { served.Write("data.bin", PatternBytes(300000)); }
 
-    int Run(const std::vector<std::string>& args) {
-        return FetchTool::Wait(tool.Start(args, local.File("stdout"), local.File("stderr")));
+    ToolProcess Start(const std::vector<std::string>& args) {
+        return ToolProcess(OSTREL_FETCH_PATH, args, local.File("stdout"), local.File("stderr"));
     }
+    int Run(const std::vector<std::string>& args) { return Start(args).Wait(); }
     std::string Output() const { return ReadWholeFile(local.File("stdout")); }
     std::string Errors() const { return ReadWholeFile(local.File("stderr")); }
 
     LogCapture log; // the tool's log goes here too
     ServedFolder served;
     TempDir local;
-    FetchTool tool;
 };
 
 TEST_F(FetchToolTest, FetchesContinuesAndAsksForTheSize) {
@@ -83,18 +51,16 @@ TEST_F(FetchToolTest, ExitStatusTellsFailures) {
 }
 
 TEST_F(FetchToolTest, TerminationStopsAStalledTransfer) {
-    const pid_t pid =
-        tool.Start({served.Url("/data.bin?stall_ms=20000"), local.File("stalled.bin")}, "/dev/null", local.File("err"));
+    ToolProcess tool = Start({served.Url("/data.bin?stall_ms=20000"), local.File("stalled.bin")});
     while (served.server().Requests().empty()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const auto stopped = std::chrono::steady_clock::now();
-    kill(pid, SIGTERM);
-    EXPECT_EQ(FetchTool::Wait(pid), 1);
+    tool.Signal(SIGTERM);
+    EXPECT_EQ(tool.Wait(), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(2));
-    EXPECT_EQ(ReadWholeFile(local.File("err")),
-              "ostrel-fetch: download of " + served.Url("/data.bin?stall_ms=20000") + " failed: stopped\n");
+    EXPECT_EQ(Errors(), "ostrel-fetch: download of " + served.Url("/data.bin?stall_ms=20000") + " failed: stopped\n");
 }
 
 TEST_F(FetchToolTest, AFailureIsOneLineSayingWhatFailedForWhichUrlAndWhy) {

@@ -1,4 +1,4 @@
-#include "workflow/file_selection.h"
+#include "launcher/file_selection.h"
 
 #include <gtest/gtest.h>
 

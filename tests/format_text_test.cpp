@@ -1,4 +1,4 @@
-#include "workflow/format_text.h"
+#include "launcher/format_text.h"
 
 #include <gtest/gtest.h>
 

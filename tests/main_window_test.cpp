@@ -35,9 +35,6 @@ ButtonStates StatesOf(const COstrelDlg& dlg) {
 }
 
 constexpr ButtonStates kReady{false, true, false, true, true};
-constexpr ButtonStates kRunning{false, false, true, true, false};
-constexpr ButtonStates kStopped{false, true, false, true, true};
-constexpr ButtonStates kCompleted{true, false, false, true, true};
 
 std::string LabelText(const COstrelDlg& dlg, int section) {
     return dlg.sectionLabels[static_cast<std::size_t>(section)]->GetWindowText();
@@ -215,7 +212,8 @@ TEST_F(MainWindowTest, FileListClicksOnCheckBoxesSurveyAgain) {
     }
     ASSERT_LT(checkX, row.right()) << "no check box found in the row";
     EXPECT_EQ(second->checkState(0), Qt::Unchecked);
-    EXPECT_FALSE(dlg.selection.IsFileSelected(1));
+    EXPECT_FALSE(dlg.launcher().selection.IsFileSelected(1));
+    ASSERT_TRUE(PumpUntil([&] { return dlg.buttons[CT_DOWNLOAD]->isEnabled(); })); // the survey runs elsewhere
     ASSERT_EQ(served.server().Requests().size(), 1u);
     EXPECT_EQ(served.server().Requests()[0].method, "HEAD");
     EXPECT_EQ(served.server().Requests()[0].target, "/a.exe");
@@ -229,7 +227,7 @@ TEST_F(MainWindowTest, FileListClicksOnCheckBoxesSurveyAgain) {
     QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
     QCoreApplication::sendEvent(dlg.fileList, &space);
     EXPECT_EQ(second->checkState(0), Qt::Checked);
-    EXPECT_TRUE(dlg.selection.IsFileSelected(1));
+    EXPECT_TRUE(dlg.launcher().selection.IsFileSelected(1));
     EXPECT_TRUE(served.server().Requests().empty());
 }
 
@@ -260,7 +258,7 @@ TEST_F(MainWindowTest, EnterAndEscapeOnAFocusedChildChangeNothing) {
     EXPECT_FALSE(dlg.IsEnded());
     EXPECT_TRUE(dlg.isVisible());
     EXPECT_EQ(StatesOf(dlg), before);
-    EXPECT_EQ(dlg.downloadFinished, 1);
+    EXPECT_EQ(dlg.launcher().downloadFinished, 1);
     EXPECT_EQ(LabelText(dlg, ST_TRANS_STATE), "다운로드 대기 중...");
     EXPECT_EQ(dlg.fileList->topLevelItem(0)->checkState(0), Qt::Checked);
     EXPECT_TRUE(served.server().Requests().empty());
@@ -343,7 +341,7 @@ TEST_F(MainWindowTest, KeysNeverCloseItAndItMovesByItsBackground) {
     QCoreApplication::sendEvent(&dlg, &release);
     EXPECT_EQ(dlg.pos(), start + QPoint(40, 25));
 
-    dlg.OnBnClickedBtnClose();
+    dlg.buttons[CT_CLOSE]->click();
     EXPECT_TRUE(dlg.IsEnded());
     EXPECT_EQ(dlg.EndResult(), 1);
     EXPECT_TRUE(messages.Seen().empty()); // no question while idle

@@ -1,4 +1,4 @@
-#include "workflow/progress_statistics.h"
+#include "launcher/progress_statistics.h"
 
 #include <gtest/gtest.h>
 #include <vector>

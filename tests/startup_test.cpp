@@ -1,8 +1,8 @@
-#include "app/ostrel_app.h"
 #include "support/log_capture.h"
 #include "support/message_recorder.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
+#include "ui/ostrel_app.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

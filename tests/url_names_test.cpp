@@ -1,4 +1,4 @@
-#include "workflow/url_names.h"
+#include "launcher/url_names.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,7 @@
 #include "window_fixture.h"
 
+#include "ui/controls/zel_button.h"
+
 #include <QCoreApplication>
 #include <chrono>
 #include <climits>
@@ -19,34 +21,21 @@ WindowTest::~WindowTest() {
     }
 }
 
-std::string WindowTest::Configuration(const std::string& fileElements,
-                                      const std::function<void(std::string&)>& edit) const {
-    std::string text = ReadWholeFile(OSTREL_SOURCE_DIR "/res/config.xml");
-    const std::size_t begin = text.find("<Files>");
-    const std::size_t end = text.find("</Files>");
-    text.replace(begin, end - begin, "<Files>" + fileElements);
-    if (edit) {
-        edit(text);
-    }
-    return text;
-}
-
-std::string WindowTest::File(const std::string& name, const std::string& attributes) const {
-    return "<File Url=\"" + served.Url("/" + name) + "\" " + attributes + "/>";
-}
-
 COstrelDlg& WindowTest::MakeWindow(const std::string& configuration) {
     window.reset();
     config = CConfigLoader();
     EXPECT_EQ(config.LoadFromString(configuration.c_str()), CONFIG_OK);
     window = std::make_unique<COstrelDlg>(config, appDownloadPath);
-    window->surveyRetryPauseMs = 100;
+    window->launcher().surveyRetryPauseMs = 100;
+    window->launcher().reportHost = "127.0.0.1:" + std::to_string(served.server().port());
     return *window;
 }
 
 COstrelDlg& WindowTest::OpenWindow(const std::string& configuration) {
     COstrelDlg& dlg = MakeWindow(configuration);
     EXPECT_TRUE(dlg.OnInitDialog());
+    EXPECT_TRUE(PumpUntil([&] { return dlg.buttons[CT_DOWNLOAD]->isEnabled() || dlg.IsEnded(); }));
+    EXPECT_FALSE(dlg.IsEnded());
     return dlg;
 }
 

@@ -6,18 +6,16 @@
 // SIGINT or SIGTERM stops the transfer.
 
 #include "app/log.h"
+#include "app/stop_signals.h"
 #include "app/user_folders.h"
 #include "fetch/fetch_progress.h"
 #include "net/stall_timeout.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <pthread.h>
-#include <string>
 #include <optional>
-#include <thread>
+#include <string>
 #include <unistd.h>
 #include <vector>
 
@@ -106,25 +104,14 @@ int main(int argc, char** argv) {
         downloader.localFileName = args.file;
     }
 
-    // Only the stopper thread takes the stop signals; SIGUSR1 tells it that the transfer is over.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGUSR1);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::thread stopper([&] {
-        int received = 0;
-        sigwait(&signals, &received);
-        if (received != SIGUSR1) {
+    bool ok = false;
+    {
+        const StopSignals stopSignals([&] {
             downloader.abortFlag.exchange(1);
             downloader.CloseHandles();
-        }
-    });
-
-    const bool ok = downloader.Download();
-    pthread_kill(stopper.native_handle(), SIGUSR1);
-    stopper.join();
+        });
+        ok = downloader.Download();
+    }
     downloader.FinishProgressLine();
 
     if (args.head) {

@@ -16,13 +16,18 @@ size_t DiscardBody(char*, size_t, size_t, void*) {
     return 0;
 }
 
+int CheckCancelled(void* cancelled, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto& asked = *static_cast<const std::function<bool()>*>(cancelled);
+    return asked && asked() ? 1 : 0;
+}
+
 } // namespace
 
 std::string DefaultReportHost() {
     return ostrel_report_host;
 }
 
-void SendEndReportRequest(const std::string& host) {
+void SendEndReportRequest(const std::string& host, const std::function<bool()>& cancelled) {
     CURL* request = curl_easy_init();
     if (request == nullptr) {
         return;
@@ -35,6 +40,9 @@ void SendEndReportRequest(const std::string& host) {
     curl_easy_setopt(request, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
     curl_easy_setopt(request, CURLOPT_TIMEOUT_MS, kTotalTimeoutMs);
     curl_easy_setopt(request, CURLOPT_WRITEFUNCTION, DiscardBody);
+    curl_easy_setopt(request, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(request, CURLOPT_XFERINFOFUNCTION, CheckCancelled);
+    curl_easy_setopt(request, CURLOPT_XFERINFODATA, const_cast<void*>(static_cast<const void*>(&cancelled)));
     UseCaBundle(request);
     curl_easy_perform(request);
     curl_easy_cleanup(request);

@@ -1,6 +1,6 @@
 #include "ui/about_dlg.h"
 
-#include "app/ostrel_app.h"
+#include "ui/ostrel_app.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>

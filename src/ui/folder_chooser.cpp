@@ -1,8 +1,8 @@
 #include "ui/folder_chooser.h"
 
+#include "launcher/disk_space.h"
+#include "launcher/format_text.h"
 #include "res/string_table.h"
-#include "workflow/disk_space.h"
-#include "workflow/format_text.h"
 
 #include <QDialogButtonBox>
 #include <QFileDialog>

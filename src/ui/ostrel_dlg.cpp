@@ -2,14 +2,15 @@
 
 #include "app/log.h"
 #include "app/message_box.h"
-#include "net/end_report.h"
+#include "launcher/format_text.h"
 #include "res/string_table.h"
 #include "ui/about_dlg.h"
 #include "ui/controls/color_static.h"
 #include "ui/controls/progress_ex.h"
 #include "ui/controls/zel_button.h"
+#include "ui/folder_chooser.h"
 #include "ui/mul_div.h"
-#include "workflow/format_text.h"
+#include "ui/overwrite_option_dlg.h"
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
@@ -24,9 +25,6 @@
 namespace {
 
 constexpr int IDS_ABOUT = 101;
-constexpr int IDS_WAITING = 108;
-constexpr int IDS_NOT_ENOUGH_SPACE = 140;
-constexpr int IDS_ASK_STOP = 143;
 constexpr int IDS_GAME_NAME = 155;
 
 // The texts the labels carry before anything sets them.
@@ -39,18 +37,22 @@ constexpr const char* kTemplateTexts[ST_COUNT] = {
 } // namespace
 
 COstrelDlg::COstrelDlg(CConfigLoader& config, std::string& appDownloadPath, QWidget* parent)
-    : QDialog(parent), reportHost(DefaultReportHost()), config_(config), appDownloadPath_(appDownloadPath) {
+    : QDialog(parent), config_(config), launcher_(config, appDownloadPath, *this) {
     // Caption-less and frameless, but a top-level window with a task-bar entry of its own.
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_NoSystemBackground);
     CreateControls();
+    // Ticks all the time; the launcher counts them only during a run.
     elapsedTimer_.setInterval(1000);
-    connect(&elapsedTimer_, &QTimer::timeout, this, &COstrelDlg::OnElapsedTimer);
+    connect(&elapsedTimer_, &QTimer::timeout, this, [this] { launcher_.OnElapsedTimer(); });
+    elapsedTimer_.start();
 }
 
 COstrelDlg::~COstrelDlg() {
-    OnDestroy();
-    CloseHandles();
+    elapsedTimer_.stop();
+    // None of the launcher's threads may wait for this thread while it waits for them.
+    ui_.Shut();
+    launcher_.Shutdown();
 }
 
 void COstrelDlg::CreateControls() {
@@ -58,11 +60,11 @@ void COstrelDlg::CreateControls() {
         buttons[i] = new CZelButton(this);
         buttons[i]->setObjectName(QStringLiteral("button%1").arg(i));
     }
-    connect(buttons[CT_EXECUTION], &QAbstractButton::clicked, this, &COstrelDlg::OnBnClickedBtnExecution);
-    connect(buttons[CT_DOWNLOAD], &QAbstractButton::clicked, this, &COstrelDlg::OnBnClickedBtnDownload);
-    connect(buttons[CT_STOP], &QAbstractButton::clicked, this, &COstrelDlg::OnBnClickedBtnStop);
-    connect(buttons[CT_CLOSE], &QAbstractButton::clicked, this, &COstrelDlg::OnBnClickedBtnClose);
-    connect(buttons[CT_FOLDER], &QAbstractButton::clicked, this, [this] { OnBnClickedBtnFolder(); });
+    connect(buttons[CT_EXECUTION], &QAbstractButton::clicked, this, [this] { launcher_.OnBnClickedBtnExecution(); });
+    connect(buttons[CT_DOWNLOAD], &QAbstractButton::clicked, this, [this] { launcher_.OnBnClickedBtnDownload(); });
+    connect(buttons[CT_STOP], &QAbstractButton::clicked, this, [this] { launcher_.OnBnClickedBtnStop(); });
+    connect(buttons[CT_CLOSE], &QAbstractButton::clicked, this, [this] { launcher_.OnBnClickedBtnClose(); });
+    connect(buttons[CT_FOLDER], &QAbstractButton::clicked, this, [this] { launcher_.OnBnClickedBtnFolder(); });
 
     totalProgress = new CProgressEx(this);
     fileProgress = new CProgressEx(this);
@@ -84,8 +86,7 @@ void COstrelDlg::CreateControls() {
     connect(fileList, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
         if (column == 0) {
             const auto row = static_cast<std::size_t>(fileList->indexOfTopLevelItem(item));
-            selection.SetRowChecked(row, item->checkState(0) != Qt::Unchecked);
-            RefreshTotals();
+            launcher_.OnRowChecked(row, item->checkState(0) != Qt::Unchecked);
         }
     });
 }
@@ -97,13 +98,16 @@ int COstrelDlg::DoModal() {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
+    if (ended_) {
+        return endResult_;
+    }
     inModalLoop_ = true;
     const int result = exec();
     inModalLoop_ = false;
     return ended_ ? endResult_ : result;
 }
 
-void COstrelDlg::EndDialog(int result) {
+void COstrelDlg::EndView(int result) {
     ended_ = true;
     endResult_ = result;
     if (inModalLoop_) {
@@ -112,7 +116,7 @@ void COstrelDlg::EndDialog(int result) {
 }
 
 void COstrelDlg::reject() {
-    // Escape and the like never end the window; EndDialog does.
+    // Escape and the like never end the window; EndView does.
 }
 
 bool COstrelDlg::OnInitDialog() {
@@ -121,14 +125,14 @@ bool COstrelDlg::OnInitDialog() {
     }
     if (!LoadBackgroundImage()) {
         WriteLog("[ERROR][%s][%d] Failed to load background image file.", "COstrelDlg::OnInitDialog", 277);
-        EndDialog(IDCANCEL);
+        EndView(IDCANCEL);
         return false;
     }
     WriteLog("[INFO][%s][%d] Successfully loaded background image.", "COstrelDlg::OnInitDialog", 284);
     for (int type = CT_EXECUTION; type <= CT_FOLDER; ++type) {
         if (!LoadImageFile(type)) {
             WriteLog("[ERROR][%s][%d] Failed to load skin image files.", "COstrelDlg::OnInitDialog", 291);
-            EndDialog(IDCANCEL);
+            EndView(IDCANCEL);
             return false;
         }
     }
@@ -136,29 +140,16 @@ bool COstrelDlg::OnInitDialog() {
     if (!InitProgressControls()) {
         WriteLog("[ERROR][%s][%d] Failed to init progressbar controls.", "COstrelDlg::OnInitDialog", 306);
         ShowMessageBox(LoadStringId(157), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error, MessageButtons::Ok, this);
-        EndDialog(IDCANCEL);
+        EndView(IDCANCEL);
         return false;
     }
     WriteLog("[INFO][%s][%d] Successfully init progressbar controls.", "COstrelDlg::OnInitDialog", 314);
     InitSections();
     InitFileList();
-    SetButtonStates(false, true, false, false);
-    if (InitTotalInfo() == 0) {
-        return false;
-    }
-    SetDownloadPath();
-    SetStatusId(IDS_WAITING);
-    SetButtonStates(false, true, false, true);
     setWindowTitle(QString::fromStdString(LoadStringId(IDS_GAME_NAME)));
-    return true;
-}
-
-void COstrelDlg::SetButtonStates(bool execution, bool download, bool stop, bool folder) {
-    buttons[CT_EXECUTION]->setEnabled(execution);
-    buttons[CT_DOWNLOAD]->setEnabled(download);
-    buttons[CT_STOP]->setEnabled(stop);
-    buttons[CT_CLOSE]->setEnabled(true);
-    buttons[CT_FOLDER]->setEnabled(folder);
+    // The window shows while the sizes are asked for; a failed survey ends it.
+    launcher_.Start();
+    return !ended_;
 }
 
 void COstrelDlg::InitSections() {
@@ -202,10 +193,6 @@ void COstrelDlg::InitSections() {
     SetLabel(ST_SPEED, FormatSpeed(0));
 }
 
-void COstrelDlg::SetLabel(int sectionType, const std::string& text) {
-    sectionLabels[static_cast<std::size_t>(sectionType)]->SetWindowText(text);
-}
-
 void COstrelDlg::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (!backgroundPicture.Draw(painter, rect())) {
@@ -213,100 +200,15 @@ void COstrelDlg::paintEvent(QPaintEvent*) {
     }
 }
 
-// Buttons.
-
-void COstrelDlg::OnBnClickedBtnExecution() {
-    if (CheckDownloadedFiles()) {
-        ExecuteDownloadedFiles(false);
-    }
-}
-
-void COstrelDlg::OnBnClickedBtnDownload() {
-    if (workerThread) {
-        // The end of that run re-enabled this button, so its worker has finished its walk.
-        workerThread->join();
-        workerThread.reset();
-    }
-    if (freeDiskBytes(downloadFolder) < stats.totalSize.load()) {
-        ShowMessageBox(LoadStringId(IDS_NOT_ENOUGH_SPACE), LoadStringId(IDS_TITLE_WARNING), MessageIcon::Warning,
-                       MessageButtons::Ok, this);
-        return;
-    }
-    SetButtonStates(false, false, true, false);
-    elapsedTimer_.start();
-    try {
-        workerThread = std::make_unique<std::thread>(&COstrelDlg::_DownloadThread, this);
-    } catch (const std::system_error&) {
-        WriteLog("[ERROR][%s][%d] Failed to start download thread.", "COstrelDlg::OnBnClickedBtnDownload", 52);
-        // Nothing runs: back to the state before the click.
-        elapsedTimer_.stop();
-        SetButtonStates(false, true, false, true);
-        return;
-    }
-    downloadFinished = 0;
-}
-
-void COstrelDlg::StopTransfer() {
-    abortFlag.exchange(1);
-    CloseHandles();
-}
-
-void COstrelDlg::OnBnClickedBtnStop() {
-    if (downloadFinished == 1) {
-        return;
-    }
-    if (ShowMessageBox(LoadStringId(IDS_ASK_STOP), LoadStringId(IDS_TITLE_NOTICE), MessageIcon::Question,
-                       MessageButtons::YesNo, this) != IDYES ||
-        downloadFinished == 1) { // the run may have ended while the question was open
-        return;
-    }
-    StopTransfer();
-    stats.Reset();
-}
-
-void COstrelDlg::OnBnClickedBtnClose() {
-    if (downloadFinished == 1) {
-        EndDialog(IDOK);
-        return;
-    }
-    if (ShowMessageBox(LoadStringId(IDS_ASK_STOP), LoadStringId(IDS_TITLE_NOTICE), MessageIcon::Question,
-                       MessageButtons::YesNo, this) != IDYES) {
-        return;
-    }
-    if (downloadFinished == 0) {
-        StopTransfer();
-    }
-    EndDialog(IDOK);
-}
-
-void COstrelDlg::OnClose() {
-    if (downloadFinished == 1) {
-        EndDialog(IDCANCEL);
-        return;
-    }
-    // A close request during a run stops it; the end of the run shows the Stopped state.
-    StopTransfer();
-}
-
 void COstrelDlg::closeEvent(QCloseEvent* event) {
-    OnClose();
+    if (!ended_) {
+        launcher_.OnClose();
+    }
     if (ended_) {
         event->accept();
     } else {
         event->ignore();
     }
-}
-
-void COstrelDlg::OnDestroy() {
-    elapsedTimer_.stop();
-    if (!workerThread) {
-        return;
-    }
-    // A window ended during a run (Close, a failed survey) must not wait for the whole download.
-    StopTransfer();
-    ui_.Shut();
-    workerThread->join();
-    workerThread.reset();
 }
 
 // Dragging by the background, and the About item.
@@ -349,18 +251,66 @@ void COstrelDlg::contextMenuEvent(QContextMenuEvent* event) {
     menu.exec(event->globalPos());
 }
 
-// Downloader callbacks.
+// The view of the launcher.
 
-void COstrelDlg::SetStatus(const std::string& text) {
-    ui_.Call([this, text] { SetLabel(ST_TRANS_STATE, text); });
+bool COstrelDlg::Call(std::function<void()> change) {
+    return ui_.Call(std::move(change));
 }
 
-void COstrelDlg::SetStatusId(int stringId) {
-    SetStatus(LoadStringId(stringId));
+void COstrelDlg::SetLabel(int sectionType, const std::string& text) {
+    if (sectionType >= 0 && sectionType < ST_COUNT) {
+        sectionLabels[static_cast<std::size_t>(sectionType)]->SetWindowText(text);
+    }
 }
 
-bool COstrelDlg::PromptForCredentials(std::uint32_t*) {
-    return true;
+void COstrelDlg::SetBar(int controlType, int percent) {
+    if (controlType == CT_FILE_DOWNLOAD_RATE || controlType == CT_TOTAL_DOWNLOAD_RATE) {
+        (controlType == CT_FILE_DOWNLOAD_RATE ? fileProgress : totalProgress)->SetPos(percent);
+    }
 }
 
-void COstrelDlg::OnContentLength(std::uint64_t) {}
+void COstrelDlg::SetButtonStates(bool execution, bool download, bool stop, bool folder) {
+    buttons[CT_EXECUTION]->setEnabled(execution);
+    buttons[CT_DOWNLOAD]->setEnabled(download);
+    buttons[CT_STOP]->setEnabled(stop);
+    buttons[CT_CLOSE]->setEnabled(true);
+    buttons[CT_FOLDER]->setEnabled(folder);
+}
+
+void COstrelDlg::SetRowState(std::size_t fileIndex, const std::string& state) {
+    if (QTreeWidgetItem* item = fileList->topLevelItem(RowOfFile(fileIndex))) {
+        item->setText(1, QString::fromStdString(state));
+    }
+}
+
+void COstrelDlg::SelectRow(std::size_t fileIndex) {
+    if (QTreeWidgetItem* item = fileList->topLevelItem(RowOfFile(fileIndex))) {
+        fileList->setCurrentItem(item);
+        fileList->scrollToItem(item);
+    }
+}
+
+int COstrelDlg::RowOfFile(std::size_t fileIndex) const {
+    return launcher_.selection.RowOfFile(fileIndex);
+}
+
+std::optional<int> COstrelDlg::AskOverwrite(const std::string&) {
+    if (overwriteQuestion) {
+        return overwriteQuestion();
+    }
+    COverwriteOptionDlg dialog(this);
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return dialog.result;
+}
+
+int COstrelDlg::ShowMessage(const MessageBoxRequest& message) {
+    return ShowMessageBox(message.text, message.title, message.icon, message.buttons, this);
+}
+
+std::optional<std::string> COstrelDlg::ChooseFolder(const std::string& start, std::uint64_t neededBytes) {
+    return chooseFolder ? chooseFolder(start) : ChooseDownloadFolder(this, start, neededBytes);
+}
+
+void COstrelDlg::RunEnded(RunOutcome) {}

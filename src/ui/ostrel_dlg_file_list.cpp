@@ -1,5 +1,5 @@
+#include "launcher/url_names.h"
 #include "ui/ostrel_dlg.h"
-#include "workflow/url_names.h"
 
 #include <QEvent>
 #include <QMouseEvent>
@@ -9,21 +9,17 @@
 
 void COstrelDlg::InitFileList() {
     const ControlInfo* info = config_.Control(CT_FILE_LIST);
+    launcher_.InitSelection(info != nullptr, info != nullptr && info->checked != 0);
     if (info == nullptr) {
         fileList->hide();
-        selection.Reset({}, config_.files.size(), false);
         return;
     }
     fileList->setColumnWidth(0, info->width - 70);
     fileList->setColumnWidth(1, 50);
-    for (std::size_t i = 0; i < config_.files.size(); ++i) {
-        AddFileListItem(config_.files[i]->url, i);
+    for (std::size_t row = 0; row < launcher_.selection.RowCount(); ++row) {
+        const std::size_t file = launcher_.selection.FileOfRow(row);
+        AddFileListItem(config_.files[file]->url, launcher_.selection.IsRowChecked(row));
     }
-    std::vector<std::size_t> fileOfRow;
-    for (int row = 0; row < fileList->topLevelItemCount(); ++row) {
-        fileOfRow.push_back(fileList->topLevelItem(row)->data(0, Qt::UserRole).value<std::size_t>());
-    }
-    selection.Reset(std::move(fileOfRow), config_.files.size(), info->checked != 0);
     if (info->visible != 0) {
         fileList->setGeometry(info->x, info->y, info->width, info->height);
         fileList->show();
@@ -32,16 +28,10 @@ void COstrelDlg::InitFileList() {
     }
 }
 
-void COstrelDlg::AddFileListItem(const std::string& fileUrl, std::size_t fileIndex) {
-    if (fileUrl.empty()) {
-        return;
-    }
-    // Rows keep the position of their file, so a file without a row does not shift the others.
+void COstrelDlg::AddFileListItem(const std::string& fileUrl, bool checked) {
     auto* item = new QTreeWidgetItem({QString::fromStdString(DisplayNameOfUrl(fileUrl)), QString()});
-    item->setData(0, Qt::UserRole, QVariant::fromValue(fileIndex));
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-    const ControlInfo* info = config_.Control(CT_FILE_LIST);
-    item->setCheckState(0, info != nullptr && info->checked != 0 ? Qt::Checked : Qt::Unchecked);
+    item->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
     item->setTextAlignment(1, Qt::AlignCenter);
     fileList->addTopLevelItem(item);
 }
@@ -61,7 +51,7 @@ bool COstrelDlg::OnNMClickFileList(const QPoint& position) {
         return false;
     }
     item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
-    InitTotalInfo();
+    launcher_.RequestSurvey();
     return true;
 }
 

@@ -1,12 +1,13 @@
 #include "app/log.h"
 #include "app/message_box.h"
 #include "app/user_folders.h"
+#include "launcher/local_files.h"
+#include "launcher/tick_count.h"
+#include "launcher/url_names.h"
 #include "res/string_table.h"
 #include "ui/controls/progress_ex.h"
 #include "ui/controls/zel_button.h"
 #include "ui/ostrel_dlg.h"
-#include "workflow/tick_count.h"
-#include "workflow/url_names.h"
 #include "zip/unzip_archive.h"
 
 #include <algorithm>
@@ -71,18 +72,18 @@ bool COstrelDlg::UnzipFile(const std::string& archivePath) {
 bool COstrelDlg::AcquireSkin() {
     const char* const origin = "COstrelDlg::OnInitDialog";
     if (!config_.url.empty()) {
-        if (!DownloadFile(config_.url)) {
+        if (!DownloadToTempFolder(config_.url)) {
             WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].", origin, 180, config_.url.c_str());
             ShowMessageBox(LoadStringId(IDS_SKIN_DOWNLOAD_FAILED), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error,
                            MessageButtons::Ok, this);
-            EndDialog(IDCANCEL);
+            EndView(IDCANCEL);
             return false;
         }
         WriteLog("[INFO][%s][%d] Successfully download skin image archive [%s].", origin, 188, config_.url.c_str());
-        const std::string archive = MakeLocalPath(config_.url, true);
+        const std::string archive = TempPathForUrl(config_.url);
         if (!EnterSkinFolder(SkinFolderPath()) || !UnzipFile(archive)) {
             WriteLog("[ERROR][%s][%d] Failed to unzip skin image archive.", origin, 207);
-            EndDialog(IDCANCEL);
+            EndView(IDCANCEL);
             return false;
         }
         WriteLog("[INFO][%s][%d] Successfully unzip skin image archive.", origin, 214);
@@ -98,7 +99,7 @@ bool COstrelDlg::AcquireSkin() {
     }
     if (!entered || !UnzipFile(folder + "/images.zip")) {
         WriteLog("[ERROR][%s][%d] Failed to unzip skin image archive.", origin, 257);
-        EndDialog(IDCANCEL);
+        EndView(IDCANCEL);
         return false;
     }
     WriteLog("[MSG][%s][%d] Successfully unzip skin image archive.", origin, 264);
@@ -113,11 +114,11 @@ bool COstrelDlg::SkinImagePath(const std::string& name, bool fetch, const char* 
         std::replace(path.begin(), path.end(), '\\', '/');
         return true;
     }
-    if (!DownloadFile(name)) {
+    if (!DownloadToTempFolder(name)) {
         WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].", origin, logLine, name.c_str());
         return false;
     }
-    path = MakeLocalPath(name, true);
+    path = TempPathForUrl(name);
     return true;
 }
 

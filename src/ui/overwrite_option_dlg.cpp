@@ -1,9 +1,9 @@
 #include "ui/overwrite_option_dlg.h"
 
 #include "app/message_box.h"
-#include "app/ostrel_app.h"
 #include "res/string_table.h"
 #include "ui/dialog_units.h"
+#include "ui/ostrel_app.h"
 
 #include <QCheckBox>
 #include <QFont>

@@ -14,6 +14,7 @@ import re
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -26,6 +27,8 @@ TITLE_WARNING = "경고"
 TITLE_NOTICE = "알림"
 WINDOW_SIZE = (576, 520)
 BUTTON_SIZE = (84, 30)
+# The first row's check box in the example configuration's file list (at 17,308).
+FILE_LIST_FIRST_CHECK_BOX = (17 + 12, 308 + 9)
 
 
 class Failure(Exception):
@@ -188,13 +191,17 @@ class Scenario:
                   f"({self.server.stderr.read().decode().strip()}); choose another -DOSTREL_E2E_PORT")
             time.sleep(0.2)
 
-    def write_config(self, file_elements):
-        """The worked example configuration with `file_elements` (attribute texts) as its files."""
+    def write_config(self, file_elements, checked=True):
+        """The worked example configuration with `file_elements` (attribute texts) as its files, its rows
+        ticked or not."""
         with open(self.options.config, encoding="utf-8") as source:
             text = source.read()
         files = "".join(f"\n        <File {attributes} />" for attributes in file_elements)
         text, count = re.subn(r"<Files>.*</Files>", lambda _: f"<Files>{files}\n    </Files>", text, flags=re.S)
         check(count == 1, "the example configuration has no <Files> element")
+        if not checked:
+            text, count = re.subn(r'(<FileList [^>]*Checked=")1"', r'\g<1>0"', text)
+            check(count == 1, "the example configuration has no ticked FileList")
         with open(os.path.join(self.program_dir, "config.xml"), "w", encoding="utf-8") as out:
             out.write(text)
 
@@ -252,6 +259,12 @@ class Scenario:
         positions = {"Execution": (192, 476), "Download": (286, 476), "Stop": (380, 476), "Close": (474, 476)}
         x, y = positions[name]
         self.click(self.origin[0] + x + BUTTON_SIZE[0] // 2, self.origin[1] + y + BUTTON_SIZE[1] // 2)
+
+    def screen(self, x, y, width, height):
+        """The pixels of a rectangle of the window, as PPM bytes."""
+        return subprocess.run(["import", "-window", "root", "-crop",
+                               f"{width}x{height}+{self.origin[0] + x}+{self.origin[1] + y}", "ppm:-"],
+                              env=self.env, capture_output=True, timeout=10, check=True).stdout
 
     def answer_message(self, title, key):
         """Waits for the message box titled `title`, answers it with `key` (Return: the default button,
@@ -498,6 +511,69 @@ def close_during_run(s):
     check(s.report_requests() == [], "a closed run sent the end report")
 
 
+class SilentListener:
+    """A loopback port that takes connections and never answers."""
+
+    def __init__(self):
+        self.socket = socket.socket()
+        self.socket.bind(("127.0.0.1", 0))
+        self.socket.listen(8)
+        self.port = self.socket.getsockname()[1]
+
+    def close(self):
+        self.socket.close()
+
+
+def close_during_stalled_survey(s):
+    """A check-box survey meets a server that never answers: Close still ends the program within a second."""
+    silent = SilentListener()
+    try:
+        s.start_server({})
+        s.write_config([f'Url="http://127.0.0.1:{silent.port}/AmbrelData.pak"'], checked=False)
+        s.start_program()
+        opened = s.log().count("Sucessfully open the file to download into")
+        x, y = FILE_LIST_FIRST_CHECK_BOX
+        s.click(s.origin[0] + x, s.origin[1] + y)
+        wait_for(lambda: s.log().count("Sucessfully open the file to download into") > opened, 5,
+                 "the survey of the ticked file")
+        time.sleep(0.3)  # into the wait for the answer
+        closed = time.monotonic()
+        s.click_button("Close")
+        status = s.wait_for_exit(5)
+        took = time.monotonic() - closed
+        print(f"  ended {took * 1000:.0f} ms after the click")
+        check(took < 1.0, f"the program took {took:.2f} s to end")
+        check(status == 0, f"the program ended with status {status}")
+    finally:
+        silent.close()
+
+
+def awaited_installer(s):
+    """While an awaited installer runs, the window repaints and Close ends the program at once.
+    A button lights up under the pointer; the installer keeps running after the program has ended."""
+    waiting = b"#!/bin/sh\ni=0\nwhile [ ! -e go ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\ntouch finished\n"
+    s.start_server({"AmbrelSetup.sh": waiting})
+    s.write_config([f'Url="{s.url("AmbrelSetup.sh")}" autoexecute="true" waitexecute="true"'])
+    s.start_program()
+    s.click_button("Download")
+    s.wait_for_log("Successfully executed downloaded local file [" + os.path.join(s.downloads, "AmbrelSetup.sh"))
+    close = (474, 476, *BUTTON_SIZE)
+    s.xdotool("mousemove", str(s.origin[0] + 10), str(s.origin[1] + 10))
+    time.sleep(0.3)
+    before = s.screen(*close)
+    s.xdotool("mousemove", str(s.origin[0] + close[0] + 20), str(s.origin[1] + close[1] + 10))
+    wait_for(lambda: s.screen(*close) != before, 5, "the Close button to light up under the pointer")
+    check("Process [" not in s.log(), "the installer was not waited for")
+    closed = time.monotonic()
+    s.click_button("Close")
+    s.wait_for_exit(5)
+    took = time.monotonic() - closed
+    check(took < 1.0, f"the program took {took:.2f} s to end while it waited for the installer")
+    check(s.downloaded("finished") is None, "the installer ended before it was let go")
+    s.put_download("go", b"")
+    wait_for(lambda: s.downloaded("finished") is not None, 5, "the installer, still running, to finish")
+
+
 def auto_close(s):
     """autoclose on the last file: after a complete run the window closes by itself."""
     s.start_server({"AmbrelData.pak": DATA, "AmbrelPatch.pak": PATCH})
@@ -511,7 +587,7 @@ def auto_close(s):
 
 
 SCENARIOS = [fresh_run, continued_run, complete_file_skipped, overwrite_all, stop_and_restart, failed_file,
-             close_during_run, auto_close]
+             close_during_run, auto_close, close_during_stalled_survey, awaited_installer]
 
 
 def main():

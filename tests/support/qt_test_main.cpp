@@ -1,5 +1,5 @@
 #include "app/message_box.h"
-#include "app/ostrel_app.h"
+#include "ui/ostrel_app.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

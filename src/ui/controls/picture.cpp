@@ -1,7 +1,7 @@
 #include "ui/controls/picture.h"
 
 #include "app/message_box.h"
-#include "app/ostrel_app.h"
+#include "ui/ostrel_app.h"
 
 #include <QByteArrayView>
 #include <QPainter>

@@ -1,0 +1,125 @@
+// ostrel-cli: the launcher without a window, for players without a desktop and for a game service's
+// release pipeline (does the configuration and its servers deliver every file?). See --help.
+
+#include "app/config_sources.h"
+#include "app/log.h"
+#include "app/stop_signals.h"
+#include "cli/cli_arguments.h"
+#include "cli/terminal_view.h"
+#include "launcher/launcher.h"
+#include "launcher/url_names.h"
+#include "res/string_table.h"
+
+#include <atomic>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kExitComplete = 0;
+constexpr int kExitIncomplete = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+int LoadConfiguration(const CliArguments& args, CConfigLoader& config) {
+    const int result = args.configFile.empty() ? LoadConfigurationFromSources(config, DefaultConfigSources())
+                                               : config.Load(args.configFile);
+    if (result == CONFIG_OK) {
+        return kExitComplete;
+    }
+    const char* plain = result == CONFIG_PARSE_FAILED        ? "is no well-formed XML"
+                        : result == CONFIG_NO_BASE           ? "has no Base element"
+                        : result == CONFIG_MISSING_ATTRIBUTE ? "lacks a required attribute"
+                                                             : "could not be read";
+    std::fprintf(stderr, "ostrel-cli: the configuration %s%s%s\n", plain, args.configFile.empty() ? "" : ": ",
+                 args.configFile.c_str());
+    return kExitUsage;
+}
+
+// Ticks the rows of the files named with --only (by file name or by the name of their row).
+bool SelectOnly(CLauncher& launcher, const CConfigLoader& config, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        bool found = false;
+        for (std::size_t row = 0; row < launcher.selection.RowCount(); ++row) {
+            const std::string& url = config.files[launcher.selection.FileOfRow(row)]->url;
+            if (name == FileNameOfUrl(url) || name == DisplayNameOfUrl(url)) {
+                launcher.OnRowChecked(row, true);
+                found = true;
+            }
+        }
+        if (!found) {
+            std::fprintf(stderr, "ostrel-cli: no file named %s in the configuration\n", name.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+int RunLauncher(const CliArguments& args, CConfigLoader& config, CLauncher& launcher, TerminalView& view,
+                const std::atomic<bool>& interrupted) {
+    launcher.InitSelection(true, args.onlyFiles.empty());
+    bool selected = true;
+    view.Call([&] { selected = SelectOnly(launcher, config, args.onlyFiles); });
+    if (!selected) {
+        return kExitUsage;
+    }
+    if (!launcher.Prepare(args.folder)) {
+        return interrupted ? kExitInterrupted : kExitIncomplete;
+    }
+    bool started = false;
+    view.Call([&] { started = launcher.OnBnClickedBtnDownload(); });
+    if (!started) {
+        return kExitIncomplete;
+    }
+    const std::optional<RunOutcome> outcome = view.WaitForEnd();
+    if (interrupted) {
+        return kExitInterrupted;
+    }
+    if (outcome == RunOutcome::Complete) {
+        return kExitComplete;
+    }
+    for (const std::string& url : view.FailedFiles()) {
+        std::fprintf(stderr, "ostrel-cli: failed to download %s (the log tells why)\n", url.c_str());
+    }
+    return kExitIncomplete;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    const std::optional<CliArguments> args = ParseCliArguments({argv + 1, argv + argc}, error);
+    if (!args) {
+        std::fprintf(stderr, "ostrel-cli: %s\n%s", error.c_str(), kCliUsage);
+        return kExitUsage;
+    }
+    if (args->help) {
+        std::fputs(kCliUsage, stdout);
+        return kExitComplete;
+    }
+    // The engine's lines would bury the progress and the one line that says what went wrong.
+    SetLogEcho(args->verbose);
+    CConfigLoader config;
+    if (const int status = LoadConfiguration(*args, config); status != kExitComplete) {
+        return status;
+    }
+
+    const bool interactive = ::isatty(STDIN_FILENO) == 1 && !args->overwrite && !args->keep;
+    TerminalView view(config, stdout, stderr, ::isatty(STDOUT_FILENO) == 1, interactive);
+    std::string downloadPath;
+    CLauncher launcher(config, downloadPath, view);
+    launcher.overwriteChoice = args->overwrite ? 3 : interactive ? 8 : 1;
+    launcher.executeAfterRun = args->execute;
+    if (!args->report) {
+        launcher.reportHost.clear();
+    } else if (!args->reportHost.empty()) {
+        launcher.reportHost = args->reportHost;
+    }
+
+    std::atomic<bool> interrupted{false};
+    const StopSignals stopSignals([&] {
+        interrupted = true;
+        launcher.Interrupt();
+    });
+    return RunLauncher(*args, config, launcher, view, interrupted);
+}

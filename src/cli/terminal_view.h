@@ -1,0 +1,61 @@
+#pragma once
+
+#include "config/config_loader.h"
+#include "launcher/launcher_view.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The launcher on a terminal. On a terminal one live progress line, redrawn at most ten times a
+// second; elsewhere one line per file start and end, so that the logs of scripts stay readable. Errors
+// go to standard error in plain words. There is no thread of its own: the hand-over runs a change at
+// once, under the view's lock.
+class TerminalView : public LauncherView {
+public:
+    TerminalView(const CConfigLoader& config, std::FILE* out, std::FILE* err, bool live, bool canAsk);
+
+    bool Call(std::function<void()> change) override;
+    void SetLabel(int sectionType, const std::string& text) override;
+    void SetBar(int controlType, int percent) override;
+    void SetButtonStates(bool execution, bool download, bool stop, bool folder) override;
+    void SetRowState(std::size_t fileIndex, const std::string& state) override;
+    void SelectRow(std::size_t fileIndex) override;
+    std::optional<int> AskOverwrite(const std::string& localPath) override;
+    int ShowMessage(const MessageBoxRequest& message) override;
+    std::optional<std::string> ChooseFolder(const std::string& start, std::uint64_t neededBytes) override;
+    void RunEnded(RunOutcome outcome) override;
+    void EndView(int result) override;
+
+    // Waits until the run has ended or the launcher ended the view; the outcome of the run, if any.
+    std::optional<RunOutcome> WaitForEnd();
+    // The files whose transfer failed, in order.
+    std::vector<std::string> FailedFiles() const;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void DrawLiveLine(bool force);
+    // Prints a whole line, the live line moved out of the way first.
+    void PrintLine(std::FILE* stream, const std::string& text);
+    std::string NameOf(std::size_t fileIndex) const;
+
+    const CConfigLoader& config_;
+    std::FILE* out_;
+    std::FILE* err_;
+    const bool live_;
+    const bool canAsk_;
+    mutable std::recursive_mutex lock_;
+    std::condition_variable_any ended_;
+    std::map<int, std::string> labels_;
+    bool lineOpen_ = false;
+    Clock::time_point lastDrawn_;
+    std::vector<std::string> failed_;
+    std::optional<RunOutcome> outcome_;
+    bool viewEnded_ = false;
+};

@@ -1,0 +1,262 @@
+#include "launcher/launcher.h"
+
+#include "app/log.h"
+#include "launcher/url_names.h"
+#include "net/end_report.h"
+#include "res/string_table.h"
+
+#include <system_error>
+
+namespace {
+
+constexpr int IDS_WAITING = 108;
+constexpr int IDS_NOT_ENOUGH_SPACE = 140;
+constexpr int IDS_ASK_STOP = 143;
+// Our own: shown while the sizes are asked for at start.
+constexpr const char* kSurveying = "파일 크기 확인 중...";
+
+} // namespace
+
+CLauncher::CLauncher(CConfigLoader& config, std::string& appDownloadPath, LauncherView& view)
+    : reportHost(DefaultReportHost()), config_(config), appDownloadPath_(appDownloadPath), view_(view) {}
+
+CLauncher::~CLauncher() {
+    Shutdown();
+}
+
+void CLauncher::InitSelection(bool hasList, bool checked) {
+    std::vector<std::size_t> fileOfRow;
+    if (hasList) {
+        // A file without a URL gets no row, and rows keep the position of their file.
+        for (std::size_t i = 0; i < config_.files.size(); ++i) {
+            if (!config_.files[i]->url.empty()) {
+                fileOfRow.push_back(i);
+            }
+        }
+    }
+    selection.Reset(std::move(fileOfRow), config_.files.size(), checked);
+}
+
+bool CLauncher::OnView(std::function<void()> change) {
+    return view_.Call(std::move(change));
+}
+
+void CLauncher::SetLabel(int sectionType, const std::string& text) {
+    view_.SetLabel(sectionType, text);
+}
+
+void CLauncher::ShowStatus(const std::string& text) {
+    OnView([this, text] { SetLabel(ST_TRANS_STATE, text); });
+}
+
+int CLauncher::ShowMessage(int textId, int titleId, MessageIcon icon, MessageButtons buttons) {
+    return view_.ShowMessage({nullptr, LoadStringId(textId), LoadStringId(titleId), icon, buttons});
+}
+
+void CLauncher::EndView(int result) {
+    state_ = State::Ended;
+    view_.EndView(result);
+}
+
+// States and buttons.
+
+void CLauncher::EnterState(State state) {
+    state_ = state;
+    ApplyButtonStates();
+}
+
+void CLauncher::SetBusy(bool busy) {
+    busy_ += busy ? 1 : -1;
+    ApplyButtonStates();
+}
+
+void CLauncher::ApplyButtonStates() {
+    bool execution = false;
+    bool download = false;
+    bool stop = false;
+    bool folder = false;
+    switch (state_) {
+    case State::Ready:
+    case State::Stopped:
+        download = folder = true;
+        break;
+    case State::Running:
+        stop = true;
+        break;
+    case State::Completed:
+        execution = folder = true;
+        break;
+    case State::Starting:
+    case State::Ended:
+        break;
+    }
+    if (busy_ > 0) {
+        // A survey, a completion or a started installer is under way: nothing may start a second one.
+        execution = download = folder = false;
+    }
+    view_.SetButtonStates(execution, download, stop, folder);
+}
+
+// The start.
+
+void CLauncher::Start() {
+    EnterState(State::Starting);
+    SetBusy(true);
+    SetLabel(ST_TRANS_STATE, kSurveying);
+    // The view shows during the survey: no placeholder texts until the sizes are known.
+    SetLabel(ST_FILE_SIZE, "");
+    SetLabel(ST_TOTAL_SIZE, "");
+    const bool queued = tasks_.Push([this] {
+        if (InitTotalInfo() != 0) {
+            OnView([this] { BecomeReady({}); });
+        }
+    });
+    if (!queued) {
+        WriteLog("[ERROR][%s][%d] Failed to start the size survey.", "COstrelDlg::OnInitDialog", __LINE__);
+        EndView(IDCANCEL);
+    }
+}
+
+bool CLauncher::Prepare(const std::string& folder) {
+    OnView([this] {
+        EnterState(State::Starting);
+        SetBusy(true);
+        SetLabel(ST_TRANS_STATE, kSurveying);
+    });
+    return InitTotalInfo() != 0 && OnView([this, &folder] { BecomeReady(folder); });
+}
+
+void CLauncher::BecomeReady(const std::string& folder) {
+    if (folder.empty()) {
+        SetDownloadPath();
+    } else {
+        UseDownloadFolder(folder);
+    }
+    SetLabel(ST_TRANS_STATE, LoadStringId(IDS_WAITING));
+    busy_ = 0;
+    EnterState(State::Ready);
+}
+
+void CLauncher::OnRowChecked(std::size_t row, bool checked) {
+    if (row >= selection.RowCount()) {
+        return;
+    }
+    selection.SetRowChecked(row, checked);
+    RefreshTotals();
+}
+
+void CLauncher::RequestSurvey() {
+    if (surveyQueued_.exchange(true)) {
+        return; // the survey still to come counts this change too
+    }
+    SetBusy(true);
+    if (!tasks_.Push([this] { RunSurvey(); })) {
+        surveyQueued_ = false;
+        SetBusy(false);
+    }
+}
+
+void CLauncher::RunSurvey() {
+    surveyQueued_ = false;
+    if (InitTotalInfo() != 0) {
+        OnView([this] { SetBusy(false); });
+    }
+}
+
+// The buttons.
+
+void CLauncher::OnBnClickedBtnExecution() {
+    SetBusy(true);
+    if (!tasks_.Push([this] { RunExecution(); })) {
+        SetBusy(false);
+    }
+}
+
+void CLauncher::RunExecution() {
+    if (CheckDownloadedFiles()) {
+        ExecuteDownloadedFiles(false);
+    }
+    OnView([this] { SetBusy(false); });
+}
+
+bool CLauncher::OnBnClickedBtnDownload() {
+    if (worker_.joinable()) {
+        // The end of that run enabled this button again, so its worker has finished its walk.
+        worker_.join();
+    }
+    if (freeDiskBytes(downloadFolder) < stats.totalSize.load()) {
+        ShowMessage(IDS_NOT_ENOUGH_SPACE, IDS_TITLE_WARNING, MessageIcon::Warning);
+        return false;
+    }
+    EnterState(State::Running);
+    timing_ = true;
+    try {
+        worker_ = std::thread(&CLauncher::_DownloadThread, this);
+    } catch (const std::system_error&) {
+        WriteLog("[ERROR][%s][%d] Failed to start download thread.", "COstrelDlg::OnBnClickedBtnDownload", 52);
+        // Nothing runs: back to the state before the click.
+        timing_ = false;
+        EnterState(State::Ready);
+        return false;
+    }
+    downloadFinished = 0;
+    return true;
+}
+
+void CLauncher::StopTransfer() {
+    downloader_.abortFlag.exchange(1);
+    downloader_.CloseHandles();
+}
+
+void CLauncher::OnBnClickedBtnStop() {
+    if (downloadFinished == 1) {
+        return;
+    }
+    if (ShowMessage(IDS_ASK_STOP, IDS_TITLE_NOTICE, MessageIcon::Question, MessageButtons::YesNo) != IDYES ||
+        downloadFinished == 1) { // the run may have ended while the question was open
+        return;
+    }
+    StopTransfer();
+    stats.Reset();
+}
+
+void CLauncher::OnBnClickedBtnClose() {
+    if (downloadFinished == 1) {
+        EndView(IDOK);
+        return;
+    }
+    if (ShowMessage(IDS_ASK_STOP, IDS_TITLE_NOTICE, MessageIcon::Question, MessageButtons::YesNo) != IDYES) {
+        return;
+    }
+    if (downloadFinished == 0) {
+        StopTransfer();
+    }
+    EndView(IDOK);
+}
+
+void CLauncher::OnClose() {
+    if (downloadFinished == 1) {
+        EndView(IDCANCEL);
+        return;
+    }
+    // A close request during a run stops it; the end of the run shows the Stopped state.
+    StopTransfer();
+}
+
+void CLauncher::Interrupt() {
+    cancel_.Set();
+    StopTransfer();
+    std::lock_guard lock(surveyLock_);
+    if (surveyTransfer_ != nullptr) {
+        surveyTransfer_->abortFlag.exchange(1);
+        surveyTransfer_->CloseHandles();
+    }
+}
+
+void CLauncher::Shutdown() {
+    Interrupt();
+    tasks_.Stop();
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}

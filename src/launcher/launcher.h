@@ -1,0 +1,164 @@
+#pragma once
+
+#include "config/config_loader.h"
+#include "launcher/cancel_signal.h"
+#include "launcher/disk_space.h"
+#include "launcher/file_selection.h"
+#include "launcher/launcher_view.h"
+#include "launcher/progress_statistics.h"
+#include "launcher/run_downloader.h"
+#include "launcher/task_queue.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+// The download workflow of the program, whatever shows it: the file selection, the size survey, the
+// worker and its downloader, the overwrite rules, the statistics, the completion (size check, end
+// report, installer) and the download folder. It reaches its view only through LauncherView.
+//
+// Threads: the view's thread calls the public operations of the buttons and the list; the survey and
+// the manual start of the installer run on the launcher's task thread, a run on its worker thread.
+// The launcher's state (which buttons, `downloadFinished`) changes on the view's thread only, through
+// the view's hand-over, so it needs no lock of its own.
+class CLauncher {
+public:
+    // `config` and `appDownloadPath` belong to the application and outlive the launcher.
+    CLauncher(CConfigLoader& config, std::string& appDownloadPath, LauncherView& view);
+    ~CLauncher();
+    CLauncher(const CLauncher&) = delete;
+    CLauncher& operator=(const CLauncher&) = delete;
+
+    // The rows of the file list: one per file with a URL, all ticked or all not. Without a list every
+    // file is selected. Before Start.
+    void InitSelection(bool hasList, bool checked);
+
+    // The start: the size survey off the view's thread, then the default folder and the Ready state; a
+    // failed survey ends the view. View thread.
+    void Start();
+    // The same, waiting for it, with `folder` as the download folder (empty: the default): true when
+    // ready. For views whose thread may wait (the terminal).
+    bool Prepare(const std::string& folder = {});
+
+    // What the player does; view thread.
+    void OnBnClickedBtnExecution();
+    // True when a run started.
+    bool OnBnClickedBtnDownload();
+    void OnBnClickedBtnStop();
+    void OnBnClickedBtnClose();
+    bool OnBnClickedBtnFolder();
+    // A close request from the system (not the Close button).
+    void OnClose();
+    // A row was ticked or unticked.
+    void OnRowChecked(std::size_t row, bool checked);
+    // Asks the sizes of the selected files again, off the view's thread (a click on a check box).
+    void RequestSurvey();
+    // The view's one-second tick.
+    void OnElapsedTimer();
+
+    // Breaks what runs now (a transfer, a survey, a wait) and lets nothing new start. Any thread.
+    void Interrupt();
+    // Interrupts and waits for the launcher's threads; the view must already have stopped taking
+    // changes. Called by the destructor at the latest.
+    void Shutdown();
+
+    // Size survey (task thread, or a view thread that may wait).
+    bool GetContentSize(const std::string& fileUrl, std::uint64_t& size);
+    bool GetTotalFilesSize(std::uint64_t& total);
+    int InitTotalInfo();
+
+    // Download folder (view thread).
+    void SetDownloadPath();
+    // Makes `folder` the download folder, as an accepted choice of the folder chooser does.
+    void UseDownloadFolder(const std::string& folder);
+    void UpdateDownloadPathInfo();
+
+    // Worker.
+    static unsigned _DownloadThread(CLauncher* launcher);
+    std::string MakeLocalPath(const std::string& fileUrl) const;
+    int AskOverwriteChoice(const std::string& localPath);
+    void EnsureDownloadFolder();
+
+    // Progress and statistics (worker thread).
+    void OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown,
+                    std::uint64_t expectedFileSize, FileInfo* entry);
+    void OnRangeIgnored(FileInfo* entry);
+    int UpdateTotalReceived();
+    // During a run, the totals again after the selection changed.
+    void RefreshTotals();
+    void ShowStatus(const std::string& text);
+    void OnDownloadEnd();
+
+    // Completion.
+    bool CheckDownloadedFiles();
+    bool ExecuteDownloadedFiles(bool automatic);
+    void SendEndReport();
+
+    // The file selection of the list, readable from every thread.
+    FileSelection selection;
+    ProgressStatistics stats;
+    // The downloader of the runs (its abort flag tells whether a stop was asked for).
+    const CHttpDownloader2& downloader() const { return downloader_; }
+    std::string downloadFolder;
+    // The remembered answer of the overwrite question (8: none yet).
+    std::atomic<int> overwriteChoice{8};
+    // 1 while no run is in progress (view thread).
+    int downloadFinished = 1;
+    std::uint32_t elapsedSeconds = 0;
+
+    // Settings, before Start.
+    // Where the end report goes (host[:port]); no report at all when empty.
+    std::string reportHost;
+    // Whether a complete run starts the installer the configuration names.
+    bool executeAfterRun = true;
+    // Pause between the attempts of the size survey.
+    unsigned long surveyRetryPauseMs = 1000;
+    // Free bytes for a folder; replaceable, so that the space checks can be tried at their bounds.
+    std::function<std::uint64_t(const std::string& path)> freeDiskBytes = GetFreeDiskBytes;
+
+private:
+    enum class State { Starting, Ready, Running, Stopped, Completed, Ended };
+
+    // View thread.
+    void ApplyButtonStates();
+    void BecomeReady(const std::string& folder);
+    void EnterState(State state);
+    void SetBusy(bool busy);
+    void StopTransfer();
+    void EndView(int result);
+    void SetLabel(int sectionType, const std::string& text);
+    void ShowPercent(int sectionType, int controlType, int percent);
+    void ShowProgress(const ProgressDisplay& shown);
+    void ShowCount(int count, int sectionType);
+    int ShowMessage(int textId, int titleId, MessageIcon icon, MessageButtons buttons = MessageButtons::Ok);
+    // Any thread: runs `change` on the view's thread; false when the view is gone.
+    bool OnView(std::function<void()> change);
+
+    // Launcher threads.
+    void RunSurvey();
+    void RunExecution();
+    void SetRowState(std::size_t fileIndex, const char* state);
+    void WalkFile(std::size_t fileIndex, int started);
+    void Complete();
+
+    CConfigLoader& config_;
+    std::string& appDownloadPath_;
+    LauncherView& view_;
+    CRunDownloader downloader_{*this};
+    CancelSignal cancel_;
+    TaskQueue tasks_;
+    std::thread worker_;
+    std::atomic<bool> surveyQueued_{false};
+    // The transfer of the survey that runs now, so that a shutdown can break it.
+    std::mutex surveyLock_;
+    CHttpDownloader2* surveyTransfer_ = nullptr;
+
+    // View thread.
+    State state_ = State::Starting;
+    int busy_ = 0;
+    bool timing_ = false;
+};

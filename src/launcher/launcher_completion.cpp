@@ -1,0 +1,71 @@
+#include "app/log.h"
+#include "launcher/file_opener.h"
+#include "launcher/launcher.h"
+#include "launcher/local_files.h"
+#include "net/end_report.h"
+#include "res/string_table.h"
+
+namespace {
+
+constexpr int IDS_EXECUTE_FAILED = 152;
+
+} // namespace
+
+bool CLauncher::CheckDownloadedFiles() {
+    for (std::size_t i = 0; i < config_.files.size(); ++i) {
+        if (!selection.IsFileSelected(i)) {
+            continue;
+        }
+        const FileInfo& entry = *config_.files[i];
+        const std::uint64_t local = GetLocalFileSize(entry.localPath);
+        const std::uint64_t size = entry.size.load();
+        if (local != size) {
+            WriteLog("[ERROR][%s][%d] Size differs: Server [%s][%I64u] vs Local [%s][%I64u].",
+                     "COstrelDlg::CheckDownloadedFiles", 260, entry.url.c_str(), size, entry.localPath.c_str(), local);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CLauncher::ExecuteDownloadedFiles(bool automatic) {
+    const char* const origin = "COstrelDlg::ExecuteDownloadedFiles";
+    bool result = false;
+    for (std::size_t i = 0; i < config_.files.size(); ++i) {
+        if (!selection.IsFileSelected(i)) {
+            continue;
+        }
+        const FileInfo& entry = *config_.files[i];
+        bool candidate = entry.executable;
+        if (automatic) {
+            result = entry.autoClose;
+            candidate = entry.autoExecute;
+        }
+        if (!candidate) {
+            continue;
+        }
+        const std::size_t slash = entry.localPath.rfind('/');
+        const std::string folder = slash == std::string::npos ? std::string() : entry.localPath.substr(0, slash);
+        const std::string name = slash == std::string::npos ? entry.localPath : entry.localPath.substr(slash + 1);
+        const auto announce = [&] {
+            WriteLog("[INFO][%s][%d] Successfully executed downloaded local file [%s].", origin, 345,
+                     entry.localPath.c_str());
+        };
+        if (!OpenDownloadedFile(folder, name, entry.waitExecute, announce, &cancel_)) {
+            WriteLog("[ERROR][%s][%d] Failed to execute file [%s].", origin, 358, entry.localPath.c_str());
+            OnView([this] { ShowMessage(IDS_EXECUTE_FAILED, IDS_TITLE_ERROR, MessageIcon::Error); });
+            return false;
+        }
+        if (entry.waitExecute && !cancel_.IsSet()) {
+            WriteLog("[INFO][%s][%d] Process [%s] terminated.", origin, 352, entry.localPath.c_str());
+        }
+        return result;
+    }
+    return result;
+}
+
+void CLauncher::SendEndReport() {
+    if (!reportHost.empty()) {
+        SendEndReportRequest(reportHost, [this] { return cancel_.IsSet(); });
+    }
+}

@@ -1,0 +1,59 @@
+#include "app/log.h"
+#include "app/user_folders.h"
+#include "launcher/format_text.h"
+#include "launcher/launcher.h"
+#include "launcher/url_names.h"
+#include "res/string_table.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int IDS_NOT_ENOUGH_SPACE = 140;
+
+} // namespace
+
+void CLauncher::SetDownloadPath() {
+    const char* const origin = "COstrelDlg::SetDownloadPath";
+    WriteLog("[INFO][%s][%d] Failed to load saved download path.", origin, 43);
+    std::string path = DocumentsFolder();
+    if (const std::string name = SafeFolderName(config_.name); !name.empty()) {
+        path += "/" + name;
+    }
+    WriteLog("[%s][%d] Default download path: [%s]", origin, 57, path.c_str());
+    downloadFolder = path;
+    appDownloadPath_ = path;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        // All levels: a fresh account may have no documents folder yet.
+        MakeFolderPath(path);
+    }
+    UpdateDownloadPathInfo();
+}
+
+void CLauncher::UseDownloadFolder(const std::string& folder) {
+    downloadFolder = folder;
+    appDownloadPath_ = folder;
+    UpdateDownloadPathInfo();
+}
+
+void CLauncher::UpdateDownloadPathInfo() {
+    SetLabel(ST_DOWNLOAD_PATH, downloadFolder);
+    SetLabel(ST_DISK_FREE_SPACE, FormatSize(freeDiskBytes(downloadFolder)));
+}
+
+bool CLauncher::OnBnClickedBtnFolder() {
+    for (;;) {
+        const std::uint64_t needed = stats.totalSize.load();
+        const std::optional<std::string> chosen = view_.ChooseFolder(appDownloadPath_, needed);
+        if (!chosen) {
+            return false;
+        }
+        if (needed < freeDiskBytes(*chosen)) {
+            UseDownloadFolder(*chosen);
+            return true;
+        }
+        view_.ShowMessage(
+            {nullptr, LoadStringId(IDS_NOT_ENOUGH_SPACE), "용량 확인", MessageIcon::Warning, MessageButtons::Ok});
+    }
+}

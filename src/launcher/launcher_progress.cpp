@@ -1,0 +1,152 @@
+#include "app/log.h"
+#include "launcher/format_text.h"
+#include "launcher/launcher.h"
+#include "launcher/tick_count.h"
+#include "res/string_table.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr int IDS_STOPPED_MESSAGE = 144;
+constexpr int IDS_STOPPED = 145;
+constexpr int IDS_COMPLETED = 146;
+constexpr int IDS_INCOMPLETE = 153;
+
+} // namespace
+
+void CLauncher::OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown, std::uint64_t,
+                           FileInfo* entry) {
+    if (entry == nullptr) {
+        WriteLog("[ERROR][%s][%d] Invalid file pointer.", "COstrelDlg::OnProgress", 13);
+        return;
+    }
+    const ProgressDisplay shown = stats.OnRead(TickCount(), transferred, bytesRead, lengthKnown,
+                                               entry->size.load(std::memory_order_relaxed), entry->receivedSize);
+    // Most reads change nothing on screen and cost no call into the view.
+    if (!shown.Empty()) {
+        OnView([this, shown] { ShowProgress(shown); });
+    }
+}
+
+void CLauncher::OnRangeIgnored(FileInfo* entry) {
+    // The server sends the whole file, which is written from its first byte again.
+    if (entry != nullptr) {
+        entry->receivedSize.store(0);
+    }
+    stats.speedBaseline.store(0);
+    stats.lastFilePercent.store(-1);
+    UpdateTotalReceived();
+}
+
+void CLauncher::ShowProgress(const ProgressDisplay& shown) {
+    if (shown.filePercent) {
+        ShowPercent(ST_FILE_DOWNLOAD_RATE, CT_FILE_DOWNLOAD_RATE, *shown.filePercent);
+    }
+    if (shown.totalPercent) {
+        ShowPercent(ST_TOTAL_DOWNLOAD_RATE, CT_TOTAL_DOWNLOAD_RATE, *shown.totalPercent);
+    }
+    if (shown.speed) {
+        SetLabel(ST_SPEED, FormatSpeed(static_cast<std::uint32_t>(static_cast<std::uint64_t>(*shown.speed))));
+    }
+    if (shown.remainingSeconds) {
+        SetLabel(ST_REMAIN_TIME, FormatDuration(*shown.remainingSeconds));
+    }
+    if (shown.totalReceived) {
+        SetLabel(ST_TOTAL_RECV_SIZE, FormatSize(*shown.totalReceived));
+        SetLabel(ST_FILE_RECV_SIZE, FormatSize(shown.fileReceived));
+    }
+}
+
+int CLauncher::UpdateTotalReceived() {
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i < config_.files.size(); ++i) {
+        if (selection.IsFileSelected(i)) {
+            sum += config_.files[i]->receivedSize.load(std::memory_order_relaxed);
+        }
+    }
+    return stats.UpdateTotalReceived(sum);
+}
+
+void CLauncher::RefreshTotals() {
+    if (downloadFinished == 1) {
+        return; // outside a run the labels show what the survey and the last run left
+    }
+    const int percent = UpdateTotalReceived();
+    stats.lastTotalPercent.store(percent);
+    ShowPercent(ST_TOTAL_DOWNLOAD_RATE, CT_TOTAL_DOWNLOAD_RATE, percent);
+    SetLabel(ST_TOTAL_RECV_SIZE, FormatSize(stats.totalReceived.load()));
+}
+
+void CLauncher::ShowPercent(int sectionType, int controlType, int percent) {
+    // A hidden percentage section silences its bar too; without a section the bar still moves.
+    const SectionInfo* section = config_.Section(sectionType);
+    if (section != nullptr && section->visible == 0) {
+        return;
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%d%%", percent);
+    SetLabel(sectionType, text);
+    view_.SetBar(controlType, percent);
+}
+
+void CLauncher::ShowCount(int count, int sectionType) {
+    SetLabel(sectionType, std::to_string(count));
+}
+
+void CLauncher::OnElapsedTimer() {
+    if (!timing_) {
+        return;
+    }
+    ++elapsedSeconds;
+    SetLabel(ST_ELAPSE_TIME, FormatDuration(elapsedSeconds));
+}
+
+void CLauncher::OnDownloadEnd() {
+    bool stopped = false;
+    const bool shown = OnView([this, &stopped] {
+        timing_ = false;
+        downloadFinished = 1;
+        if (downloader_.IsAbortRequested()) {
+            stopped = true;
+            downloader_.ClearAbortRequest();
+            SetLabel(ST_TRANS_STATE, LoadStringId(IDS_STOPPED));
+            EnterState(State::Stopped);
+            ShowMessage(IDS_STOPPED_MESSAGE, IDS_TITLE_WARNING, MessageIcon::Information);
+            view_.RunEnded(RunOutcome::Stopped);
+            return;
+        }
+        SetLabel(ST_TRANS_STATE, LoadStringId(IDS_COMPLETED));
+        busy_ += 1; // until the completion is over
+        EnterState(State::Completed);
+        ShowPercent(ST_FILE_DOWNLOAD_RATE, CT_FILE_DOWNLOAD_RATE, 100);
+        ShowPercent(ST_TOTAL_DOWNLOAD_RATE, CT_TOTAL_DOWNLOAD_RATE, 100);
+        // With no file configured there is no last size to show.
+        const std::uint64_t lastSize = config_.files.empty() ? 0 : config_.files.back()->size.load();
+        UpdateTotalReceived(); // the running total may have met a change of the selection
+        SetLabel(ST_TOTAL_RECV_SIZE, FormatSize(stats.totalReceived.load()));
+        SetLabel(ST_FILE_RECV_SIZE, FormatSize(lastSize));
+    });
+    if (shown && !stopped) {
+        Complete();
+    }
+}
+
+void CLauncher::Complete() {
+    RunOutcome outcome = RunOutcome::Incomplete;
+    bool close = false;
+    if (!CheckDownloadedFiles()) {
+        OnView([this] { ShowMessage(IDS_INCOMPLETE, IDS_TITLE_WARNING, MessageIcon::Warning); });
+    } else if (!cancel_.IsSet()) {
+        outcome = RunOutcome::Complete;
+        SendEndReport();
+        close = executeAfterRun && ExecuteDownloadedFiles(true);
+    }
+    OnView([this, outcome, close] {
+        SetBusy(false);
+        view_.RunEnded(outcome);
+        if (close) {
+            OnClose();
+        }
+    });
+}

@@ -1,0 +1,146 @@
+#include "app/log.h"
+#include "app/user_folders.h"
+#include "launcher/format_text.h"
+#include "launcher/launcher.h"
+#include "launcher/local_files.h"
+#include "launcher/row_states.h"
+#include "launcher/tick_count.h"
+#include "launcher/url_names.h"
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int IDS_DOWNLOADING = 147;
+constexpr const char* kOrigin = "COstrelDlg::_DownloadThread";
+
+} // namespace
+
+std::string CLauncher::MakeLocalPath(const std::string& fileUrl) const {
+    return LocalPathForUrl(downloadFolder, fileUrl).value_or(std::string());
+}
+
+void CLauncher::EnsureDownloadFolder() {
+    MakeFolderPath(downloadFolder);
+}
+
+void CLauncher::SetRowState(std::size_t fileIndex, const char* state) {
+    WriteLog("[INFO][%s][%d] File [%s] state: [%s]", kOrigin, __LINE__, config_.files[fileIndex]->url.c_str(), state);
+    if (selection.RowOfFile(fileIndex) >= 0) {
+        OnView([this, fileIndex, state] { view_.SetRowState(fileIndex, state); });
+    }
+}
+
+int CLauncher::AskOverwriteChoice(const std::string& localPath) {
+    if (::access(localPath.c_str(), F_OK) != 0) {
+        return 6;
+    }
+    const int remembered = overwriteChoice.load();
+    if (remembered == 1 || remembered == 3) {
+        return remembered;
+    }
+    std::optional<int> answer;
+    OnView([this, &answer, &localPath] { answer = view_.AskOverwrite(localPath); });
+    if (!answer) {
+        // Dismissed: continue, which never destroys what is there, whatever was answered before.
+        return 0;
+    }
+    overwriteChoice.store(*answer);
+    return *answer;
+}
+
+unsigned CLauncher::_DownloadThread(CLauncher* launcher) {
+    if (launcher == nullptr) {
+        return 0;
+    }
+    CLauncher& l = *launcher;
+    l.downloader_.SetStatusId(IDS_DOWNLOADING);
+    l.OnView([&l] {
+        for (std::size_t row = 0; row < l.selection.RowCount(); ++row) {
+            l.view_.SetRowState(l.selection.FileOfRow(row), l.selection.IsRowChecked(row) ? kStateWaiting : "");
+        }
+    });
+
+    int started = 0;
+    for (std::size_t k = 0; k < l.config_.files.size(); ++k) {
+        if (l.selection.RowCount() > 0 && !l.selection.IsFileSelected(k)) {
+            continue;
+        }
+        ++started;
+        l.WalkFile(k, started);
+        if (l.downloader_.IsAbortRequested()) {
+            break;
+        }
+        l.stats.lastFilePercent.store(-1);
+        l.downloader_.startOffset = 0;
+    }
+    l.OnDownloadEnd();
+    return 0;
+}
+
+void CLauncher::WalkFile(std::size_t k, int started) {
+    FileInfo& entry = *config_.files[k];
+    CRunDownloader& d = downloader_;
+    entry.localPath = MakeLocalPath(entry.url);
+    EnsureDownloadFolder();
+    d.url = entry.url;
+    d.localFileName = entry.localPath;
+    OnView([this, k, &entry, started] {
+        if (selection.RowOfFile(k) >= 0) {
+            view_.SelectRow(k);
+        }
+        SetLabel(ST_FILE_NAME, FileNameOfUrl(entry.url));
+        SetLabel(ST_FILE_SIZE, FormatSize(entry.size.load()));
+        ShowCount(started, ST_RECV_COUNT);
+    });
+    d.SetProgressContext(&entry);
+    WriteLog("[%s][%d] File downloading: [%s][%s][%s]", kOrigin, 623, entry.url.c_str(), d.url.c_str(),
+             d.localFileName.c_str());
+
+    if (entry.localPath.empty()) {
+        // A URL without a usable file name is never turned into a path.
+        SetRowState(k, kStateFailed);
+        WriteLog("[%s][%d] Failed to download file [%s]", kOrigin, 692, entry.url.c_str());
+        return;
+    }
+    const int answer = AskOverwriteChoice(d.localFileName);
+    const bool overwrite = answer == 2 || answer == 3 || answer == 6;
+    const std::uint64_t local = overwrite ? 0 : GetLocalFileSize(d.localFileName);
+    const std::uint64_t size = entry.size.load();
+    if (!overwrite && local > size) {
+        // More than the server has cannot be continued; kept, it would fail every size check.
+        WriteLog("[INFO][%s][%d] Local file [%s] is larger than the server's [%I64u > %I64u]; downloading it again "
+                 "from the start.",
+                 kOrigin, __LINE__, d.localFileName.c_str(), local, size);
+    }
+    if (overwrite || local > size) {
+        d.startOffset = 0;
+        entry.receivedSize.store(0);
+        UpdateTotalReceived();
+    } else if (local == size) {
+        stats.lastFilePercent.store(-1);
+        entry.receivedSize.store(local);
+        const int percent = UpdateTotalReceived();
+        OnView([this, percent] { ShowPercent(ST_TOTAL_DOWNLOAD_RATE, CT_TOTAL_DOWNLOAD_RATE, percent); });
+        d.startOffset = 0;
+        SetRowState(k, kStateSkipped);
+        return;
+    } else {
+        entry.receivedSize.store(local);
+        stats.lastSpeedTick.store(TickCount());
+        const int percent = UpdateTotalReceived();
+        OnView([this, percent] { ShowPercent(ST_TOTAL_DOWNLOAD_RATE, CT_TOTAL_DOWNLOAD_RATE, percent); });
+        d.startOffset = local;
+        WriteLog("[INFO][%s][%d] Resuming download: from [%I64u]", kOrigin, 663, local);
+    }
+
+    SetRowState(k, kStateTransferring);
+    stats.speedBaseline.store(entry.receivedSize.load());
+    if (!d.Download()) {
+        SetRowState(k, kStateFailed);
+        WriteLog("[%s][%d] Failed to download file [%s]", kOrigin, 692, entry.url.c_str());
+        return;
+    }
+    SetRowState(k, kStateDone);
+    WriteLog("[%s][%d] Successfully downloaded file [%s]", kOrigin, 699, entry.url.c_str());
+}

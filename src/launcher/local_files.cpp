@@ -1,0 +1,50 @@
+#include "launcher/local_files.h"
+
+#include "app/log.h"
+#include "app/user_folders.h"
+#include "launcher/url_names.h"
+#include "net/http_downloader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+std::uint64_t GetLocalFileSize(const std::string& path) {
+    if (path.empty()) {
+        return 0;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;
+    }
+    struct stat st {};
+    const bool measured = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return measured ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+std::string TempPathForUrl(const std::string& fileUrl) {
+    std::string folder;
+    if (!PrivateTempFolder(folder)) {
+        return {};
+    }
+    folder.pop_back(); // the trailing separator
+    return LocalPathForUrl(folder, fileUrl).value_or(std::string());
+}
+
+bool DownloadToTempFolder(const std::string& fileUrl) {
+    if (fileUrl.empty()) {
+        WriteLog("[ERROR][%s][%d] Invalid URL.", "COstrelDlg::DownloadFile", 732);
+        return false;
+    }
+    const std::string path = TempPathForUrl(fileUrl);
+    if (path.empty()) {
+        WriteLog("[ERROR][%s][%d] No local file name for URL [%s].", "COstrelDlg::DownloadFile", __LINE__,
+                 fileUrl.c_str());
+        return false;
+    }
+    CHttpDownloader2 downloader;
+    downloader.url = fileUrl;
+    downloader.localFileName = path;
+    return downloader.Download();
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Files on this computer that the launcher and the skin loading share.
+
+// Size of the regular file at `path`; 0 when there is none or it cannot be measured.
+std::uint64_t GetLocalFileSize(const std::string& path);
+
+// Where a URL is fetched to in the private temporary folder; empty when the URL gives no file name or
+// there is no such folder.
+std::string TempPathForUrl(const std::string& fileUrl);
+
+// Fetches one URL into TempPathForUrl with a downloader of its own; true on success. Nothing is
+// deleted on failure.
+bool DownloadToTempFolder(const std::string& fileUrl);

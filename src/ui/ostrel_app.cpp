@@ -1,0 +1,59 @@
+#include "ui/ostrel_app.h"
+
+#include "app/log.h"
+#include "app/message_box.h"
+#include "build_options.h"
+#include "res/string_table.h"
+#include "ui/app_icon.h"
+#include "ui/fonts.h"
+#include "ui/ostrel_dlg.h"
+#include "ui/qt_message_box.h"
+
+namespace {
+
+COstrelApp* g_instance = nullptr;
+
+} // namespace
+
+COstrelApp::COstrelApp(int& argc, char** argv) : QApplication(argc, argv) {
+    g_instance = this;
+    InstallQtMessageBox();
+    setWindowIcon(ApplicationIcon());
+    setDesktopFileName(QStringLiteral(OSTREL_APP_ID));
+    RegisterBundledFonts(applicationDirPath());
+    InstallKoreanFontSubstitutes();
+}
+
+COstrelApp::~COstrelApp() {
+    g_instance = nullptr;
+}
+
+COstrelApp* COstrelApp::Instance() {
+    return g_instance;
+}
+
+QWidget* ProgramMainWindow() {
+    return g_instance != nullptr ? g_instance->mainWindow.data() : nullptr;
+}
+
+int COstrelApp::LoadConfiguration() {
+    return LoadConfigurationFromSources(config, sources);
+}
+
+bool COstrelApp::InitInstance() {
+    WriteLog("[INFO][%s][%d] Signature check of the program file skipped: no code-signing service here.",
+             "COstrelApp::InitInstance", __LINE__);
+    const int result = LoadConfiguration();
+    if (result != CONFIG_OK) {
+        exitStatus_ = 1;
+        if (const int messageId = StartupMessageId(result); messageId != 0) {
+            ShowMessageBox(LoadStringId(messageId), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error);
+        }
+        return false;
+    }
+    COstrelDlg window(config, downloadPath);
+    mainWindow = &window;
+    window.DoModal();
+    mainWindow = nullptr;
+    return false;
+}

@@ -1,0 +1,131 @@
+#include "support/example_config.h"
+#include "support/served_folder.h"
+#include "support/tool_process.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+namespace {
+
+class CliToolTest : public ::testing::Test {
+protected:
+    // The example configuration with `names` as its files, on the test's server, written to a file.
+    std::string ConfigFile(const std::vector<std::string>& names, const std::string& attributes = "") {
+        std::string files;
+        for (const std::string& name : names) {
+            files += FileElement(served.Url("/" + name), attributes);
+        }
+        home.Write("config.xml", ExampleConfiguration(files));
+        return home.File("config.xml");
+    }
+
+    ToolProcess Start(std::vector<std::string> arguments) {
+        arguments.insert(arguments.end(), {"--report-host", "127.0.0.1:" + std::to_string(served.server().port())});
+        return ToolProcess(OSTREL_CLI_PATH, arguments, home.File("stdout"), home.File("stderr"),
+                           {"HOME=" + home.path(), "XDG_STATE_HOME=" + home.File("state"),
+                            "XDG_CONFIG_HOME=" + home.File("config"), "TMPDIR=" + home.path()});
+    }
+    int Run(const std::vector<std::string>& arguments) { return Start(arguments).Wait(); }
+
+    std::string Local(const std::string& name) const { return home.path() + "/Documents/AmbrelLauncher/" + name; }
+    std::string Output() const { return ReadWholeFile(home.File("stdout")); }
+    std::string Errors() const { return ReadWholeFile(home.File("stderr")); }
+    std::size_t Reports() const {
+        std::size_t n = 0;
+        for (const auto& r : served.server().Requests()) {
+            n += r.target == "/launcher/tirrareport.sb?status=end" ? 1 : 0;
+        }
+        return n;
+    }
+
+    TempDir home;
+    ServedFolder served;
+};
+
+TEST_F(CliToolTest, DeliversEveryFileChecksThemAndReports) {
+    served.Write("a.pak", PatternBytes(200000));
+    served.Write("b.pak", PatternBytes(3000));
+    EXPECT_EQ(Run({"--config", ConfigFile({"a.pak", "b.pak"})}), 0) << Errors();
+    EXPECT_TRUE(ReadWholeFile(Local("a.pak")) == PatternBytes(200000));
+    EXPECT_TRUE(ReadWholeFile(Local("b.pak")) == PatternBytes(3000));
+    EXPECT_EQ(Reports(), 1u);
+    // Not a terminal: one line per file start and end.
+    EXPECT_EQ(Output(), "started a.pak\ndone a.pak\nstarted b.pak\ndone b.pak\n");
+    EXPECT_EQ(Errors(), "");
+}
+
+TEST_F(CliToolTest, FailuresMakeTheRunIncomplete) {
+    served.Write("a.pak", PatternBytes(100000));
+    // Not found: the sizes cannot be surveyed (three attempts), nothing is fetched.
+    EXPECT_EQ(Run({"--config", ConfigFile({"a.pak", "gone.pak"})}), 1);
+    EXPECT_NE(Errors().find("ostrel-cli: the server did not tell the size of every file"), std::string::npos)
+        << Errors();
+    EXPECT_FALSE(FileExists(Local("a.pak")));
+    // Cut off after the survey: the file fails, the others are fetched, nothing is reported.
+    EXPECT_EQ(Run({"--config", ConfigFile({"a.pak?reset_after=5000", "a.pak"})}), 1);
+    EXPECT_NE(Errors().find("ostrel-cli: failed to download " + served.Url("/a.pak?reset_after=5000")),
+              std::string::npos)
+        << Errors();
+    EXPECT_TRUE(ReadWholeFile(Local("a.pak")) == PatternBytes(100000));
+    EXPECT_EQ(Reports(), 0u);
+}
+
+TEST_F(CliToolTest, InterruptedRunExits130AndTheNextContinues) {
+    served.Write("big.pak", PatternBytes(2000000));
+    const std::string config = ConfigFile({"big.pak?rate=2000000"});
+    ToolProcess first = Start({"--config", config, "--no-report"});
+    while (ReadWholeFile(Local("big.pak?rate=2000000")).size() < 100000) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const auto interrupted = std::chrono::steady_clock::now();
+    first.Signal(SIGINT);
+    EXPECT_EQ(first.Wait(), 130);
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(1));
+    const std::size_t part = ReadWholeFile(Local("big.pak?rate=2000000")).size();
+    ASSERT_GT(part, 0u);
+    ASSERT_LT(part, 2000000u);
+
+    served.server().ClearRequests();
+    EXPECT_EQ(Run({"--config", config, "--no-report"}), 0) << Errors();
+    EXPECT_TRUE(ReadWholeFile(Local("big.pak?rate=2000000")) == PatternBytes(2000000));
+    std::string range;
+    for (const auto& r : served.server().Requests()) {
+        if (r.method == "GET") {
+            range = r.Header("Range");
+        }
+    }
+    EXPECT_EQ(range, "bytes=" + std::to_string(part) + "-");
+}
+
+TEST_F(CliToolTest, OnlyOverwriteAndFolder) {
+    served.Write("a.pak", PatternBytes(1000));
+    served.Write("b.pak", PatternBytes(2000));
+    home.Write("b.pak", "longer local bytes that are not the server's at all, repeated" + std::string(3000, 'x'));
+    const std::string config = ConfigFile({"a.pak", "b.pak"});
+    EXPECT_EQ(Run({"--config", config, "--only", "b.pak", "--overwrite", "--dir", home.path()}), 0) << Errors();
+    EXPECT_TRUE(ReadWholeFile(home.File("b.pak")) == PatternBytes(2000));
+    EXPECT_FALSE(FileExists(home.File("a.pak")));
+    EXPECT_FALSE(FileExists(Local("b.pak")));
+}
+
+TEST_F(CliToolTest, UsageAndConfigurationErrorsExit2) {
+    served.Write("a.pak", PatternBytes(10));
+    const std::string config = ConfigFile({"a.pak"});
+    const std::vector<std::vector<std::string>> cases = {
+        {"--frobnicate"},
+        {"--config"},
+        {"--config", home.File("absent.xml")},
+        {"--config", config, "--only", "nothing.pak"},
+        {"--config", config, "--overwrite", "--continue"},
+    };
+    for (const auto& arguments : cases) {
+        EXPECT_EQ(Run(arguments), 2) << arguments[0];
+        EXPECT_NE(Errors().find("ostrel-cli: "), std::string::npos) << Errors();
+    }
+    EXPECT_TRUE(served.server().Requests().empty());
+}
+
+} // namespace

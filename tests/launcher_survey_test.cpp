@@ -1,0 +1,158 @@
+#include "launcher_fixture.h"
+#include "support/silent_listener.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string kSizeUnknown = "다운로드 할 파일의 크기를 알 수 없습니다.";
+
+class LauncherSurveyTest : public LauncherTest {
+protected:
+    std::size_t HeadRequests() const {
+        std::size_t n = 0;
+        for (const auto& r : served.server().Requests()) {
+            n += r.method == "HEAD" ? 1 : 0;
+        }
+        return n;
+    }
+    // Waits for the view to end and checks it ended on the unknown size.
+    void ExpectEndedOnUnknownSize() {
+        ASSERT_TRUE(view.WaitUntil([&] { return view.endResult.has_value(); }));
+        EXPECT_EQ(*view.endResult, IDCANCEL);
+        ASSERT_EQ(view.messages.size(), 1u);
+        EXPECT_EQ(view.messages[0].text, kSizeUnknown);
+        EXPECT_EQ(view.messages[0].title, "오류");
+        EXPECT_EQ(view.messages[0].icon, MessageIcon::Error);
+        EXPECT_EQ(Buttons(), kStarting);
+    }
+};
+
+TEST_F(LauncherSurveyTest, ListWithoutRowsSurveysEveryFile) {
+    served.Write("a.pak", PatternBytes(1500));
+    served.Write("b.pak", PatternBytes(2500));
+    Open(Configuration(File("a.pak") + File("b.pak"), [](std::string& t) {
+        const std::size_t begin = t.find("<Listboxes>");
+        t.erase(begin, t.find("</Listboxes>") + 12 - begin);
+    }));
+    EXPECT_EQ(HeadRequests(), 2u);
+    EXPECT_EQ(Label(ST_TOTAL_COUNT), "2");
+    EXPECT_EQ(Label(ST_TOTAL_SIZE), "3.9 KB");
+    EXPECT_EQ(Label(ST_FILE_SIZE), "0 Bytes");
+    EXPECT_EQ(config.files[1]->size.load(), 2500u);
+    EXPECT_TRUE(
+        log.Contains("[DEBUG][COstrelDlg::GetTotalFilesSize][553] URL [" + served.Url("/b.pak") + "] size: [2500]"));
+    EXPECT_TRUE(log.Contains("[INFO][COstrelDlg::GetTotalFilesSize][560] Total size of contents: [4000]"));
+}
+
+TEST_F(LauncherSurveyTest, UntickedRowsAndEmptyFilesAddNothing) {
+    served.Write("a.pak", PatternBytes(1500));
+    Open(Configuration(File("a.pak"), [](std::string& t) { t.replace(t.find("Checked=\"1\""), 11, "Checked=\"0\""); }));
+    EXPECT_EQ(HeadRequests(), 0u);
+    EXPECT_EQ(Label(ST_TOTAL_SIZE), "0 Bytes");
+    EXPECT_EQ(Label(ST_TOTAL_COUNT), "0");
+
+    served.Write("empty.pak", "");
+    Open(Configuration(File("empty.pak") + File("a.pak")));
+    EXPECT_EQ(config.files[0]->size.load(), 0u);
+    EXPECT_EQ(Label(ST_TOTAL_SIZE), "1.5 KB");
+    EXPECT_EQ(Label(ST_TOTAL_COUNT), "2");
+}
+
+TEST_F(LauncherSurveyTest, StartShowsItsStateUntilTheSizesAreKnown) {
+    served.Write("a.pak", PatternBytes(700));
+    CLauncher& l = Make(Configuration(File("a.pak?delay_ms=400")));
+    view.OnViewThread([&] { l.Start(); });
+    EXPECT_EQ(Buttons(), kStarting);
+    EXPECT_EQ(Label(ST_TRANS_STATE), "파일 크기 확인 중...");
+    EXPECT_EQ(Label(ST_TOTAL_SIZE), "");
+    ASSERT_TRUE(view.WaitUntil([&] { return view.buttons == kReady; }));
+    EXPECT_EQ(Label(ST_TRANS_STATE), "다운로드 대기 중...");
+    EXPECT_EQ(Label(ST_DOWNLOAD_PATH), DownloadFolder());
+}
+
+TEST_F(LauncherSurveyTest, SecondAttemptSucceeds) {
+    CLauncher& l = Make(Configuration(File("late.pak")));
+    l.surveyRetryPauseMs = 400;
+    // The file appears during the pause after the first attempt.
+    std::thread publisher([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        served.Write("late.pak", PatternBytes(700));
+    });
+    const bool ready = l.Prepare();
+    publisher.join();
+    ASSERT_TRUE(ready);
+    EXPECT_EQ(HeadRequests(), 2u);
+    EXPECT_TRUE(log.Contains("Failed to get total files size, retry."));
+    EXPECT_FALSE(log.Contains("Failed to get total files size, 2nd retry."));
+    EXPECT_TRUE(log.Contains("[INFO][COstrelDlg::InitTotalInfo][1135] Sucessfully get total files size."));
+    EXPECT_EQ(Label(ST_TOTAL_SIZE), "700 Bytes");
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(Buttons(), kReady);
+}
+
+TEST_F(LauncherSurveyTest, SizeWithoutContentLengthEndsTheViewAfterThreeAttempts) {
+    served.Write("a.pak", PatternBytes(700));
+    CLauncher& l = Make(Configuration(File("a.pak?no_length=1")));
+    view.OnViewThread([&] { l.Start(); });
+    ExpectEndedOnUnknownSize();
+    EXPECT_EQ(HeadRequests(), 3u);
+    EXPECT_TRUE(log.Contains("Failed to get total files size, 2nd retry."));
+    EXPECT_TRUE(log.Contains("[ERROR][COstrelDlg::InitTotalInfo][1122] Failed to get total files size."));
+    EXPECT_TRUE(log.Contains("[ERROR][COstrelDlg::GetContentSize][506] Failed to get content size of Server IP "
+                             "[127.0.0.1]."));
+}
+
+TEST_F(LauncherSurveyTest, CheckBoxSurveyOfASilentServerEndsWithinTheStallTime) {
+    const ScopedStallTimeout stall(std::chrono::milliseconds(300));
+    SilentListener silent;
+    served.Write("a.pak", PatternBytes(10));
+    CLauncher& l = Open(Configuration(File("a.pak") + "<File Url=\"" + silent.Url("/b.pak") + "\"/>",
+                                      [](std::string& t) { t.replace(t.find("Checked=\"1\""), 11, "Checked=\"0\""); }));
+    const auto started = Clock::now();
+    view.OnViewThread([&] {
+        l.OnRowChecked(1, true);
+        l.RequestSurvey();
+    });
+    EXPECT_EQ(Buttons(), kStarting); // nothing may start while the sizes are asked for
+    ExpectEndedOnUnknownSize();
+    // Three attempts of at most the stall time and a second each, with their pauses.
+    EXPECT_LT(Clock::now() - started, 3 * std::chrono::milliseconds(1300) + std::chrono::milliseconds(200));
+    EXPECT_EQ(log.CountStartingWith("CHttpDownloader::_Download, Failed in call to HttpSendRequest, Error:12002"), 3);
+}
+
+TEST_F(LauncherSurveyTest, SurveyDuringARunKeepsStopAndEndsWithTheRunning) {
+    served.Write("a.pak", PatternBytes(300000));
+    served.Write("b.pak", PatternBytes(100));
+    CLauncher& l = Open(Configuration(File("a.pak?rate=300000") + File("b.pak?delay_ms=300")));
+    view.OnViewThread([&] { l.OnBnClickedBtnDownload(); });
+    ASSERT_TRUE(view.WaitUntil([&] { return view.rowStates[0] == "전송중"; }));
+    view.OnViewThread([&] {
+        l.OnRowChecked(1, false);
+        l.RequestSurvey();
+        l.OnRowChecked(1, true);
+        l.RequestSurvey(); // clicked again while the sizes are being asked for
+    });
+    EXPECT_EQ(Buttons(), kRunning);
+    ASSERT_TRUE(view.WaitUntil([&] { return !view.outcomes.empty(); }));
+    EXPECT_EQ(Buttons(), kCompleted);
+    EXPECT_EQ(l.stats.totalSize.load(), 300100u);
+}
+
+TEST_F(LauncherSurveyTest, ShutdownBreaksAStalledSurveyAtOnce) {
+    SilentListener silent;
+    CLauncher& l = Make(Configuration("<File Url=\"" + silent.Url("/a.pak") + "\"/>"));
+    view.OnViewThread([&] { l.Start(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // into the wait for the answer
+    const auto started = Clock::now();
+    view.Shut();
+    launcher.reset();
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(1));
+    EXPECT_FALSE(view.endResult); // a shutdown tells nobody
+}
+
+} // namespace
