@@ -38,7 +38,8 @@ measure() {
     local label=$1
     shift
     rm -rf "$work/out"
-    /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" > /dev/null 2>> "$work/tools.err"
+    /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" > /dev/null 2>> "$work/tools.err" ||
+        { echo "$label failed:" >&2; tail -n 5 "$work/tools.err" >&2; exit 1; }
     read -r wall user sys < "$work/time"
     echo "$label $wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')" >> "$work/runs"
 }

@@ -33,9 +33,12 @@ column_of() { awk -v t="$1" -v c="$2" '$1 == t { print $c }' "$3"; }
 
 nginx_pid=""
 
-# ROOT: serves ROOT with nginx on a free loopback port, sets port and nginx_pid.
+# ROOT (inside $work): serves ROOT with nginx on a free loopback port, sets port and nginx_pid.
 start_nginx() {
     mkdir -p "$work/nginx"
+    # Run as root, nginx's workers take another user, who must reach the files.
+    chmod o+x "$work"
+    chmod -R o+rX "$1"
     port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
     cat > "$work/nginx/nginx.conf" <<CONF
 daemon off;
