@@ -219,6 +219,10 @@ TEST_F(FileServerTest, FailsTheFirstRequestsOfEachTarget) {
     EXPECT_EQ(statuses("/data.bin?fail_first=2&n=1", 3), (std::vector<long>{503, 503, 200}));
     EXPECT_EQ(statuses("/data.bin?fail_first=1&status=429", 2), (std::vector<long>{429, 200}));
     EXPECT_EQ(statuses("/data.bin?fail_first=0", 1), (std::vector<long>{200}));
+    // A size survey's HEAD leaves the failures of the download's GET where they were.
+    EXPECT_EQ(client.Get(served.Url("/data.bin?fail_first=1&m=1"), "", true).status, 503);
+    EXPECT_EQ(client.Get(served.Url("/data.bin?fail_first=1&m=1"), "", true).status, 200);
+    EXPECT_EQ(statuses("/data.bin?fail_first=1&m=1", 2), (std::vector<long>{503, 200}));
     EXPECT_EQ(statuses("/data.bin?status=502", 2), (std::vector<long>{502, 502}));
     EXPECT_EQ(client.Get(served.Url("/data.bin?fail_first=2")).body, body);
 }

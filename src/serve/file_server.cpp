@@ -152,7 +152,9 @@ struct FileServer::Impl {
 
     mutable std::mutex lock;
     std::vector<RecordedRequest> requests;
-    std::map<std::string, std::uint64_t> failedSoFar; // fail_first answers given, per target
+    // fail_first answers given, per method and target: a size survey's HEAD requests must not use up the
+    // failures meant for the download.
+    std::map<std::pair<std::string, std::string>, std::uint64_t> failedSoFar;
     std::condition_variable stopSignal;
     bool stopping = false;
 
@@ -238,7 +240,7 @@ struct FileServer::Impl {
             return given ? status : 0;
         }
         std::lock_guard guard(lock);
-        std::uint64_t& failed = failedSoFar[request.target];
+        std::uint64_t& failed = failedSoFar[{request.method, request.target}];
         if (failed >= NumberParam(request, "fail_first")) {
             return 0;
         }

@@ -40,7 +40,8 @@ struct FileServerOptions {
 //   status=N        answer status N with a short text body (a value that is no number, such as the end
 //                   report's status=end, is no fault)
 //   fail_first=K    the first K requests of this exact target (path and query) answer the status of
-//                   status=N, 503 without it; later ones are served as usual
+//                   status=N, 503 without it; later ones are served as usual. GET and HEAD are counted
+//                   apart, so that a size survey does not use up the failures meant for the download
 //   retry_after=V   a Retry-After: V header on those status answers, V as given (seconds or a date)
 //   no_validators=1 no ETag and no Last-Modified (so no If-Range matches)
 //   weak_etag=1     the ETag is weak: W/"..."
