@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -38,6 +39,9 @@ TEST_F(ConfigLoaderTest, EmbeddedExampleLoadsEveryRecord) {
     EXPECT_TRUE(config.files[0]->executable);
     EXPECT_FALSE(config.files[0]->waitExecute || config.files[0]->autoExecute || config.files[0]->autoClose);
     EXPECT_FALSE(config.files[1]->executable);
+    EXPECT_EQ(config.files[0]->sha256, "");
+    EXPECT_EQ(config.files[1]->sha256.size(), 64u); // the demo's data file
+    EXPECT_EQ(config.retries, 0);
 
     const ControlInfo* folder = config.Control(CT_FOLDER);
     ASSERT_NE(folder, nullptr);
@@ -120,6 +124,92 @@ TEST_F(ConfigLoaderTest, DumpsEveryStoredRecord) {
     for (std::size_t i = 1; i < expected.size(); ++i) {
         EXPECT_EQ(lines[i], expected[i]) << "line " << i;
     }
+}
+
+TEST_F(ConfigLoaderTest, Sha256AndRetriesAreReadAndDumpedBesideTheOtherLines) {
+    const std::string mixedCase = "A6F1347D556126038ca2f40b808ca1a8b56de0a6c34e82034662eda59160523C";
+    const std::string lower = "a6f1347d556126038ca2f40b808ca1a8b56de0a6c34e82034662eda59160523c";
+    ASSERT_EQ(config.LoadFromString(Document(R"(<Base Retries="3"/><Buttons/><Progresses/><Sections/><Files>)"
+                                             R"(<File Url="http://h/a.pak" Sha256=")" +
+                                             mixedCase +
+                                             R"("/><File Url="http://h/b.pak" Sha256="12ab"/>)"
+                                             R"(<File Url="http://h/c.pak"/></Files>)")
+                                        .c_str()),
+              CONFIG_OK);
+    EXPECT_EQ(config.retries, 3);
+    ASSERT_EQ(config.files.size(), 3u);
+    EXPECT_EQ(config.files[0]->sha256, lower);
+    EXPECT_EQ(config.files[1]->sha256, ""); // malformed: no hash
+    EXPECT_EQ(config.files[2]->sha256, "");
+    EXPECT_TRUE(messages.Seen().empty()); // optional attributes: never a message box
+
+    const std::string sep(64, '=');
+    const std::string variable = "]["; // the lines ending so carry a source line number next
+    const std::vector<std::string> expected = {
+        "[INFO][CConfigLoader::LoadFromString][",
+        sep,
+        "[DEBUG] Base retries: [3]",
+        sep,
+        "",
+        sep,
+        "[DEBUG] File URL: [http://h/a.pak]",
+        "[DEBUG] File executable: [FALSE]",
+        "[DEBUG] File waitexecute: [FALSE]",
+        "[DEBUG] File sha256: [" + lower + "]",
+        sep,
+        "",
+        "[WARNING][CConfigLoader::ParseFile][",
+        sep,
+        "[DEBUG] File URL: [http://h/b.pak]",
+        "[DEBUG] File executable: [FALSE]",
+        "[DEBUG] File waitexecute: [FALSE]",
+        sep,
+        "",
+        sep,
+        "[DEBUG] File URL: [http://h/c.pak]",
+        "[DEBUG] File executable: [FALSE]",
+        "[DEBUG] File waitexecute: [FALSE]",
+        sep,
+        "",
+    };
+    const auto lines = log.Messages();
+    ASSERT_EQ(lines.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const bool prefix = expected[i].size() > 2 && expected[i].compare(expected[i].size() - 2, 2, variable) == 0;
+        EXPECT_EQ(prefix ? lines[i].substr(0, expected[i].size()) : lines[i], expected[i]) << "line " << i;
+    }
+    EXPECT_NE(lines[12].find("] Sha256 [12ab] of file [http://h/b.pak] is not 64 hexadecimal digits: the file "
+                             "has no hash."),
+              std::string::npos)
+        << lines[12];
+}
+
+TEST_F(ConfigLoaderTest, RetriesThatAreNoCountWarnAndCountAsNone) {
+    struct Case {
+        std::string base;
+        int retries;
+        bool warned;
+    } const cases[] = {
+        {"<Base/>", 0, false},
+        {R"(<Base Retries="0"/>)", 0, false},
+        {R"(<Base Retries="007"/>)", 7, false},
+        {R"(<Base Retries="-1"/>)", 0, true},
+        {R"(<Base Retries="2.5"/>)", 0, true},
+        {R"(<Base Retries=" 2"/>)", 0, true},
+        {R"(<Base Retries="two"/>)", 0, true},
+        {R"(<Base Retries=""/>)", 0, true},
+        {R"(<Base Retries="99999999999"/>)", 0, true},
+    };
+    for (const Case& c : cases) {
+        LogCapture fresh;
+        CConfigLoader loader;
+        ASSERT_EQ(loader.LoadFromString(Document(c.base + "<Buttons/><Progresses/><Sections/>").c_str()), CONFIG_OK);
+        EXPECT_EQ(loader.retries, c.retries) << c.base;
+        EXPECT_EQ(fresh.CountStartingWith("[WARNING][CConfigLoader::LoadFromString]["), c.warned ? 1 : 0) << c.base;
+        // Without the attribute the log is what it always was.
+        EXPECT_EQ(fresh.CountStartingWith("[DEBUG] Base retries: ["), c.base == "<Base/>" ? 0 : 1) << c.base;
+    }
+    EXPECT_TRUE(messages.Seen().empty());
 }
 
 TEST_F(ConfigLoaderTest, MissingRequiredAttributeWarnsOnceAndStops) {

@@ -42,6 +42,67 @@ TEST_F(FetchToolTest, FetchesContinuesAndAsksForTheSize) {
     EXPECT_EQ(served.server().Requests().back().method, "HEAD");
 }
 
+// sha256sum of PatternBytes(300000), the served data.bin.
+const std::string kDataDigest = "24591658fd88d06ca7da58118225d4debef89faee747351ab2b559b339d26d59";
+
+TEST_F(FetchToolTest, Sha256IsCheckedOverWhatWasWrittenAndWhatWasThere) {
+    const std::string data = PatternBytes(300000);
+    std::string upper = kDataDigest;
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    EXPECT_EQ(Run({"--sha256", upper, served.Url("/data.bin"), local.File("fresh.bin")}), 0) << Errors();
+
+    local.Write("part.bin", data.substr(0, 120000));
+    EXPECT_EQ(Run({"--sha256", kDataDigest, served.Url("/data.bin"), local.File("part.bin"), "--offset", "120000"}), 0)
+        << Errors();
+    EXPECT_EQ(served.server().Requests().back().Header("Range"), "bytes=120000-");
+
+    // The server sends the whole file instead of the range: the bytes that were there count no more.
+    local.Write("ignored.bin", std::string(120000, 'x'));
+    EXPECT_EQ(Run({"--sha256", kDataDigest, served.Url("/data.bin?ignore_range=1"), local.File("ignored.bin"),
+                   "--offset", "120000"}),
+              0)
+        << Errors();
+    EXPECT_TRUE(ReadWholeFile(local.File("ignored.bin")) == data);
+
+    // A flipped byte in the part that was already there: the transfer succeeds, the check does not.
+    std::string damaged = data.substr(0, 120000);
+    damaged[5000] = static_cast<char>(damaged[5000] ^ 0x01);
+    local.Write("damaged.bin", damaged);
+    EXPECT_EQ(Run({"--sha256", kDataDigest, served.Url("/data.bin"), local.File("damaged.bin"), "--offset", "120000"}),
+              1);
+    // sha256sum of that damaged file.
+    const std::string damagedDigest = "b32cc24aadf473f621f18af30a3a850b2c917260db755719898cffa846a047ec";
+    const std::string errors = Errors();
+    EXPECT_EQ(errors.substr(errors.rfind('\n', errors.size() - 2) + 1), "ostrel-fetch: " + local.File("damaged.bin") +
+                                                                            " has SHA-256 " + damagedDigest +
+                                                                            ", expected " + kDataDigest + "\n");
+}
+
+TEST_F(FetchToolTest, Sha256RefusesWhatCannotBeChecked) {
+    const std::string wrong = std::string(64, '0');
+    EXPECT_EQ(Run({"--sha256", wrong, served.Url("/data.bin"), local.File("wrong.bin")}), 1);
+    EXPECT_NE(Errors().find("has SHA-256 " + kDataDigest + ", expected " + wrong + "\n"), std::string::npos)
+        << Errors();
+
+    for (const std::string& hex : {kDataDigest.substr(1), kDataDigest + "0", "g" + kDataDigest.substr(1)}) {
+        EXPECT_EQ(Run({"--sha256", hex, served.Url("/data.bin"), local.File("usage.bin")}), 2) << hex;
+    }
+    EXPECT_EQ(Run({"--sha256", kDataDigest, "--head", served.Url("/data.bin")}), 2);
+    EXPECT_EQ(Run({served.Url("/data.bin"), local.File("usage.bin"), "--sha256"}), 2);
+    EXPECT_FALSE(FileExists(local.File("usage.bin")));
+
+    // Fewer bytes on disk than the offset names: nothing to hash them from, nothing fetched.
+    local.Write("short.bin", "abc");
+    const std::size_t requests = served.server().Requests().size();
+    EXPECT_EQ(Run({"--sha256", kDataDigest, served.Url("/data.bin"), local.File("short.bin"), "--offset", "100"}), 1);
+    EXPECT_EQ(Errors(),
+              "ostrel-fetch: the first 100 bytes of " + local.File("short.bin") + " cannot be read to hash them\n");
+    EXPECT_EQ(served.server().Requests().size(), requests);
+    EXPECT_EQ(ReadWholeFile(local.File("short.bin")), "abc");
+}
+
 TEST_F(FetchToolTest, ExitStatusTellsFailures) {
     EXPECT_EQ(Run({served.Url("/missing.bin"), local.File("missing.bin")}), 1);
     EXPECT_EQ(Run({"--head", served.Url("/data.bin?no_length=1")}), 1);

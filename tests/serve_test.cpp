@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fcntl.h>
 #include <future>
+#include <sys/stat.h>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -16,6 +19,14 @@ struct Answer {
     std::string body;
 
     bool HasHeader(const std::string& line) const { return headers.find(line + "\r\n") != std::string::npos; }
+    // The value of the header `name` (as the server spells it); empty when absent.
+    std::string Header(const std::string& name) const {
+        const std::string key = "\r\n" + name + ": ";
+        const std::size_t at = headers.find(key);
+        return at == std::string::npos
+                   ? std::string()
+                   : headers.substr(at + key.size(), headers.find("\r\n", at + 2) - at - key.size());
+    }
 };
 
 // A plain libcurl client, so that the server is checked against a client other than ours.
@@ -24,9 +35,13 @@ public:
     Client() : easy_(curl_easy_init()) { curl_easy_setopt(easy_, CURLOPT_USERAGENT, "serve-test"); }
     ~Client() { curl_easy_cleanup(easy_); }
 
-    Answer Get(const std::string& url, const std::string& range = "", bool head = false) {
+    Answer Get(const std::string& url, const std::string& range = "", bool head = false,
+               const std::string& ifRange = "") {
         Answer answer;
         curl_slist* headers = range.empty() ? nullptr : curl_slist_append(nullptr, ("Range: " + range).c_str());
+        if (!ifRange.empty()) {
+            headers = curl_slist_append(headers, ("If-Range: " + ifRange).c_str());
+        }
         curl_easy_setopt(easy_, CURLOPT_URL, url.c_str());
         curl_easy_setopt(easy_, CURLOPT_NOBODY, head ? 1L : 0L);
         curl_easy_setopt(easy_, CURLOPT_PATH_AS_IS, 1L);
@@ -124,6 +139,107 @@ TEST_F(FileServerTest, FaultsChosenByTheQuery) {
     const Answer slow = client.Get(served.Url("/data.bin?rate=40000"));
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(200));
     EXPECT_EQ(slow.body, body);
+}
+
+TEST_F(FileServerTest, IfRangeGetsThePartOnlyForTheSameVersion) {
+    const Answer head = client.Get(served.Url("/data.bin"), "", true);
+    const std::string etag = head.Header("ETag");
+    const std::string date = head.Header("Last-Modified");
+    ASSERT_EQ(etag.front(), '"') << head.headers;
+    EXPECT_EQ(date.size(), 29u) << date; // "Wed, 21 Oct 2015 07:28:00 GMT"
+    EXPECT_EQ(date.substr(26), "GMT");
+    const Answer ranged = client.Get(served.Url("/data.bin"), "bytes=4000-");
+    EXPECT_EQ(ranged.Header("ETag"), etag);
+    EXPECT_EQ(ranged.Header("Last-Modified"), date);
+
+    struct Case {
+        const char* target;
+        std::string ifRange;
+        long status;
+    } const cases[] = {
+        {"/data.bin", etag, 206},
+        {"/data.bin", date, 206},
+        {"/data.bin", "\"another\"", 200},
+        {"/data.bin", "W/" + etag, 200},
+        {"/data.bin", "Thu, 01 Jan 1970 00:00:00 GMT", 200},
+        {"/data.bin?weak_etag=1", "W/" + etag, 200}, // a weak tag names no exact bytes
+        {"/data.bin?weak_etag=1", date, 206},
+        {"/data.bin?no_validators=1", etag, 200},
+        {"/data.bin?no_validators=1", date, 200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.target) + " If-Range: " + c.ifRange);
+        const Answer answer = client.Get(served.Url(c.target), "bytes=4000-", false, c.ifRange);
+        EXPECT_EQ(answer.status, c.status);
+        EXPECT_EQ(answer.body, c.status == 206 ? body.substr(4000) : body);
+    }
+    EXPECT_EQ(client.Get(served.Url("/data.bin?weak_etag=1"), "", true).Header("ETag"), "W/" + etag);
+    const Answer bare = client.Get(served.Url("/data.bin?no_validators=1"), "", true);
+    EXPECT_EQ(bare.headers.find("ETag"), std::string::npos);
+    EXPECT_EQ(bare.headers.find("Last-Modified"), std::string::npos);
+}
+
+TEST_F(FileServerTest, ValidatorsChangeWithTheFile) {
+    const std::string path = served.folder().File("data.bin");
+    const auto setModified = [&](time_t seconds, long nanoseconds) {
+        const struct timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    };
+    setModified(1445412480, 0);
+    const Answer first = client.Get(served.Url("/data.bin"), "", true);
+    EXPECT_EQ(first.Header("Last-Modified"), "Wed, 21 Oct 2015 07:28:00 GMT");
+
+    setModified(1445412480, 500); // touched within the same second: only the ETag can tell
+    const Answer touched = client.Get(served.Url("/data.bin"), "", true);
+    EXPECT_NE(touched.Header("ETag"), first.Header("ETag"));
+    EXPECT_EQ(touched.Header("Last-Modified"), first.Header("Last-Modified"));
+
+    // Version 2 of the same size: a range asked for with version 1's tag brings the whole of version 2.
+    const std::string second = PatternBytes(10001).substr(1);
+    served.Write("data.bin", second);
+    setModified(1445412490, 0);
+    const Answer replaced = client.Get(served.Url("/data.bin"), "bytes=4000-", false, first.Header("ETag"));
+    EXPECT_EQ(replaced.status, 200);
+    EXPECT_EQ(replaced.body, second);
+    EXPECT_EQ(replaced.Header("Last-Modified"), "Wed, 21 Oct 2015 07:28:10 GMT");
+    EXPECT_EQ(client.Get(served.Url("/data.bin"), "bytes=4000-", false, replaced.Header("ETag")).body,
+              second.substr(4000));
+}
+
+TEST_F(FileServerTest, FailsTheFirstRequestsOfEachTarget) {
+    const auto statuses = [&](const std::string& target, int count) {
+        std::vector<long> seen;
+        for (int i = 0; i < count; ++i) {
+            seen.push_back(client.Get(served.Url(target)).status);
+        }
+        return seen;
+    };
+    EXPECT_EQ(statuses("/data.bin?fail_first=2", 4), (std::vector<long>{503, 503, 200, 200}));
+    // Counted per target: another query is another target.
+    EXPECT_EQ(statuses("/data.bin?fail_first=2&n=1", 3), (std::vector<long>{503, 503, 200}));
+    EXPECT_EQ(statuses("/data.bin?fail_first=1&status=429", 2), (std::vector<long>{429, 200}));
+    EXPECT_EQ(statuses("/data.bin?fail_first=0", 1), (std::vector<long>{200}));
+    // A size survey's HEAD leaves the failures of the download's GET where they were.
+    EXPECT_EQ(client.Get(served.Url("/data.bin?fail_first=1&m=1"), "", true).status, 503);
+    EXPECT_EQ(client.Get(served.Url("/data.bin?fail_first=1&m=1"), "", true).status, 200);
+    EXPECT_EQ(statuses("/data.bin?fail_first=1&m=1", 2), (std::vector<long>{503, 200}));
+    EXPECT_EQ(statuses("/data.bin?status=502", 2), (std::vector<long>{502, 502}));
+    EXPECT_EQ(client.Get(served.Url("/data.bin?fail_first=2")).body, body);
+}
+
+TEST_F(FileServerTest, RetryAfterOnStatusAnswersAsGiven) {
+    EXPECT_EQ(client.Get(served.Url("/data.bin?status=503&retry_after=7")).Header("Retry-After"), "7");
+    EXPECT_EQ(client.Get(served.Url("/data.bin?status=429&retry_after=Wed,%2021%20Oct%202015%2007:28:00%20GMT"))
+                  .Header("Retry-After"),
+              "Wed, 21 Oct 2015 07:28:00 GMT");
+    const std::string target = "/data.bin?fail_first=1&retry_after=2";
+    const Answer failed = client.Get(served.Url(target));
+    EXPECT_EQ(failed.status, 503);
+    EXPECT_EQ(failed.Header("Retry-After"), "2");
+    const Answer later = client.Get(served.Url(target));
+    EXPECT_EQ(later.status, 200);
+    EXPECT_EQ(later.Header("Retry-After"), "");
+    EXPECT_EQ(client.Get(served.Url("/data.bin")).Header("Retry-After"), "");
 }
 
 TEST_F(FileServerTest, RecordsEveryRequestOnItsConnection) {

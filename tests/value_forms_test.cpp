@@ -55,6 +55,34 @@ TEST(ValueForms, ColourReadsThreeNumbers) {
     }
 }
 
+TEST(ValueForms, CountIsDigitsOnlyWithinTheIntRange) {
+    struct Case {
+        const char* text;
+        bool accepted;
+        int count;
+    } const cases[] = {
+        {"0", true, 0},
+        {"2", true, 2},
+        {"007", true, 7},
+        {"2147483647", true, 2147483647},
+        {"2147483648", false, -1},
+        {"99999999999999999999", false, -1},
+        {"-1", false, -1},
+        {"+2", false, -1},
+        {" 2", false, -1},
+        {"2 ", false, -1},
+        {"2.0", false, -1},
+        {"two", false, -1},
+        {"", false, -1},
+        {"0x10", false, -1},
+    };
+    for (const auto& c : cases) {
+        int count = -1;
+        EXPECT_EQ(ParseCount(c.text, count), c.accepted) << '"' << c.text << '"';
+        EXPECT_EQ(count, c.count) << '"' << c.text << '"';
+    }
+}
+
 TEST(ValueForms, FlagIsTrueOnlyForTheWordTrue) {
     EXPECT_TRUE(ParseFlag("true"));
     EXPECT_TRUE(ParseFlag("TRUE"));

@@ -4,6 +4,7 @@
 #include "app/message_box.h"
 #include "config/value_forms.h"
 #include "config/xml_pre_scan.h"
+#include "net/sha256_digest.h"
 
 #include <cstdio>
 #include <cstring>
@@ -196,6 +197,9 @@ int CConfigLoader::WalkDocument(const TiXmlDocument& document, const char* origi
         version = reader.Integer("Version");
         url = reader.Text("Url");
         background = reader.Text("Background");
+        if (const char* value = element->Attribute("Retries")) {
+            ReadRetries(value, origin);
+        }
     }
 
     // Each container is looked for among the siblings after the last one found. A missing container
@@ -251,6 +255,17 @@ int CConfigLoader::WalkDocument(const TiXmlDocument& document, const char* origi
         }
     }
     return CONFIG_OK;
+}
+
+void CConfigLoader::ReadRetries(const char* value, const char* origin) {
+    if (!ParseCount(value, retries)) {
+        WriteLog("[WARNING][%s][%d] Base Retries [%s] is not a whole number of 0 or more: no retries.", origin,
+                 __LINE__, value);
+        retries = 0;
+    }
+    WriteLog(kSeparator);
+    WriteLog("[DEBUG] Base retries: [%d]", retries);
+    WriteLog("%s\n", kSeparator);
 }
 
 bool CConfigLoader::ParseButton(const TiXmlNode* node, int type) {
@@ -407,11 +422,23 @@ void CConfigLoader::ParseFile(const TiXmlNode* node) {
     record->autoExecute = reader.Flag("autoexecute");
     record->executable = reader.Flag("executable");
     record->waitExecute = reader.Flag("waitexecute");
+    if (const char* value = element->Attribute("Sha256")) {
+        if (const std::optional<Sha256Bytes> digest = ParseSha256(value)) {
+            record->sha256 = Sha256Hex(*digest);
+        } else {
+            // Optional, so no message box: the file is still fetched, only without the check.
+            WriteLog("[WARNING][%s][%d] Sha256 [%s] of file [%s] is not 64 hexadecimal digits: the file has no hash.",
+                     "CConfigLoader::ParseFile", __LINE__, value, record->url.c_str());
+        }
+    }
 
     WriteLog(kSeparator);
     WriteLog("[DEBUG] File URL: [%s]", record->url.c_str());
     WriteLog("[DEBUG] File executable: [%s]", TrueFalse(record->executable));
     WriteLog("[DEBUG] File waitexecute: [%s]", TrueFalse(record->waitExecute));
+    if (!record->sha256.empty()) {
+        WriteLog("[DEBUG] File sha256: [%s]", record->sha256.c_str());
+    }
     WriteLog("%s\n", kSeparator);
     files.push_back(std::move(record));
 }

@@ -28,6 +28,7 @@ public:
     std::string name;
     std::string url;
     std::string background;
+    int retries = 0; // Base Retries: further attempts of a file transfer that failed on a passing fault
     std::map<int, std::unique_ptr<ControlInfo>> controls;
     std::map<int, std::unique_ptr<SectionInfo>> sections;
     std::vector<std::unique_ptr<FileInfo>> files;
@@ -42,6 +43,9 @@ public:
 
 private:
     int WalkDocument(const TiXmlDocument& document, const char* origin);
+    // Base's Retries; its dump and warning lines are written only when the attribute is there, so that a
+    // configuration without it logs what it always did.
+    void ReadRetries(const char* value, const char* origin);
     bool ParseButton(const TiXmlNode* node, int type);
     bool ParseProgress(const TiXmlNode* node, int type);
     bool ParseSection(const TiXmlNode* node, int type);

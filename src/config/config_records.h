@@ -76,4 +76,5 @@ struct FileInfo {
     bool autoClose = false;
     bool executable = false;
     bool waitExecute = false;
+    std::string sha256; // Sha256 in lowercase hex; empty when none (or a malformed one) is configured
 };

@@ -52,6 +52,24 @@ void ParseColour(const char* text, int& red, int& green, int& blue) {
     blue = ParseInteger(second != nullptr ? second + 1 : text);
 }
 
+bool ParseCount(const char* text, int& count) {
+    if (text == nullptr || *text == '\0') {
+        return false;
+    }
+    long long value = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') {
+            return false;
+        }
+        value = value * 10 + (*p - '0');
+        if (value > INT_MAX) {
+            return false;
+        }
+    }
+    count = static_cast<int>(value);
+    return true;
+}
+
 bool ParseFlag(const char* text) {
     return text != nullptr && strcasecmp(text, "true") == 0;
 }

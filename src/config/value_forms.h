@@ -15,5 +15,9 @@ void ParsePair(const char* text, int& first, int& second);
 // comma sets none.
 void ParseColour(const char* text, int& red, int& green, int& blue);
 
+// A count: only decimal digits, within the int range. False for anything else (a sign, white space, a
+// fraction, no digits), and `count` is then untouched.
+bool ParseCount(const char* text, int& count);
+
 // True exactly for "true" in any letter case.
 bool ParseFlag(const char* text);

@@ -1,6 +1,9 @@
-// ostrel-fetch [-v] [--stall-timeout S] URL FILE [--offset N]   fetches URL into FILE, continuing it at byte N
-// ostrel-fetch [-v] [--stall-timeout S] --head URL               prints the size the server announces for URL
+// ostrel-fetch [-v] [--stall-timeout S] [--sha256 HEX] URL FILE [--offset N]
+//                                                     fetches URL into FILE, continuing it at byte N
+// ostrel-fetch [-v] [--stall-timeout S] --head URL    prints the size the server announces for URL
 // --stall-timeout: seconds without a byte after which the transfer fails (default 30).
+// --sha256: the digest FILE must have afterwards; a file that differs fails the fetch. The file is hashed
+// as it is written (a continued file's first N bytes once, before the transfer), never read back.
 // The engine's log lines go to the log as usual, and with -v to standard error too; a progress line
 // goes to standard error, and a failure is told there in one line. Exit status 0 only on success;
 // SIGINT or SIGTERM stops the transfer.
@@ -9,6 +12,7 @@
 #include "app/stop_signals.h"
 #include "app/user_folders.h"
 #include "fetch/fetch_progress.h"
+#include "net/sha256_digest.h"
 #include "net/stall_timeout.h"
 
 #include <chrono>
@@ -22,7 +26,7 @@
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: ostrel-fetch [-v] [--stall-timeout SECONDS] URL FILE [--offset N]\n"
+    std::fprintf(stderr, "usage: ostrel-fetch [-v] [--stall-timeout SECONDS] [--sha256 HEX] URL FILE [--offset N]\n"
                          "       ostrel-fetch [-v] [--stall-timeout SECONDS] --head URL\n");
     return 2;
 }
@@ -34,6 +38,7 @@ struct Arguments {
     std::string file;
     std::uint64_t offset = 0;
     std::optional<std::chrono::milliseconds> stallTimeout;
+    std::optional<Sha256Bytes> sha256;
 };
 
 bool ParseArguments(int argc, char** argv, Arguments& args) {
@@ -51,6 +56,11 @@ bool ParseArguments(int argc, char** argv, Arguments& args) {
                 return false;
             }
             args.stallTimeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+        } else if (arg == "--sha256" && i + 1 < argc) {
+            args.sha256 = ParseSha256(argv[++i]);
+            if (!args.sha256) {
+                return false;
+            }
         } else if (arg == "--offset" && i + 1 < argc) {
             char* end = nullptr;
             args.offset = std::strtoull(argv[++i], &end, 10);
@@ -62,7 +72,7 @@ bool ParseArguments(int argc, char** argv, Arguments& args) {
         }
     }
     if (args.head) {
-        if (positional.size() != 1 || args.offset != 0) {
+        if (positional.size() != 1 || args.offset != 0 || args.sha256) {
             return false;
         }
         args.url = positional[0];
@@ -103,6 +113,11 @@ int main(int argc, char** argv) {
     } else {
         downloader.localFileName = args.file;
     }
+    if (args.sha256 && !downloader.HashFile(args.offset)) {
+        std::fprintf(stderr, "ostrel-fetch: the first %llu bytes of %s cannot be read to hash them\n",
+                     static_cast<unsigned long long>(args.offset), args.file.c_str());
+        return 1;
+    }
 
     bool ok = false;
     {
@@ -124,6 +139,13 @@ int main(int argc, char** argv) {
     }
     if (args.head) {
         std::printf("%llu\n", static_cast<unsigned long long>(downloader.contentLength));
+    }
+    if (args.sha256) {
+        if (const Sha256Bytes digest = downloader.FileDigest(); digest != *args.sha256) {
+            std::fprintf(stderr, "ostrel-fetch: %s has SHA-256 %s, expected %s\n", args.file.c_str(),
+                         Sha256Hex(digest).c_str(), Sha256Hex(*args.sha256).c_str());
+            return 1;
+        }
     }
     return 0;
 }

@@ -7,7 +7,10 @@
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <ctime>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
@@ -82,6 +85,40 @@ RangeResult ParseByteRange(const std::string& header, std::uint64_t size, std::u
     return RangeResult::Satisfiable;
 }
 
+// An HTTP date (IMF-fixdate), spelled out here because strftime would follow the process's locale.
+std::string HttpDate(time_t seconds) {
+    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    struct tm utc {};
+    ::gmtime_r(&seconds, &utc);
+    char text[32];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[utc.tm_wday], utc.tm_mday,
+                  kMonths[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return text;
+}
+
+// The validators of one version of a file: the ETag changes with its size or its modification time to
+// the nanosecond, so that a test can replace a file between two requests and see the difference.
+struct Validators {
+    std::string etag;
+    std::string lastModified;
+};
+
+Validators ValidatorsOf(const struct stat& info, bool weak) {
+    const auto nanoseconds = static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000u +
+                             static_cast<std::uint64_t>(info.st_mtim.tv_nsec);
+    char etag[64];
+    std::snprintf(etag, sizeof etag, "%s\"%llx-%llx\"", weak ? "W/" : "", static_cast<unsigned long long>(info.st_size),
+                  static_cast<unsigned long long>(nanoseconds));
+    return {etag, HttpDate(info.st_mtim.tv_sec)};
+}
+
+// If-Range compares strongly: a weak ETag stands for no exact bytes, so it never matches.
+bool IfRangeMatches(const std::string& value, const Validators& validators) {
+    return (value == validators.etag && validators.etag.rfind("W/", 0) != 0) || value == validators.lastModified;
+}
+
 // The open file behind one answer's body, and the chunk being sent.
 struct BodySource {
     int fd = -1;
@@ -115,6 +152,9 @@ struct FileServer::Impl {
 
     mutable std::mutex lock;
     std::vector<RecordedRequest> requests;
+    // fail_first answers given, per method and target: a size survey's HEAD requests must not use up the
+    // failures meant for the download.
+    std::map<std::pair<std::string, std::string>, std::uint64_t> failedSoFar;
     std::condition_variable stopSignal;
     bool stopping = false;
 
@@ -181,12 +221,31 @@ struct FileServer::Impl {
             response.set_redirect(request.get_param_value("redirect"), 302);
             return;
         }
-        if (const std::uint64_t status = NumberParam(request, "status"); status != 0 && status != 200) {
+        if (const std::uint64_t status = FaultStatus(request); status != 0) {
             response.status = static_cast<int>(status);
+            if (request.has_param("retry_after")) {
+                response.set_header("Retry-After", request.get_param_value("retry_after"));
+            }
             response.set_content("status " + std::to_string(status) + "\n", "text/plain");
             return;
         }
         ServeFile(request, response);
+    }
+
+    // The status this request is to fail with; 0 to serve it.
+    std::uint64_t FaultStatus(const httplib::Request& request) {
+        const std::uint64_t status = NumberParam(request, "status");
+        const bool given = status != 0 && status != 200;
+        if (!request.has_param("fail_first")) {
+            return given ? status : 0;
+        }
+        std::lock_guard guard(lock);
+        std::uint64_t& failed = failedSoFar[{request.method, request.target}];
+        if (failed >= NumberParam(request, "fail_first")) {
+            return 0;
+        }
+        ++failed;
+        return given ? status : 503;
     }
 
     void ServeFile(const httplib::Request& request, httplib::Response& response) {
@@ -204,7 +263,16 @@ struct FileServer::Impl {
         std::uint64_t first = 0;
         std::uint64_t last = size == 0 ? 0 : size - 1;
         response.status = 200;
-        if (NumberParam(request, "ignore_range") == 0 && request.has_header("Range")) {
+        const Validators validators = ValidatorsOf(info, NumberParam(request, "weak_etag") != 0);
+        const bool sendValidators = NumberParam(request, "no_validators") == 0;
+        if (sendValidators) {
+            response.set_header("ETag", validators.etag);
+            response.set_header("Last-Modified", validators.lastModified);
+        }
+        // A range of another version of the file than the client holds would be spliced into it.
+        const bool sameVersion = !request.has_header("If-Range") ||
+                                 (sendValidators && IfRangeMatches(request.get_header_value("If-Range"), validators));
+        if (NumberParam(request, "ignore_range") == 0 && sameVersion && request.has_header("Range")) {
             switch (ParseByteRange(request.get_header_value("Range"), size, first, last)) {
             case RangeResult::Unsatisfiable:
                 response.status = 416;

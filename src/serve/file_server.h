@@ -32,9 +32,19 @@ struct FileServerOptions {
 
 // A local HTTP/1.1 file server on 127.0.0.1 for tests, benchmarks and the demo. It answers GET and
 // HEAD with Content-Length, a single Range with 206 and Content-Range, keeps connections alive, streams
-// large files, and records every request. Faults are chosen per request by the query:
+// large files, and records every request. Every answer with a file carries a strong ETag made of the
+// file's size and modification time (in nanoseconds), so touching or replacing the file changes it, and
+// a Last-Modified date; a Range with If-Range gets its part only when the If-Range value equals one of
+// them exactly (a weak ETag never does), else the whole file with 200. Faults are chosen per request by
+// the query:
 //   status=N        answer status N with a short text body (a value that is no number, such as the end
 //                   report's status=end, is no fault)
+//   fail_first=K    the first K requests of this exact target (path and query) answer the status of
+//                   status=N, 503 without it; later ones are served as usual. GET and HEAD are counted
+//                   apart, so that a size survey does not use up the failures meant for the download
+//   retry_after=V   a Retry-After: V header on those status answers, V as given (seconds or a date)
+//   no_validators=1 no ETag and no Last-Modified (so no If-Range matches)
+//   weak_etag=1     the ETag is weak: W/"..."
 //   no_length=1     no Content-Length (the body is chunked)
 //   ignore_range=1  200 with the whole body even for a Range request
 //   range_from=N    answer a Range request with the part from byte N on, whatever was asked

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// A partial file remembers which version of the server's file its bytes came from, so that continuing
+// it can ask for the rest of that same version (If-Range) instead of splicing two versions together.
+// The validator lives in an extended attribute of the file itself: it is copied, moved and deleted with
+// the file, and a file cut off by a crash still carries it. A side file could outlive or miss its file.
+
+// The response validator fit for If-Range: the strong ETag, else Last-Modified, else nothing. Empty
+// arguments are absent headers; a weak ETag (W/...) never matches a range request, so it is passed over.
+// A value that could not be sent back as a header (a line break, over 1 KiB) counts as absent.
+std::optional<std::string> ChooseValidator(const std::string& etag, const std::string& lastModified);
+
+// Stores `validator` with the file, replacing an earlier one; false when the file system keeps no
+// extended attributes, the file cannot be reached or the value is not fit (errno tells which).
+bool StoreFileValidator(const std::string& path, const std::string& validator);
+// The stored validator; nothing when none is stored, the file system keeps none, or it is not fit to
+// be sent as a header value.
+std::optional<std::string> LoadFileValidator(const std::string& path);
+// True when the file carries no validator afterwards.
+bool RemoveFileValidator(const std::string& path);
+
+// For tests: storing fails as on a file system without extended attributes. One setting for the process.
+void SetFileValidatorStoreFails(bool fail);
