@@ -11,29 +11,6 @@ constexpr int kStatusReport = 113;
 
 } // namespace
 
-bool FetchDownloader::HashFile(std::uint64_t existingBytes) {
-    digest_ = std::make_unique<Sha256Digest>();
-    return existingBytes == 0 || HashFilePrefix(localFileName, existingBytes, *digest_);
-}
-
-Sha256Bytes FetchDownloader::FileDigest() {
-    return digest_->Final();
-}
-
-bool FetchDownloader::OnDownloadData(const char* data, std::uint32_t size) {
-    if (digest_) {
-        digest_->Update(data, size);
-    }
-    return CHttpDownloader2::OnDownloadData(data, size);
-}
-
-void FetchDownloader::OnRangeIgnored() {
-    if (digest_) {
-        digest_->Reset(); // the file is written again from its first byte
-    }
-    CHttpDownloader2::OnRangeIgnored();
-}
-
 void FetchDownloader::OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown,
                                  std::uint64_t expectedFileSize, void*) {
     const bool last = bytesRead == 0;

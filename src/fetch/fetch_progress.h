@@ -1,26 +1,15 @@
 #pragma once
 
 #include "net/http_downloader.h"
-#include "net/sha256_digest.h"
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 // The downloader of ostrel-fetch: shows how far the transfer is on one line of standard error,
-// at most four times a second, and keeps in plain words why a transfer failed. On demand it hashes the
-// file as it is written, so that checking a download never reads it back.
+// at most four times a second, and keeps in plain words why a transfer failed.
 class FetchDownloader : public CHttpDownloader2 {
 public:
-    // Hashes the file from here on: first its `existingBytes` already on disk (read once now), then what
-    // the transfer writes. False when the file does not have that many bytes to read.
-    bool HashFile(std::uint64_t existingBytes);
-    // The digest of the file as written; only after HashFile.
-    Sha256Bytes FileDigest();
-    bool OnDownloadData(const char* data, std::uint32_t size) override;
-    void OnRangeIgnored() override;
-
     void OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown,
                     std::uint64_t expectedFileSize, void* context) override;
     // Ends the progress line, if one was written.
@@ -43,5 +32,4 @@ private:
     bool lineOpen_ = false;
     std::string reason_;
     bool sizeAnnounced_ = false;
-    std::unique_ptr<Sha256Digest> digest_;
 };

@@ -2,6 +2,7 @@
 
 #include "app/log.h"
 #include "net/curl_transport.h"
+#include "net/file_validator.h"
 #include "net/internet_errors.h"
 #include "net/url_parser.h"
 #include "res/string_table.h"
@@ -124,6 +125,7 @@ bool CHttpDownloader2::_Download() {
         std::lock_guard lock(handleLock);
         transferThread_ = std::this_thread::get_id();
     }
+    lastFailure_ = {};
 
     ParsedUrl parsed;
     if (!ParseUrl(url, parsed)) {
@@ -142,17 +144,18 @@ bool CHttpDownloader2::_Download() {
     // Once a stop is asked for, the player's file is neither made nor touched.
     if (IsAbortRequested()) {
         WriteLog("CHttpDownloader2::_Download, Stop requested before the transfer, the local file is left alone\n");
-        ReportError(111, ERROR_INTERNET_OPERATION_CANCELLED);
+        ReportFailure(111, ERROR_INTERNET_OPERATION_CANCELLED);
         return false;
     }
     // Opened without cutting it: what is there stays until the server has answered with a body.
     if (!file.Open(localFileName)) {
         const auto code = static_cast<std::uint32_t>(file.lastError());
         WriteLog("CHttpDownloader2::_Download, Failed to open the file to download into, Error:%d\n", code);
-        ReportError(131, code);
+        ReportFailure(131, code);
         return false;
     }
     WriteLog("CHttpDownloader2::_Download, Sucessfully open the file to download into\n");
+    LoadResumeValidator();
 
     if (!CreateSession() || !CreateConnection() || !CreateRequest()) {
         return false;
@@ -186,7 +189,7 @@ bool CHttpDownloader2::_Download() {
                 continue;
             }
             WriteLog("CHttpDownloader::_Download, Failed in call to HttpSendRequest, Error:%d\n", error);
-            ReportError(111, error);
+            ReportFailure(111, error);
             return false;
         }
         WriteLog("CHttpDownloader::_Download, Sucessfully call to HttpSendRequest.\n");
@@ -197,7 +200,7 @@ bool CHttpDownloader2::_Download() {
             WriteLog("CHttpDownloader::_Download, Failed in call to HttpQueryInfo for HTTP query status code, "
                      "Error:%d\n",
                      code);
-            ReportError(112, code);
+            ReportFailure(112, code);
             return false;
         }
         const std::uint32_t status = request->status();
@@ -232,7 +235,7 @@ bool CHttpDownloader2::_Download() {
                 continue;
             }
             if (code != 0) {
-                ReportError(132, code);
+                ReportFailure(132, code);
             }
             return false;
         }
@@ -260,9 +263,11 @@ bool CHttpDownloader2::_Download() {
     }
 
     HttpRequest* request = CurrentRequest();
-    if (!RestartOrCheckRange(request != nullptr ? request->status() : 0) || !PositionFile()) {
+    const std::uint32_t status = request != nullptr ? request->status() : 0;
+    if (!RestartOrCheckRange(status) || !PositionFile()) {
         return false;
     }
+    StoreResumeValidator(status);
     return TransferBody(length, lengthKnown);
 }
 
@@ -270,7 +275,7 @@ bool CHttpDownloader2::PositionFile() {
     if (!file.SetPositionAndLength(startOffset)) {
         const auto code = static_cast<std::uint32_t>(file.lastError());
         WriteLog("CHttpDownloader2::_Download, An exception occured while set file pointer position, Error:%d\n", code);
-        ReportError(133, code);
+        ReportFailure(133, code);
         return false;
     }
     WriteLog("CHttpDownloader2::_Download, Sucessfully set file pointer position\n");
@@ -280,17 +285,75 @@ bool CHttpDownloader2::PositionFile() {
 bool CHttpDownloader2::FailOnStatus(std::uint32_t status) {
     WriteLog("CHttpDownloader::_Download, Failed to retrieve a HTTP OK or partial content status, Status Code:%d\n",
              status);
+    lastFailure_.status = status;
+    if (HttpRequest* request = CurrentRequest()) {
+        request->FindHeader("Retry-After", lastFailure_.retryAfter);
+    }
     ReportErrorCode(113, status);
     return false;
+}
+
+void CHttpDownloader2::ReportFailure(int stringId, std::uint32_t code) {
+    lastFailure_.error = code != 0 ? code : static_cast<std::uint32_t>(errno);
+    ReportError(stringId, code);
+}
+
+void CHttpDownloader2::LoadResumeValidator() {
+    resumeValidator_.reset();
+    if (headOnly || startOffset == 0) {
+        return;
+    }
+    resumeValidator_ = LoadFileValidator(localFileName);
+    if (!resumeValidator_) {
+        WriteLog("[INFO][%s][%d] No version of the server's file is stored with [%s]: continuing it unvalidated.",
+                 "CHttpDownloader2::_Download", __LINE__, localFileName.c_str());
+    }
+}
+
+void CHttpDownloader2::StoreResumeValidator(std::uint32_t status) {
+    HttpRequest* request = CurrentRequest();
+    if (headOnly || localFileName.empty() || request == nullptr) {
+        return;
+    }
+    std::string etag;
+    std::string lastModified;
+    request->FindHeader("ETag", etag);
+    request->FindHeader("Last-Modified", lastModified);
+    if (const std::optional<std::string> validator = ChooseValidator(etag, lastModified)) {
+        if (!StoreFileValidator(localFileName, *validator)) {
+            WriteLog("[INFO][%s][%d] Cannot keep the server file's version with [%s] (%s): continuing it later will "
+                     "be unvalidated.",
+                     "CHttpDownloader2::_Download", __LINE__, localFileName.c_str(), std::strerror(errno));
+        }
+    } else if (status == 200) {
+        RemoveFileValidator(localFileName); // a version of an earlier file must not vouch for this one
+    }
+}
+
+bool CHttpDownloader2::HashFile(std::uint64_t existingBytes) {
+    digest_ = std::make_unique<Sha256Digest>();
+    return existingBytes == 0 || HashFilePrefix(localFileName, existingBytes, *digest_);
+}
+
+Sha256Bytes CHttpDownloader2::FileDigest() {
+    return digest_ ? digest_->Final() : Sha256Bytes{};
 }
 
 bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status) {
     if (status == 200 && startOffset > 0) {
         // A whole body written behind a partial copy would corrupt the file: start it again.
+        if (resumeValidator_) {
+            WriteLog("[INFO][%s][%d] The server's file changed since [%s] was begun: the part on disk is of another "
+                     "version.",
+                     "CHttpDownloader2::_Download", __LINE__, localFileName.c_str());
+        }
         WriteLog("[INFO][%s][%d] The server sent the whole file instead of the range from [%I64u]; writing it from "
                  "the start.",
                  "CHttpDownloader2::_Download", __LINE__, startOffset);
         startOffset = 0;
+        if (digest_) {
+            digest_->Reset();
+        }
         OnRangeIgnored();
         return true;
     }
@@ -314,7 +377,7 @@ bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown
     const std::unique_ptr<char[]> buffer(readBufferSize > 0 ? new (std::nothrow) char[readBufferSize] : nullptr);
     if (!buffer) {
         WriteLog("CHttpDownloader2::_Download, Failed in allocate read buffer\n");
-        ReportError(110, ERROR_OUTOFMEMORY);
+        ReportFailure(110, ERROR_OUTOFMEMORY);
         return false;
     }
     WriteLog("CHttpDownloader2::_Download, Sucessfully allocate read buffer\n");
@@ -327,13 +390,16 @@ bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown
         std::uint32_t error = 0;
         if (!ReadPiece(buffer.get(), bufferSize, bytesRead, error)) {
             WriteLog("CHttpDownloader::_Download, Failed in call to InternetReadFile, Error:%d\n", error);
-            ReportError(114, error);
+            ReportFailure(114, error);
             return false;
         }
         if (bytesRead > 0) {
             if (!OnDownloadData(buffer.get(), bytesRead)) {
                 WriteLog("CHttpDownloader::_Download, Failed in call to OnDownloadData.\n");
                 return false;
+            }
+            if (digest_) {
+                digest_->Update(buffer.get(), bytesRead);
             }
             transferred += bytesRead;
             ApplyRateLimit(startTick, transferred);
@@ -350,7 +416,7 @@ bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown
             // Stopped before the last byte: the part stays on disk for the next run, never as a whole file.
             WriteLog("CHttpDownloader::_Download, Failed in call to InternetReadFile, Error:%d\n",
                      ERROR_INTERNET_OPERATION_CANCELLED);
-            ReportError(114, ERROR_INTERNET_OPERATION_CANCELLED);
+            ReportFailure(114, ERROR_INTERNET_OPERATION_CANCELLED);
             return false;
         }
     }
@@ -360,7 +426,7 @@ bool CHttpDownloader2::DrainAnswer() {
     const std::unique_ptr<char[]> buffer(readBufferSize > 0 ? new (std::nothrow) char[readBufferSize] : nullptr);
     if (!buffer) {
         WriteLog("CHttpDownloader2::_Download, Failed in allocate read buffer\n");
-        ReportError(110, ERROR_OUTOFMEMORY);
+        ReportFailure(110, ERROR_OUTOFMEMORY);
         return false;
     }
     WriteLog("CHttpDownloader2::_Download, Sucessfully allocate read buffer\n");
@@ -387,7 +453,7 @@ bool CHttpDownloader2::FlushDownloadedData() {
     }
     const auto code = static_cast<std::uint32_t>(file.lastError());
     WriteLog("CHttpDownloader::OnDownloadData, An exception occured while writing to the download file\n");
-    ReportError(114, code);
+    ReportFailure(114, code);
     return false;
 }
 
@@ -467,7 +533,7 @@ bool CHttpDownloader2::CreateSession() {
             code = ENOMEM;
         }
         WriteLog("CHttpDownloader2::CreateSession, Failed in call to WinHttpOpen, Error:%d\n", code);
-        ReportError(110, code);
+        ReportFailure(110, code);
         return false;
     }
     session_ = std::move(session);
@@ -481,7 +547,7 @@ bool CHttpDownloader2::CreateConnection() {
     if (internetHandle == nullptr) {
         const std::uint32_t code = ERROR_INTERNET_OPERATION_CANCELLED;
         WriteLog("CHttpDownloader::CreateConnection, Failed in call to InternetConnect, Error:%d\n", code);
-        ReportError(111, code);
+        ReportFailure(111, code);
         return false;
     }
     auto connection = std::make_unique<InternetConnection>();
@@ -500,7 +566,7 @@ bool CHttpDownloader2::CreateRequest() {
         copy = acceptTypes;
     } catch (const std::bad_alloc&) {
         WriteLog("CHttpDownloader::CreateRequest, Failed in allocate AcceptTypes buffer\n");
-        ReportError(110, ERROR_OUTOFMEMORY);
+        ReportFailure(110, ERROR_OUTOFMEMORY);
         return false;
     }
     WriteLog("CHttpDownloader::CreateRequest, Sucessfully allocate AcceptTypes buffer\n");
@@ -508,7 +574,7 @@ bool CHttpDownloader2::CreateRequest() {
         settings.acceptTypes = SplitAcceptTypes(copy);
     } catch (const std::bad_alloc&) {
         WriteLog("CHttpDownloader::CreateRequest, Failed in allocate AcceptTypes buffer\n");
-        ReportError(110, ERROR_OUTOFMEMORY);
+        ReportFailure(110, ERROR_OUTOFMEMORY);
         return false;
     }
     WriteLog("CHttpDownloader::CreateRequest, sucessfully allocate AcceptTypes buffer\n");
@@ -535,7 +601,7 @@ bool CHttpDownloader2::CreateRequest() {
     }
     if (request == nullptr) {
         WriteLog("CHttpDownloader::CreateRequest, Failed in call to HttpOpenRequest, Error:%d\n", code);
-        ReportError(111, code);
+        ReportFailure(111, code);
         return false;
     }
     request_ = std::move(request);
@@ -624,7 +690,11 @@ std::string CHttpDownloader2::BuildRequestHeaders() {
     if (startOffset == 0) {
         return {};
     }
-    return "Range: bytes=" + std::to_string(startOffset) + "-\r\n";
+    std::string headers = "Range: bytes=" + std::to_string(startOffset) + "-\r\n";
+    if (resumeValidator_) {
+        headers += "If-Range: " + *resumeValidator_ + "\r\n"; // another version answers whole
+    }
+    return headers;
 }
 
 bool CHttpDownloader2::PromptForCredentials(std::uint32_t* code) {
@@ -665,7 +735,7 @@ bool CHttpDownloader2::OnDownloadData(const char* data, std::uint32_t size) {
     if (!localFileName.empty() && !file.Write(data, size)) {
         const auto code = static_cast<std::uint32_t>(file.lastError());
         WriteLog("CHttpDownloader::OnDownloadData, An exception occured while writing to the download file\n");
-        ReportError(114, code);
+        ReportFailure(114, code);
         return false;
     }
     return !IsAbortRequested();

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "net/download_file.h"
+#include "net/sha256_digest.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -24,6 +26,13 @@ struct ClientCertificate {
     std::string certificateFile;
     std::string privateKeyFile;
     std::string privateKeyPassword;
+};
+
+// Why the last transfer failed; all empty after a success.
+struct TransferFailure {
+    std::uint32_t error = 0;  // a transport or system error code, when the transfer broke
+    std::uint32_t status = 0; // an HTTP status other than 200 and 206, when the server refused
+    std::string retryAfter;   // that answer's Retry-After header
 };
 
 // Flags of GetOpenRequestFlags.
@@ -54,6 +63,14 @@ public:
     bool DeleteDownloadedFile();
     bool QueryContentLength(std::uint64_t& length);
     static std::string FormatErrorText(std::uint32_t code);
+
+    // Opt-in, before a transfer: the local file's SHA-256 as the transfer writes it, after its first
+    // `existingBytes` (the part a continued transfer keeps), which are read now. False when the file has
+    // fewer bytes.
+    bool HashFile(std::uint64_t existingBytes);
+    // The digest of the whole local file after a hashed transfer that succeeded.
+    Sha256Bytes FileDigest();
+    const TransferFailure& lastFailure() const { return lastFailure_; }
 
     // Opt-in, between transfers: take the session from a process-wide pool instead of this object's
     // own, so that downloaders made one after another reuse the connections of those before them.
@@ -135,6 +152,12 @@ private:
     // Sets one credential on the request; a failure is logged with `failureFormat` and reported.
     bool ApplyCredential(bool proxy, bool password, const std::string& value, const char* failureFormat);
     bool FailOnStatus(std::uint32_t status);
+    // Reports why the transfer fails and keeps the code for lastFailure().
+    void ReportFailure(int stringId, std::uint32_t code);
+    // A continued file asks for the rest of the version its bytes came from; an answer that writes the
+    // file leaves its own version with it.
+    void LoadResumeValidator();
+    void StoreResumeValidator(std::uint32_t status);
     bool RestartOrCheckRange(std::uint32_t status);
     // Cuts or extends the file to startOffset and places the writes there.
     bool PositionFile();
@@ -152,4 +175,7 @@ private:
     std::unique_ptr<HttpRequest> request_;
     std::thread::id transferThread_;
     std::condition_variable handlesClosed_;
+    TransferFailure lastFailure_;
+    std::optional<std::string> resumeValidator_; // sent with If-Range
+    std::unique_ptr<Sha256Digest> digest_;
 };
