@@ -73,6 +73,14 @@ TEST_F(CliToolTest, FailuresMakeTheRunIncomplete) {
     EXPECT_EQ(Reports(), 0u);
 }
 
+TEST_F(CliToolTest, AFileWhoseDigestDiffersMakesTheRunIncomplete) {
+    served.Write("a.pak", PatternBytes(5000));
+    EXPECT_EQ(Run({"--config", ConfigFile({"a.pak"}, "Sha256=\"" + std::string(64, '0') + "\"")}), 1);
+    EXPECT_EQ(Output(), "started a.pak\nfailed a.pak\n");
+    EXPECT_TRUE(FileExists(Local("a.pak.corrupt")));
+    EXPECT_EQ(Reports(), 0u);
+}
+
 TEST_F(CliToolTest, InterruptedRunExits130AndTheNextContinues) {
     served.Write("big.pak", PatternBytes(2000000));
     const std::string config = ConfigFile({"big.pak?rate=2000000"});

@@ -25,11 +25,11 @@ TEST_F(LauncherFolderTest, DefaultFolderIsMadeBelowTheDocumentsFolder) {
 }
 
 TEST_F(LauncherFolderTest, ChooserRefusesAFolderWithoutMoreRoomThanNeededAndAsksAgain) {
-    CLauncher& l = Open(Configuration(""));
+    served.Write("a.pak", PatternBytes(5000));
+    CLauncher& l = Open(Configuration(File("a.pak")));
     const std::string chosen = home.path();
-    std::uint64_t free = 5000;
+    std::uint64_t free = 5000; // exactly what a.pak needs is not enough here
     l.freeDiskBytes = [&](const std::string&) { return free; };
-    l.stats.totalSize = 5000; // exactly the free space is not enough here
     view.folderAnswers = {chosen, chosen, std::nullopt};
     bool taken = true;
     view.OnViewThread([&] { taken = l.OnBnClickedBtnFolder(); }); // refused twice, then cancelled

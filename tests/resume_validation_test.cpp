@@ -44,7 +44,7 @@ TEST_F(ResumeValidationTest, AContinuedFileAsksForItsOwnVersion) {
     ASSERT_TRUE(Fetch("part.bin", 0, downloader));
     const std::optional<std::string> stored = LoadFileValidator(local.File("part.bin"));
     ASSERT_TRUE(stored.has_value()); // kept with the file from the first answer on
-    EXPECT_EQ(stored->front(), '"');  // the strong ETag, not the date
+    EXPECT_EQ(stored->front(), '"'); // the strong ETag, not the date
 
     // Cut off at 20 000 bytes, then continued while the server still has that version.
     ASSERT_EQ(::truncate(local.File("part.bin").c_str(), 20000), 0);

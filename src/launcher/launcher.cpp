@@ -18,7 +18,8 @@ constexpr const char* kSurveying = "파일 크기 확인 중...";
 } // namespace
 
 CLauncher::CLauncher(CConfigLoader& config, std::string& appDownloadPath, LauncherView& view)
-    : reportHost(DefaultReportHost()), config_(config), appDownloadPath_(appDownloadPath), view_(view) {}
+    : reportHost(DefaultReportHost()), config_(config), appDownloadPath_(appDownloadPath), view_(view),
+      verified_(config.files.size()) {}
 
 CLauncher::~CLauncher() {
     Shutdown();
@@ -184,7 +185,7 @@ bool CLauncher::OnBnClickedBtnDownload() {
         // The end of that run enabled this button again, so its worker has finished its walk.
         worker_.join();
     }
-    if (freeDiskBytes(downloadFolder) < stats.totalSize.load()) {
+    if (freeDiskBytes(downloadFolder) < MissingBytes(downloadFolder)) {
         ShowMessage(IDS_NOT_ENOUGH_SPACE, IDS_TITLE_WARNING, MessageIcon::Warning);
         return false;
     }
@@ -206,6 +207,8 @@ bool CLauncher::OnBnClickedBtnDownload() {
 void CLauncher::StopTransfer() {
     downloader_.abortFlag.exchange(1);
     downloader_.CloseHandles();
+    std::lock_guard lock(pauseLock_);
+    pauseWake_.notify_all();
 }
 
 void CLauncher::OnBnClickedBtnStop() {
@@ -245,7 +248,7 @@ void CLauncher::OnClose() {
 
 void CLauncher::Interrupt() {
     cancel_.Set();
-    StopTransfer();
+    StopTransfer(); // after the signal: a retry's pause looks at both
     std::lock_guard lock(surveyLock_);
     if (surveyTransfer_ != nullptr) {
         surveyTransfer_->abortFlag.exchange(1);

@@ -8,14 +8,26 @@
 #include "launcher/progress_statistics.h"
 #include "launcher/run_downloader.h"
 #include "launcher/task_queue.h"
+#include "net/sha256_digest.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
+
+// Which version of a file on disk was checked: its size and modification time.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t seconds = 0;
+    std::int64_t nanoseconds = 0;
+    bool operator==(const FileStamp&) const = default;
+};
 
 // The download workflow of the program, whatever shows it: the file selection, the size survey, the
 // worker and its downloader, the overwrite rules, the statistics, the completion (size check, end
@@ -93,6 +105,9 @@ public:
     void ShowStatus(const std::string& text);
     void OnDownloadEnd();
 
+    // The bytes the selected files still need in `folder`: each file's size less what will be continued.
+    std::uint64_t MissingBytes(const std::string& folder) const;
+
     // Completion.
     bool CheckDownloadedFiles();
     bool ExecuteDownloadedFiles(bool automatic);
@@ -143,6 +158,15 @@ private:
     void RunExecution();
     void SetRowState(std::size_t fileIndex, const char* state);
     void WalkFile(std::size_t fileIndex, int started);
+    // The transfer of one file with its retries, and the check of its digest; true when it arrived whole.
+    bool TransferFile(std::size_t fileIndex);
+    // Waits before a retry; true when a stop or a shutdown ended the wait.
+    bool WaitBeforeRetry(std::chrono::seconds pause);
+    // A file's digest against its configured one: a match is remembered with the file's stamp; a file
+    // that differs is set aside as NAME.corrupt. True for a file without a configured digest.
+    bool AcceptDigest(std::size_t fileIndex, const Sha256Bytes& digest, const char* origin);
+    // The same for the file on disk, read only when it is not the one already checked.
+    bool VerifyOnDisk(std::size_t fileIndex, const char* origin);
     void Complete();
 
     CConfigLoader& config_;
@@ -156,6 +180,12 @@ private:
     // The transfer of the survey that runs now, so that a shutdown can break it.
     std::mutex surveyLock_;
     CHttpDownloader2* surveyTransfer_ = nullptr;
+    // A retry's pause, which a stop ends at once.
+    std::mutex pauseLock_;
+    std::condition_variable pauseWake_;
+    // The stamps of the files whose digest matched, by position.
+    mutable std::mutex verifiedLock_;
+    std::vector<std::optional<FileStamp>> verified_;
 
     // View thread.
     State state_ = State::Starting;

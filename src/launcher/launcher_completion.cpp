@@ -24,6 +24,9 @@ bool CLauncher::CheckDownloadedFiles() {
                      "COstrelDlg::CheckDownloadedFiles", 260, entry.url.c_str(), size, entry.localPath.c_str(), local);
             return false;
         }
+        if (!VerifyOnDisk(i, "COstrelDlg::CheckDownloadedFiles")) {
+            return false;
+        }
     }
     return true;
 }

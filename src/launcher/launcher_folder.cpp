@@ -44,12 +44,12 @@ void CLauncher::UpdateDownloadPathInfo() {
 
 bool CLauncher::OnBnClickedBtnFolder() {
     for (;;) {
-        const std::uint64_t needed = stats.totalSize.load();
-        const std::optional<std::string> chosen = view_.ChooseFolder(appDownloadPath_, needed);
+        // What the current folder still needs; a chosen folder is judged by what it would need.
+        const std::optional<std::string> chosen = view_.ChooseFolder(appDownloadPath_, MissingBytes(downloadFolder));
         if (!chosen) {
             return false;
         }
-        if (needed < freeDiskBytes(*chosen)) {
+        if (MissingBytes(*chosen) < freeDiskBytes(*chosen)) {
             UseDownloadFolder(*chosen);
             return true;
         }

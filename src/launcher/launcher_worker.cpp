@@ -3,16 +3,21 @@
 #include "launcher/format_text.h"
 #include "launcher/launcher.h"
 #include "launcher/local_files.h"
+#include "launcher/retry_policy.h"
 #include "launcher/row_states.h"
 #include "launcher/tick_count.h"
 #include "launcher/url_names.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <unistd.h>
 
 namespace {
 
 constexpr int IDS_DOWNLOADING = 147;
 constexpr const char* kOrigin = "COstrelDlg::_DownloadThread";
+// Our own: the status while a failed transfer waits for its retry.
+constexpr const char* kRetryWait = "%lld초 후 다시 시도합니다...";
 
 } // namespace
 
@@ -123,6 +128,14 @@ void CLauncher::WalkFile(std::size_t k, int started) {
         const int percent = UpdateTotalReceived();
         OnView([this, percent] { ShowPercent(ST_TOTAL_DOWNLOAD_RATE, CT_TOTAL_DOWNLOAD_RATE, percent); });
         d.startOffset = 0;
+        // Complete by its size; with a digest configured, by its bytes too.
+        if (!VerifyOnDisk(k, kOrigin)) {
+            entry.receivedSize.store(0);
+            UpdateTotalReceived();
+            SetRowState(k, kStateFailed);
+            WriteLog("[%s][%d] Failed to download file [%s]", kOrigin, 692, entry.url.c_str());
+            return;
+        }
         SetRowState(k, kStateSkipped);
         return;
     } else {
@@ -134,13 +147,59 @@ void CLauncher::WalkFile(std::size_t k, int started) {
         WriteLog("[INFO][%s][%d] Resuming download: from [%I64u]", kOrigin, 663, local);
     }
 
-    SetRowState(k, kStateTransferring);
-    stats.speedBaseline.store(entry.receivedSize.load());
-    if (!d.Download()) {
+    if (!TransferFile(k)) {
         SetRowState(k, kStateFailed);
         WriteLog("[%s][%d] Failed to download file [%s]", kOrigin, 692, entry.url.c_str());
         return;
     }
     SetRowState(k, kStateDone);
     WriteLog("[%s][%d] Successfully downloaded file [%s]", kOrigin, 699, entry.url.c_str());
+}
+
+bool CLauncher::TransferFile(std::size_t k) {
+    FileInfo& entry = *config_.files[k];
+    CRunDownloader& d = downloader_;
+    const bool hashed = !entry.sha256.empty();
+    const auto retries = static_cast<unsigned>(std::max(config_.retries, 0));
+    SetRowState(k, kStateTransferring);
+    for (unsigned attempt = 0;; ++attempt) {
+        stats.speedBaseline.store(entry.receivedSize.load());
+        if (hashed && !d.HashFile(d.startOffset)) {
+            WriteLog("[ERROR][%s][%d] Cannot read the first [%I64u] bytes of [%s] to check its SHA-256.", kOrigin,
+                     __LINE__, d.startOffset, d.localFileName.c_str());
+            return false;
+        }
+        if (d.Download()) {
+            return !hashed || AcceptDigest(k, d.FileDigest(), kOrigin);
+        }
+        const TransferFailure failure = d.lastFailure();
+        const bool passing =
+            failure.status != 0 ? IsRetriedStatus(failure.status) : IsRetriedTransportError(failure.error);
+        if (attempt >= retries || !passing || d.IsAbortRequested()) {
+            return false;
+        }
+        const std::chrono::seconds pause =
+            RetryPause(attempt + 1, failure.retryAfter, std::chrono::system_clock::now());
+        const std::string reason = failure.status != 0 ? "HTTP status " + std::to_string(failure.status)
+                                                       : CHttpDownloader2::FormatErrorText(failure.error);
+        WriteLog("[INFO][%s][%d] Retry [%u] of [%u] of [%s] in [%lld] s after: [%s]", kOrigin, __LINE__, attempt + 1,
+                 retries, entry.url.c_str(), static_cast<long long>(pause.count()), reason.c_str());
+        char waiting[64];
+        std::snprintf(waiting, sizeof waiting, kRetryWait, static_cast<long long>(pause.count()));
+        ShowStatus(waiting);
+        if (WaitBeforeRetry(pause)) {
+            return false;
+        }
+        d.SetStatusId(IDS_DOWNLOADING);
+        // On from the bytes on disk; their version decides whether the server continues them.
+        const std::uint64_t local = GetLocalFileSize(d.localFileName);
+        d.startOffset = local;
+        entry.receivedSize.store(local);
+        UpdateTotalReceived();
+    }
+}
+
+bool CLauncher::WaitBeforeRetry(std::chrono::seconds pause) {
+    std::unique_lock lock(pauseLock_);
+    return pauseWake_.wait_for(lock, pause, [this] { return downloader_.IsAbortRequested() || cancel_.IsSet(); });
 }

@@ -1,0 +1,76 @@
+#include "app/log.h"
+#include "launcher/launcher.h"
+#include "launcher/local_files.h"
+#include "launcher/url_names.h"
+
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace {
+
+// What tells that a checked file is still the file that was checked.
+std::optional<FileStamp> StampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    return FileStamp{static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
+} // namespace
+
+bool CLauncher::AcceptDigest(std::size_t fileIndex, const Sha256Bytes& digest, const char* origin) {
+    const FileInfo& entry = *config_.files[fileIndex];
+    const std::optional<Sha256Bytes> expected = ParseSha256(entry.sha256);
+    if (!expected || digest == *expected) {
+        std::lock_guard lock(verifiedLock_);
+        verified_[fileIndex] = StampOf(entry.localPath);
+        return true;
+    }
+    // Set aside, not deleted: the bytes may tell support what went wrong; the next run fetches anew.
+    const std::string corrupt = entry.localPath + ".corrupt";
+    const bool setAside = std::rename(entry.localPath.c_str(), corrupt.c_str()) == 0;
+    WriteLog("[ERROR][%s][%d] SHA-256 differs: Expected [%s] vs Local [%s][%s]; %s [%s].", origin, __LINE__,
+             entry.sha256.c_str(), Sha256Hex(digest).c_str(), entry.url.c_str(),
+             setAside ? "the file is kept as" : "the file could not be renamed to", corrupt.c_str());
+    std::lock_guard lock(verifiedLock_);
+    verified_[fileIndex].reset();
+    return false;
+}
+
+bool CLauncher::VerifyOnDisk(std::size_t fileIndex, const char* origin) {
+    const FileInfo& entry = *config_.files[fileIndex];
+    if (entry.sha256.empty()) {
+        return true;
+    }
+    const std::optional<FileStamp> now = StampOf(entry.localPath);
+    {
+        std::lock_guard lock(verifiedLock_);
+        if (now && verified_[fileIndex] == now) {
+            return true; // checked as it was written, and unchanged since
+        }
+    }
+    Sha256Digest digest;
+    if (!now || !HashFilePrefix(entry.localPath, now->size, digest)) {
+        WriteLog("[ERROR][%s][%d] Cannot read [%s] to check its SHA-256.", origin, __LINE__, entry.localPath.c_str());
+        return false;
+    }
+    return AcceptDigest(fileIndex, digest.Final(), origin);
+}
+
+std::uint64_t CLauncher::MissingBytes(const std::string& folder) const {
+    // Without an answer yet, existing files are counted as continued, which is what a closed question does.
+    const bool overwriteAll = overwriteChoice.load() == 3;
+    std::uint64_t missing = 0;
+    for (std::size_t i = 0; i < config_.files.size(); ++i) {
+        if (!selection.IsFileSelected(i)) {
+            continue;
+        }
+        const FileInfo& entry = *config_.files[i];
+        const std::uint64_t size = entry.size.load();
+        const std::uint64_t local =
+            overwriteAll ? 0 : GetLocalFileSize(LocalPathForUrl(folder, entry.url).value_or(std::string()));
+        missing += local <= size ? size - local : size; // a larger file is fetched again whole
+    }
+    return missing;
+}
