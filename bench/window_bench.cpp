@@ -1,6 +1,7 @@
 // ostrel-window-bench survey URL_PREFIX COUNT: the window's size survey of COUNT files URL_PREFIX0000,
 //   URL_PREFIX0001, ... (one HEAD each, as at start and after a check-box click). Prints the rate.
-// ostrel-window-bench run URL: one download run of URL by the window and its worker, from the Download
+// ostrel-window-bench run URL [SHA256]: one download run of URL by the window and its worker (its digest
+//   checked as it is written when SHA256 is given), from the Download
 //   button to the end of the run. Prints the run's wall time and the largest gap between two ticks of the
 //   window's one-second timer, which shows how long the window thread was ever kept from its events.
 // Runs the real window offscreen; HOME decides the download folder.
@@ -33,8 +34,8 @@ std::string Configuration(const std::string& files) {
     return config;
 }
 
-std::string FileElement(const std::string& url) {
-    return "<File Url=\"" + url + "\"/>";
+std::string FileElement(const std::string& url, const std::string& sha256 = "") {
+    return "<File Url=\"" + url + "\"" + (sha256.empty() ? "" : " Sha256=\"" + sha256 + "\"") + "/>";
 }
 
 int Survey(COstrelDlg& window, long count) {
@@ -84,8 +85,8 @@ int Run(COstrelDlg& window) {
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (!((mode == "survey" && argc == 4) || (mode == "run" && argc == 3))) {
-        std::fprintf(stderr, "usage: ostrel-window-bench survey URL_PREFIX COUNT | run URL\n");
+    if (!((mode == "survey" && argc == 4) || (mode == "run" && (argc == 3 || argc == 4)))) {
+        std::fprintf(stderr, "usage: ostrel-window-bench survey URL_PREFIX COUNT | run URL [SHA256]\n");
         return 2;
     }
     COstrelApp app(argc, argv);
@@ -94,7 +95,8 @@ int main(int argc, char** argv) {
     for (long i = 0; i < count; ++i) {
         char name[24];
         std::snprintf(name, sizeof name, "%04ld", i);
-        files += FileElement(mode == "survey" ? argv[2] + std::string(name) : std::string(argv[2]));
+        files += mode == "survey" ? FileElement(argv[2] + std::string(name))
+                                  : FileElement(argv[2], argc == 4 ? argv[3] : "");
     }
     if (app.config.LoadFromString(Configuration(files).c_str()) != CONFIG_OK) {
         return 2;
