@@ -246,6 +246,11 @@ void CLauncher::OnClose() {
     StopTransfer();
 }
 
+void CLauncher::SetSpeedLimit(std::uint64_t bytesPerSecond) {
+    speedLimit_.store(bytesPerSecond);
+    downloader_.maxBytesPerMs = static_cast<double>(bytesPerSecond) / 1000.0;
+}
+
 void CLauncher::Interrupt() {
     cancel_.Set();
     StopTransfer(); // after the signal: a retry's pause looks at both

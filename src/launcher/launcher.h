@@ -71,6 +71,10 @@ public:
     void RequestSurvey();
     // The view's one-second tick.
     void OnElapsedTimer();
+    // The player's speed limit in bytes per second (0: none); it applies at once, also to a running
+    // transfer. Any thread.
+    void SetSpeedLimit(std::uint64_t bytesPerSecond);
+    std::uint64_t SpeedLimit() const { return speedLimit_.load(); }
 
     // Breaks what runs now (a transfer, a survey, a wait) and lets nothing new start. Any thread.
     void Interrupt();
@@ -186,6 +190,8 @@ private:
     // The stamps of the files whose digest matched, by position.
     mutable std::mutex verifiedLock_;
     std::vector<std::optional<FileStamp>> verified_;
+
+    std::atomic<std::uint64_t> speedLimit_{0};
 
     // View thread.
     State state_ = State::Starting;

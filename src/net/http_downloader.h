@@ -119,7 +119,8 @@ public:
     int accessType = 0;
     int promptProxyCredentials = 1;
     int promptHttpCredentials = 1;
-    double maxBytesPerMs = 0.0;
+    // A cap on the receive rate (0: none); another thread may change it during a transfer.
+    std::atomic<double> maxBytesPerMs{0.0};
     std::uint64_t startOffset = 0; // reads 0 after a transfer whose server ignored the range
     int noAutoRedirect = 0;
     int readBufferSize = 1024;
