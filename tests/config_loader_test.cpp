@@ -212,6 +212,27 @@ TEST_F(ConfigLoaderTest, RetriesThatAreNoCountWarnAndCountAsNone) {
     EXPECT_TRUE(messages.Seen().empty());
 }
 
+TEST_F(ConfigLoaderTest, SpeedLimitAndMirrorsAreRead) {
+    ASSERT_EQ(config.LoadFromString(Document(R"(<Base MaxBytesPerSecond="1048576"/><Buttons/><Progresses/><Sections/>)"
+                                             R"(<Files><File Url="http://main/a.pak">)"
+                                             R"(<Mirror Url="http://one/a.pak"/><Mirror/><Mirror Url=""/>)"
+                                             R"(<Mirror Url="http://two/a.pak"/></File>)"
+                                             R"(<File Url="http://main/b.pak"/></Files>)")
+                                        .c_str()),
+              CONFIG_OK);
+    EXPECT_EQ(config.maxBytesPerSecond, 1048576);
+    ASSERT_EQ(config.files.size(), 2u);
+    EXPECT_EQ(config.files[0]->mirrors, (std::vector<std::string>{"http://one/a.pak", "http://two/a.pak"}));
+    EXPECT_TRUE(config.files[1]->mirrors.empty());
+    EXPECT_TRUE(log.Contains("[DEBUG] Base max bytes per second: [1048576]"));
+    EXPECT_TRUE(log.Contains("[DEBUG] File mirror: [http://two/a.pak]"));
+
+    CConfigLoader odd;
+    ASSERT_EQ(odd.LoadFromString(Document(R"(<Base MaxBytesPerSecond="1 MB"/>)").c_str()), CONFIG_OK);
+    EXPECT_EQ(odd.maxBytesPerSecond, 0); // no limit, and a warning
+    EXPECT_EQ(log.CountStartingWith("[WARNING][CConfigLoader::LoadFromString]["), 1);
+}
+
 TEST_F(ConfigLoaderTest, MissingRequiredAttributeWarnsOnceAndStops) {
     struct Case {
         std::string body;

@@ -49,10 +49,11 @@ protected:
 
 TEST_F(FileValidatorTest, StoredWithTheFileReplacedAndRemoved) {
     EXPECT_EQ(LoadFileValidator(path), std::nullopt);
-    ASSERT_TRUE(StoreFileValidator(path, "\"v1\""));
+    ASSERT_TRUE(StoreFileValidator(path, "\"v1\"", "cdn.example:80"));
     EXPECT_EQ(LoadFileValidator(path), "\"v1\"");
-    ASSERT_TRUE(StoreFileValidator(path, kDate));
+    ASSERT_TRUE(StoreFileValidator(path, kDate, "mirror.example:8080"));
     EXPECT_EQ(LoadFileValidator(path), kDate);
+    EXPECT_EQ(LoadFileOrigin(path), "mirror.example:8080");
 
     // It travels with the file, not with its name.
     ASSERT_EQ(std::rename(path.c_str(), dir.File("moved.pak").c_str()), 0);
@@ -61,14 +62,15 @@ TEST_F(FileValidatorTest, StoredWithTheFileReplacedAndRemoved) {
 
     EXPECT_TRUE(RemoveFileValidator(dir.File("moved.pak")));
     EXPECT_EQ(LoadFileValidator(dir.File("moved.pak")), std::nullopt);
+    EXPECT_EQ(LoadFileOrigin(dir.File("moved.pak")), std::nullopt);
     EXPECT_TRUE(RemoveFileValidator(dir.File("moved.pak"))); // none left is what was asked
     EXPECT_FALSE(RemoveFileValidator(path));
-    EXPECT_FALSE(StoreFileValidator(path, "\"v1\""));
+    EXPECT_FALSE(StoreFileValidator(path, "\"v1\"", "cdn.example:80"));
 }
 
 TEST_F(FileValidatorTest, RefusesWhatCannotBeSentBack) {
-    EXPECT_FALSE(StoreFileValidator(path, "\"v1\"\r\nX-Injected: 1"));
-    EXPECT_FALSE(StoreFileValidator(path, ""));
+    EXPECT_FALSE(StoreFileValidator(path, "\"v1\"\r\nX-Injected: 1", "cdn.example:80"));
+    EXPECT_FALSE(StoreFileValidator(path, "", "cdn.example:80"));
     // Written by something else: not sent.
     const std::string forged = "\"v1\"\r\nX-Injected: 1";
     ASSERT_EQ(::setxattr(path.c_str(), "user.ostrel.validator", forged.data(), forged.size(), 0), 0);
@@ -81,11 +83,11 @@ TEST_F(FileValidatorTest, RefusesWhatCannotBeSentBack) {
 TEST_F(FileValidatorTest, ForcedFailureActsLikeAFileSystemWithoutAttributes) {
     SetFileValidatorStoreFails(true);
     errno = 0;
-    EXPECT_FALSE(StoreFileValidator(path, "\"v1\""));
+    EXPECT_FALSE(StoreFileValidator(path, "\"v1\"", "cdn.example:80"));
     EXPECT_EQ(errno, ENOTSUP);
     EXPECT_EQ(LoadFileValidator(path), std::nullopt);
     SetFileValidatorStoreFails(false);
-    EXPECT_TRUE(StoreFileValidator(path, "\"v1\""));
+    EXPECT_TRUE(StoreFileValidator(path, "\"v1\"", "cdn.example:80"));
 }
 
 } // namespace

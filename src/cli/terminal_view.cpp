@@ -65,6 +65,8 @@ void TerminalView::SetRowState(std::size_t fileIndex, const std::string& state) 
         PrintLine(out_, "done " + name);
     } else if (state == kStateSkipped) {
         PrintLine(out_, "skipped " + name + " (already complete)");
+    } else if (const std::string mirror = MirrorOfState(state); !mirror.empty()) {
+        PrintLine(out_, "started " + name + " again from mirror " + mirror);
     } else if (state == kStateFailed) {
         failed_.push_back(config_.files[fileIndex]->url);
         PrintLine(out_, "failed " + name);

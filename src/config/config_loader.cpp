@@ -197,9 +197,8 @@ int CConfigLoader::WalkDocument(const TiXmlDocument& document, const char* origi
         version = reader.Integer("Version");
         url = reader.Text("Url");
         background = reader.Text("Background");
-        if (const char* value = element->Attribute("Retries")) {
-            ReadRetries(value, origin);
-        }
+        ReadBaseCount(*element, "Retries", "retries", retries, origin);
+        ReadBaseCount(*element, "MaxBytesPerSecond", "max bytes per second", maxBytesPerSecond, origin);
     }
 
     // Each container is looked for among the siblings after the last one found. A missing container
@@ -257,14 +256,19 @@ int CConfigLoader::WalkDocument(const TiXmlDocument& document, const char* origi
     return CONFIG_OK;
 }
 
-void CConfigLoader::ReadRetries(const char* value, const char* origin) {
-    if (!ParseCount(value, retries)) {
-        WriteLog("[WARNING][%s][%d] Base Retries [%s] is not a whole number of 0 or more: no retries.", origin,
-                 __LINE__, value);
-        retries = 0;
+void CConfigLoader::ReadBaseCount(const TiXmlElement& base, const char* attribute, const char* dumpName, int& count,
+                                  const char* origin) {
+    const char* value = base.Attribute(attribute);
+    if (value == nullptr) {
+        return;
+    }
+    if (!ParseCount(value, count)) {
+        WriteLog("[WARNING][%s][%d] Base %s [%s] is not a whole number of 0 or more: 0 is used.", origin, __LINE__,
+                 attribute, value);
+        count = 0;
     }
     WriteLog(kSeparator);
-    WriteLog("[DEBUG] Base retries: [%d]", retries);
+    WriteLog("[DEBUG] Base %s: [%d]", dumpName, count);
     WriteLog("%s\n", kSeparator);
 }
 
@@ -438,6 +442,13 @@ void CConfigLoader::ParseFile(const TiXmlNode* node) {
     WriteLog("[DEBUG] File waitexecute: [%s]", TrueFalse(record->waitExecute));
     if (!record->sha256.empty()) {
         WriteLog("[DEBUG] File sha256: [%s]", record->sha256.c_str());
+    }
+    for (const TiXmlElement* mirror = element->FirstChildElement("Mirror"); mirror != nullptr;
+         mirror = mirror->NextSiblingElement("Mirror")) {
+        if (const char* mirrorUrl = mirror->Attribute("Url"); mirrorUrl != nullptr && *mirrorUrl != '\0') {
+            record->mirrors.emplace_back(mirrorUrl);
+            WriteLog("[DEBUG] File mirror: [%s]", mirrorUrl);
+        }
     }
     WriteLog("%s\n", kSeparator);
     files.push_back(std::move(record));

@@ -8,6 +8,7 @@
 #include <vector>
 
 class TiXmlDocument;
+class TiXmlElement;
 class TiXmlNode;
 
 // Results of the loader; start-up adds CONFIG_FETCH_FAILED.
@@ -28,7 +29,8 @@ public:
     std::string name;
     std::string url;
     std::string background;
-    int retries = 0; // Base Retries: further attempts of a file transfer that failed on a passing fault
+    int retries = 0;           // Base Retries: further attempts of a file transfer that failed on a passing fault
+    int maxBytesPerSecond = 0; // Base MaxBytesPerSecond: the speed limit unless the player chose one; 0: none
     std::map<int, std::unique_ptr<ControlInfo>> controls;
     std::map<int, std::unique_ptr<SectionInfo>> sections;
     std::vector<std::unique_ptr<FileInfo>> files;
@@ -45,7 +47,9 @@ private:
     int WalkDocument(const TiXmlDocument& document, const char* origin);
     // Base's Retries; its dump and warning lines are written only when the attribute is there, so that a
     // configuration without it logs what it always did.
-    void ReadRetries(const char* value, const char* origin);
+    // An optional count of Base: a value that is no count is a warning and reads as 0.
+    void ReadBaseCount(const TiXmlElement& base, const char* attribute, const char* dumpName, int& count,
+                       const char* origin);
     bool ParseButton(const TiXmlNode* node, int type);
     bool ParseProgress(const TiXmlNode* node, int type);
     bool ParseSection(const TiXmlNode* node, int type);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Keys of the control records.
 enum ControlType : int {
@@ -76,5 +77,6 @@ struct FileInfo {
     bool autoClose = false;
     bool executable = false;
     bool waitExecute = false;
-    std::string sha256; // Sha256 in lowercase hex; empty when none (or a malformed one) is configured
+    std::string sha256;               // Sha256 in lowercase hex; empty when none (or a malformed one) is configured
+    std::vector<std::string> mirrors; // further sources of the same file, in the order they are tried
 };

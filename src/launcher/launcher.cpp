@@ -5,6 +5,7 @@
 #include "net/end_report.h"
 #include "res/string_table.h"
 
+#include <algorithm>
 #include <system_error>
 
 namespace {
@@ -17,9 +18,17 @@ constexpr const char* kSurveying = "파일 크기 확인 중...";
 
 } // namespace
 
+std::vector<std::string> SourcesOf(const FileInfo& entry) {
+    std::vector<std::string> sources{entry.url};
+    sources.insert(sources.end(), entry.mirrors.begin(), entry.mirrors.end());
+    return sources;
+}
+
 CLauncher::CLauncher(CConfigLoader& config, std::string& appDownloadPath, LauncherView& view)
     : reportHost(DefaultReportHost()), config_(config), appDownloadPath_(appDownloadPath), view_(view),
-      verified_(config.files.size()) {}
+      verified_(config.files.size()) {
+    SetSpeedLimit(static_cast<std::uint64_t>(std::max(config.maxBytesPerSecond, 0)));
+}
 
 CLauncher::~CLauncher() {
     Shutdown();

@@ -21,6 +21,9 @@
 #include <thread>
 #include <vector>
 
+// Where a file can be fetched from: its URL, then its mirrors in order.
+std::vector<std::string> SourcesOf(const FileInfo& entry);
+
 // Which version of a file on disk was checked: its size and modification time.
 struct FileStamp {
     std::uint64_t size = 0;
@@ -160,10 +163,15 @@ private:
     // Launcher threads.
     void RunSurvey();
     void RunExecution();
-    void SetRowState(std::size_t fileIndex, const char* state);
+    void SetRowState(std::size_t fileIndex, const std::string& state);
     void WalkFile(std::size_t fileIndex, int started);
-    // The transfer of one file with its retries, and the check of its digest; true when it arrived whole.
+    // The transfer of one file from its sources in turn, and the check of its digest; true when it
+    // arrived whole.
     bool TransferFile(std::size_t fileIndex);
+    // The transfer from the downloader's URL with the configured retries; true when it succeeded.
+    bool TransferFrom(std::size_t fileIndex);
+    // Sets up the transfer of a file from one of its mirrors: what of the file on disk it continues.
+    void TakeUpOnMirror(std::size_t fileIndex, std::size_t mirror, const std::string& mirrorUrl);
     // Waits before a retry; true when a stop or a shutdown ended the wait.
     bool WaitBeforeRetry(std::chrono::seconds pause);
     // A file's digest against its configured one: a match is remembered with the file's stamp; a file

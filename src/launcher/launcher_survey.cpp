@@ -59,9 +59,17 @@ bool CLauncher::GetTotalFilesSize(std::uint64_t& total) {
         if (!selection.IsFileSelected(i)) {
             continue;
         }
+        // A dead main server is no end while a mirror answers.
         std::uint64_t size = 0;
-        if (!GetContentSize(entry.url, size)) {
-            WriteLog("[ERROR][%s][%d] Failed to get content size of URL [%s].", origin, 546, entry.url.c_str());
+        bool sized = false;
+        for (const std::string& source : SourcesOf(entry)) {
+            sized = GetContentSize(source, size);
+            if (sized) {
+                break;
+            }
+            WriteLog("[ERROR][%s][%d] Failed to get content size of URL [%s].", origin, 546, source.c_str());
+        }
+        if (!sized) {
             total = 0;
             return false;
         }

@@ -7,6 +7,8 @@
 #include "launcher/row_states.h"
 #include "launcher/tick_count.h"
 #include "launcher/url_names.h"
+#include "net/file_validator.h"
+#include "net/url_parser.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -29,8 +31,9 @@ void CLauncher::EnsureDownloadFolder() {
     MakeFolderPath(downloadFolder);
 }
 
-void CLauncher::SetRowState(std::size_t fileIndex, const char* state) {
-    WriteLog("[INFO][%s][%d] File [%s] state: [%s]", kOrigin, __LINE__, config_.files[fileIndex]->url.c_str(), state);
+void CLauncher::SetRowState(std::size_t fileIndex, const std::string& state) {
+    WriteLog("[INFO][%s][%d] File [%s] state: [%s]", kOrigin, __LINE__, config_.files[fileIndex]->url.c_str(),
+             state.c_str());
     if (selection.RowOfFile(fileIndex) >= 0) {
         OnView([this, fileIndex, state] { view_.SetRowState(fileIndex, state); });
     }
@@ -159,9 +162,53 @@ void CLauncher::WalkFile(std::size_t k, int started) {
 bool CLauncher::TransferFile(std::size_t k) {
     FileInfo& entry = *config_.files[k];
     CRunDownloader& d = downloader_;
+    const std::vector<std::string> sources = SourcesOf(entry);
+    SetRowState(k, kStateTransferring);
+    bool arrived = false;
+    for (std::size_t source = 0; source < sources.size() && !arrived && !d.IsAbortRequested(); ++source) {
+        if (source > 0) {
+            TakeUpOnMirror(k, source, sources[source]);
+        }
+        d.url = sources[source];
+        arrived = TransferFrom(k);
+    }
+    d.validateResume = true;
+    return arrived && (entry.sha256.empty() || AcceptDigest(k, d.FileDigest(), kOrigin));
+}
+
+void CLauncher::TakeUpOnMirror(std::size_t k, std::size_t mirror, const std::string& mirrorUrl) {
+    FileInfo& entry = *config_.files[k];
+    CRunDownloader& d = downloader_;
+    WriteLog("[INFO][%s][%d] File [%s] from mirror [%zu]: [%s]", kOrigin, __LINE__, entry.url.c_str(), mirror,
+             mirrorUrl.c_str());
+    SetRowState(k, MirrorState(mirror));
+    const std::uint64_t local = GetLocalFileSize(d.localFileName);
+    d.startOffset = local;
+    d.validateResume = true;
+    ParsedUrl parsed;
+    const std::string mirrorServer =
+        ParseUrl(mirrorUrl, parsed) ? FormatAuthority(parsed.serverName, parsed.serverPort) : std::string();
+    if (local == 0 || LoadFileOrigin(d.localFileName) == mirrorServer) {
+        // Nothing to continue, or the part's version came from this very server: it decides as usual.
+    } else if (!entry.sha256.empty()) {
+        d.validateResume = false; // another server's version would never match; the digest decides
+        WriteLog("[INFO][%s][%d] Continuing [%s] from [%I64u] on [%s]: its SHA-256 decides whether it is whole.",
+                 kOrigin, __LINE__, d.localFileName.c_str(), local, mirrorUrl.c_str());
+    } else {
+        d.startOffset = 0;
+        WriteLog("[INFO][%s][%d] Fetching [%s] again from the start on [%s]: the part on disk came from another "
+                 "server, and versions of different servers do not compare.",
+                 kOrigin, __LINE__, d.localFileName.c_str(), mirrorUrl.c_str());
+    }
+    entry.receivedSize.store(d.startOffset);
+    UpdateTotalReceived();
+}
+
+bool CLauncher::TransferFrom(std::size_t k) {
+    FileInfo& entry = *config_.files[k];
+    CRunDownloader& d = downloader_;
     const bool hashed = !entry.sha256.empty();
     const auto retries = static_cast<unsigned>(std::max(config_.retries, 0));
-    SetRowState(k, kStateTransferring);
     for (unsigned attempt = 0;; ++attempt) {
         stats.speedBaseline.store(entry.receivedSize.load());
         if (hashed && !d.HashFile(d.startOffset)) {
@@ -170,7 +217,7 @@ bool CLauncher::TransferFile(std::size_t k) {
             return false;
         }
         if (d.Download()) {
-            return !hashed || AcceptDigest(k, d.FileDigest(), kOrigin);
+            return true;
         }
         const TransferFailure failure = d.lastFailure();
         const bool passing =
@@ -183,7 +230,7 @@ bool CLauncher::TransferFile(std::size_t k) {
         const std::string reason = failure.status != 0 ? "HTTP status " + std::to_string(failure.status)
                                                        : CHttpDownloader2::FormatErrorText(failure.error);
         WriteLog("[INFO][%s][%d] Retry [%u] of [%u] of [%s] in [%lld] s after: [%s]", kOrigin, __LINE__, attempt + 1,
-                 retries, entry.url.c_str(), static_cast<long long>(pause.count()), reason.c_str());
+                 retries, d.url.c_str(), static_cast<long long>(pause.count()), reason.c_str());
         char waiting[64];
         std::snprintf(waiting, sizeof waiting, kRetryWait, static_cast<long long>(pause.count()));
         ShowStatus(waiting);

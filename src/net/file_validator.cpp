@@ -8,6 +8,7 @@
 namespace {
 
 constexpr const char* kAttribute = "user.ostrel.validator";
+constexpr const char* kOriginAttribute = "user.ostrel.origin";
 // ETags and dates are short; a longer value would crowd the attribute space of the file's inode.
 constexpr std::size_t kMaxLength = 1024;
 
@@ -19,6 +20,35 @@ bool FitForHeader(const std::string& value) {
         const auto byte = static_cast<unsigned char>(c);
         return (byte < 0x20 && byte != '\t') || byte == 0x7F;
     });
+}
+
+bool StoreAttribute(const std::string& path, const char* name, const std::string& value) {
+    if (storeFails.load()) {
+        errno = ENOTSUP;
+        return false;
+    }
+    if (!FitForHeader(value)) {
+        errno = EINVAL;
+        return false;
+    }
+    return ::setxattr(path.c_str(), name, value.data(), value.size(), 0) == 0;
+}
+
+std::optional<std::string> LoadAttribute(const std::string& path, const char* name) {
+    std::string value(kMaxLength, '\0');
+    const ssize_t length = ::getxattr(path.c_str(), name, value.data(), value.size());
+    if (length < 0) {
+        return std::nullopt; // none stored (ENODATA), no attributes here (ENOTSUP), or too long (ERANGE)
+    }
+    value.resize(static_cast<std::size_t>(length));
+    if (!FitForHeader(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool RemoveAttribute(const std::string& path, const char* name) {
+    return ::removexattr(path.c_str(), name) == 0 || errno == ENODATA || errno == ENOTSUP;
 }
 
 } // namespace
@@ -33,33 +63,21 @@ std::optional<std::string> ChooseValidator(const std::string& etag, const std::s
     return std::nullopt;
 }
 
-bool StoreFileValidator(const std::string& path, const std::string& validator) {
-    if (storeFails.load()) {
-        errno = ENOTSUP;
-        return false;
-    }
-    if (!FitForHeader(validator)) {
-        errno = EINVAL;
-        return false;
-    }
-    return ::setxattr(path.c_str(), kAttribute, validator.data(), validator.size(), 0) == 0;
+bool StoreFileValidator(const std::string& path, const std::string& validator, const std::string& origin) {
+    return StoreAttribute(path, kAttribute, validator) && StoreAttribute(path, kOriginAttribute, origin);
 }
 
 std::optional<std::string> LoadFileValidator(const std::string& path) {
-    std::string value(kMaxLength, '\0');
-    const ssize_t length = ::getxattr(path.c_str(), kAttribute, value.data(), value.size());
-    if (length < 0) {
-        return std::nullopt; // none stored (ENODATA), no attributes here (ENOTSUP), or too long (ERANGE)
-    }
-    value.resize(static_cast<std::size_t>(length));
-    if (!FitForHeader(value)) {
-        return std::nullopt;
-    }
-    return value;
+    return LoadAttribute(path, kAttribute);
+}
+
+std::optional<std::string> LoadFileOrigin(const std::string& path) {
+    return LoadAttribute(path, kOriginAttribute);
 }
 
 bool RemoveFileValidator(const std::string& path) {
-    return ::removexattr(path.c_str(), kAttribute) == 0 || errno == ENODATA || errno == ENOTSUP;
+    const bool origin = RemoveAttribute(path, kOriginAttribute);
+    return RemoveAttribute(path, kAttribute) && origin;
 }
 
 void SetFileValidatorStoreFails(bool fail) {

@@ -13,12 +13,14 @@
 // A value that could not be sent back as a header (a line break, over 1 KiB) counts as absent.
 std::optional<std::string> ChooseValidator(const std::string& etag, const std::string& lastModified);
 
-// Stores `validator` with the file, replacing an earlier one; false when the file system keeps no
-// extended attributes, the file cannot be reached or the value is not fit (errno tells which).
-bool StoreFileValidator(const std::string& path, const std::string& validator);
-// The stored validator; nothing when none is stored, the file system keeps none, or it is not fit to
-// be sent as a header value.
+// Stores `validator` with the file, and the server it came from (`origin`, host[:port]: validators of
+// different servers do not compare), replacing earlier ones; false when the file system keeps no
+// extended attributes, the file cannot be reached or a value is not fit (errno tells which).
+bool StoreFileValidator(const std::string& path, const std::string& validator, const std::string& origin);
+// The stored validator, and the server it came from; nothing when none is stored, the file system keeps
+// none, or it is not fit to be sent as a header value.
 std::optional<std::string> LoadFileValidator(const std::string& path);
+std::optional<std::string> LoadFileOrigin(const std::string& path);
 // True when the file carries no validator afterwards.
 bool RemoveFileValidator(const std::string& path);
 

@@ -20,6 +20,8 @@ namespace {
 
 constexpr std::uint32_t ERROR_OUTOFMEMORY = 14;
 constexpr int kMaxCredentialResends = 3;
+// How far behind its limit a capped transfer may fall and still catch up at full speed.
+constexpr std::uint32_t kRateCreditMs = 250;
 
 std::uint32_t TickCount() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
@@ -300,7 +302,7 @@ void CHttpDownloader2::ReportFailure(int stringId, std::uint32_t code) {
 
 void CHttpDownloader2::LoadResumeValidator() {
     resumeValidator_.reset();
-    if (headOnly || startOffset == 0) {
+    if (headOnly || startOffset == 0 || !validateResume) {
         return;
     }
     resumeValidator_ = LoadFileValidator(localFileName);
@@ -320,7 +322,7 @@ void CHttpDownloader2::StoreResumeValidator(std::uint32_t status) {
     request->FindHeader("ETag", etag);
     request->FindHeader("Last-Modified", lastModified);
     if (const std::optional<std::string> validator = ChooseValidator(etag, lastModified)) {
-        if (!StoreFileValidator(localFileName, *validator)) {
+        if (!StoreFileValidator(localFileName, *validator, FormatAuthority(serverName, serverPort))) {
             WriteLog("[INFO][%s][%d] Cannot keep the server file's version with [%s] (%s): continuing it later will "
                      "be unvalidated.",
                      "CHttpDownloader2::_Download", __LINE__, localFileName.c_str(), std::strerror(errno));
@@ -373,7 +375,7 @@ bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status) {
 }
 
 bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown) {
-    const std::uint32_t startTick = TickCount();
+    rateWindow_ = {maxBytesPerMs.load(), TickCount(), 0};
     const std::unique_ptr<char[]> buffer(readBufferSize > 0 ? new (std::nothrow) char[readBufferSize] : nullptr);
     if (!buffer) {
         WriteLog("CHttpDownloader2::_Download, Failed in allocate read buffer\n");
@@ -402,7 +404,7 @@ bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown
                 digest_->Update(buffer.get(), bytesRead);
             }
             transferred += bytesRead;
-            ApplyRateLimit(startTick, transferred);
+            ApplyRateLimit(transferred);
         }
         OnProgress(transferred, bytesRead, lengthKnown, expectedFileSize, progressContext);
         if (bytesRead == 0 || IsAbortRequested()) {
@@ -457,17 +459,24 @@ bool CHttpDownloader2::FlushDownloadedData() {
     return false;
 }
 
-void CHttpDownloader2::ApplyRateLimit(std::uint32_t startTick, std::uint64_t transferred) {
-    if (maxBytesPerMs <= 0.0) {
+void CHttpDownloader2::ApplyRateLimit(std::uint64_t transferred) {
+    const double limit = maxBytesPerMs.load();
+    const std::uint32_t now = TickCount();
+    if (limit != rateWindow_.limit) {
+        // A new limit counts from now: the bytes before it neither use up nor lend it anything.
+        rateWindow_ = {limit, now, transferred};
+    }
+    if (limit <= 0.0) {
         return;
     }
-    const std::uint32_t elapsed = TickCount() - startTick;
-    // transferred / elapsed > limit, written without the division so that elapsed 0 is no special case.
-    const double bytes = static_cast<double>(transferred);
-    if (bytes <= maxBytesPerMs * elapsed) {
+    const double elapsed = now - rateWindow_.startTick;
+    const double bytes = static_cast<double>(transferred - rateWindow_.startBytes);
+    if (limit * elapsed - bytes > limit * kRateCreditMs) {
+        // Slower than allowed for a while (a slow server): that is no licence for a burst later.
+        rateWindow_ = {limit, now - kRateCreditMs, transferred};
         return;
     }
-    const auto sleepMs = static_cast<std::int64_t>(bytes / maxBytesPerMs - elapsed);
+    const auto sleepMs = static_cast<std::int64_t>(bytes / limit - elapsed);
     if (sleepMs <= 0) {
         return;
     }

@@ -122,6 +122,9 @@ public:
     // A cap on the receive rate (0: none); another thread may change it during a transfer.
     std::atomic<double> maxBytesPerMs{0.0};
     std::uint64_t startOffset = 0; // reads 0 after a transfer whose server ignored the range
+    // A continued file asks for the rest of the version it has (If-Range); off when another server
+    // continues it and something else (a digest) decides whether the result is whole.
+    bool validateResume = true;
     int noAutoRedirect = 0;
     int readBufferSize = 1024;
     int sendProxyCredentials = 1;
@@ -166,7 +169,8 @@ private:
     bool DrainAnswer();
     bool ReadPiece(char* buffer, std::uint32_t size, std::uint32_t& bytesRead, std::uint32_t& error);
     bool FlushDownloadedData();
-    void ApplyRateLimit(std::uint32_t startTick, std::uint64_t transferred);
+    // Holds the reads to maxBytesPerMs, counted from the last change of the limit.
+    void ApplyRateLimit(std::uint64_t transferred);
     void ReleaseTransport();
 
     bool useSharedConnections_ = false;
@@ -178,5 +182,10 @@ private:
     std::condition_variable handlesClosed_;
     TransferFailure lastFailure_;
     std::optional<std::string> resumeValidator_; // sent with If-Range
+    struct RateWindow {
+        double limit = 0.0;
+        std::uint32_t startTick = 0;
+        std::uint64_t startBytes = 0;
+    } rateWindow_;
     std::unique_ptr<Sha256Digest> digest_;
 };
