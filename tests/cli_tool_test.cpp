@@ -119,6 +119,15 @@ TEST_F(CliToolTest, OnlyOverwriteAndFolder) {
     EXPECT_FALSE(FileExists(Local("b.pak")));
 }
 
+TEST_F(CliToolTest, LimitSlowsTheTransferDown) {
+    served.Write("a.pak", PatternBytes(192 * 1024));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run({"--config", ConfigFile({"a.pak"}), "--limit", "64K"}), 0) << Errors();
+    // Three seconds at 64 KiB/s, less the last read, which arrives before its pause.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_TRUE(ReadWholeFile(Local("a.pak")) == PatternBytes(192 * 1024));
+}
+
 TEST_F(CliToolTest, UsageAndConfigurationErrorsExit2) {
     served.Write("a.pak", PatternBytes(10));
     const std::string config = ConfigFile({"a.pak"});
@@ -128,6 +137,7 @@ TEST_F(CliToolTest, UsageAndConfigurationErrorsExit2) {
         {"--config", home.File("absent.xml")},
         {"--config", config, "--only", "nothing.pak"},
         {"--config", config, "--overwrite", "--continue"},
+        {"--config", config, "--limit", "2G"},
     };
     for (const auto& arguments : cases) {
         EXPECT_EQ(Run(arguments), 2) << arguments[0];

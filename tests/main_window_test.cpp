@@ -4,6 +4,7 @@
 #include "ui/controls/zel_button.h"
 #include "window_fixture.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDialogButtonBox>
@@ -304,17 +305,98 @@ TEST_F(MainWindowTest, TheContextMenuOpensTheAboutBox) {
                                 }
                                 about->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
                             });
-                  QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(menu->actions().front()).center());
+                  QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(menu->actions().back()).center());
               });
     QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5), dlg.mapToGlobal(QPoint(5, 5)));
     QCoreApplication::sendEvent(&dlg, &request); // returns when the menu and the box are closed
 
-    EXPECT_EQ(items, std::vector<std::string>{"&About Ostrel..."});
+    EXPECT_EQ(items, (std::vector<std::string>{"속도 제한", "", "&About Ostrel..."}));
     EXPECT_EQ(aboutTitle, "About Ostrel");
     EXPECT_EQ(aboutText, "Ostrel, Version 1.0");
     EXPECT_EQ(aboutParent, &dlg);
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_FALSE(dlg.IsEnded());
+}
+
+struct SpeedItem {
+    std::string text;
+    bool checked;
+    bool exclusive; // checkable, in an exclusive group
+    bool operator==(const SpeedItem&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const SpeedItem& item) {
+    return out << item.text << (item.checked ? " (checked)" : "") << (item.exclusive ? "" : " (not exclusive)");
+}
+
+// Opens the window's context menu, notes the items of its speed-limit submenu, and chooses `choice` there
+// as a player does: the submenu opened from the keyboard, the item clicked.
+std::vector<SpeedItem> ChooseSpeedLimit(COstrelDlg& dlg, const std::string& choice) {
+    std::vector<SpeedItem> items;
+    WhenShown([] { return QApplication::activePopupWidget(); },
+              [&](QWidget* popup) {
+                  auto* menu = qobject_cast<QMenu*>(popup);
+                  ASSERT_NE(menu, nullptr);
+                  QAction* speed = menu->actions().front();
+                  ASSERT_EQ(speed->text().toStdString(), "속도 제한");
+                  ASSERT_NE(speed->menu(), nullptr);
+                  menu->setActiveAction(speed);
+                  QTest::keyClick(menu, Qt::Key_Right);
+                  WhenShown(
+                      [menu] {
+                          return QApplication::activePopupWidget() != menu ? QApplication::activePopupWidget()
+                                                                           : nullptr;
+                      },
+                      [&items, &choice, speed](QWidget* opened) {
+                          auto* submenu = qobject_cast<QMenu*>(opened);
+                          ASSERT_EQ(submenu, speed->menu());
+                          QAction* chosen = nullptr;
+                          for (QAction* item : submenu->actions()) {
+                              const QActionGroup* group = item->actionGroup();
+                              items.push_back({item->text().toStdString(), item->isChecked(),
+                                               item->isCheckable() && group != nullptr && group->isExclusive()});
+                              chosen = item->text().toStdString() == choice ? item : chosen;
+                          }
+                          ASSERT_NE(chosen, nullptr) << choice;
+                          QTest::mouseClick(submenu, Qt::LeftButton, {}, submenu->actionGeometry(chosen).center());
+                      });
+              });
+    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5), dlg.mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(&dlg, &request); // returns when the menus are closed
+    return items;
+}
+
+TEST_F(MainWindowTest, TheContextMenuChoosesTheSpeedLimit) {
+    COstrelDlg& dlg = OpenWindow(Configuration(""));
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+
+    constexpr std::uint64_t MB = 1048576;
+    const std::vector<std::string> texts = {"제한 없음", "1 MB/초", "2 MB/초", "5 MB/초", "10 MB/초", "20 MB/초"};
+    struct Case {
+        std::uint64_t current;
+        std::string checked; // empty: none
+        std::string choice;
+        std::uint64_t chosen;
+    };
+    const Case cases[] = {
+        {0, "제한 없음", "5 MB/초", 5 * MB},      // none yet
+        {2 * MB, "2 MB/초", "제한 없음", 0},      // a choice of the list
+        {3 * MB, "", "20 MB/초", 20 * MB},        // a configured default that is none of the choices
+        {20 * MB, "20 MB/초", "1 MB/초", 1 * MB}, // the last choice
+        {MB + 1, "", "10 MB/초", 10 * MB},        // near a choice is not that choice
+    };
+    for (const Case& c : cases) {
+        dlg.launcher().SetSpeedLimit(c.current);
+        std::vector<SpeedItem> expected;
+        for (const std::string& text : texts) {
+            expected.push_back({text, text == c.checked, true});
+        }
+        EXPECT_EQ(ChooseSpeedLimit(dlg, c.choice), expected) << c.current;
+        EXPECT_EQ(dlg.launcher().SpeedLimit(), c.chosen) << c.choice;
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    }
     EXPECT_FALSE(dlg.IsEnded());
 }
 

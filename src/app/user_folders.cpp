@@ -18,19 +18,28 @@ std::string HomeFolder() {
     return "/tmp";
 }
 
-std::string StateHomeFolder() {
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/') {
-        return state;
+namespace {
+
+// The XDG rules count a base folder's variable only when it holds an absolute path.
+std::string XdgBaseFolder(const char* variable, const char* belowHome) {
+    if (const char* value = std::getenv(variable); value != nullptr && value[0] == '/') {
+        return value;
     }
-    return HomeFolder() + "/.local/state";
+    return HomeFolder() + belowHome;
+}
+
+} // namespace
+
+std::string StateHomeFolder() {
+    return XdgBaseFolder("XDG_STATE_HOME", "/.local/state");
+}
+
+std::string ConfigHomeFolder() {
+    return XdgBaseFolder("XDG_CONFIG_HOME", "/.config");
 }
 
 std::string DocumentsFolder() {
-    std::string config = HomeFolder() + "/.config";
-    if (const char* value = std::getenv("XDG_CONFIG_HOME"); value != nullptr && value[0] == '/') {
-        config = value;
-    }
-    std::ifstream dirs(config + "/user-dirs.dirs");
+    std::ifstream dirs(ConfigHomeFolder() + "/user-dirs.dirs");
     const std::string key = "XDG_DOCUMENTS_DIR=";
     for (std::string line; std::getline(dirs, line);) {
         if (line.rfind(key, 0) != 0) {

@@ -7,6 +7,9 @@
 // $XDG_STATE_HOME when it is an absolute path, else ~/.local/state.
 std::string StateHomeFolder();
 
+// $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
+std::string ConfigHomeFolder();
+
 // The user's home folder ($HOME, else the password database).
 std::string HomeFolder();
 

@@ -1,14 +1,16 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 // What ostrel-cli was asked to do.
 struct CliArguments {
-    std::string configFile;             // empty: the usual sources
-    std::string folder;                 // empty: the usual default folder
-    std::vector<std::string> onlyFiles; // empty: every file of the configuration
+    std::string configFile;                  // empty: the usual sources
+    std::string folder;                      // empty: the usual default folder
+    std::vector<std::string> onlyFiles;      // empty: every file of the configuration
+    std::optional<std::uint64_t> speedLimit; // bytes per second, 0: none; not given: the launcher's own
     bool overwrite = false;
     bool keep = false; // --continue
     bool report = true;

@@ -110,6 +110,9 @@ int main(int argc, char** argv) {
     CLauncher launcher(config, downloadPath, view);
     launcher.overwriteChoice = args->overwrite ? 3 : interactive ? 8 : 1;
     launcher.executeAfterRun = args->execute;
+    if (args->speedLimit) {
+        launcher.SetSpeedLimit(*args->speedLimit);
+    }
     if (!args->report) {
         launcher.reportHost.clear();
     } else if (!args->reportHost.empty()) {

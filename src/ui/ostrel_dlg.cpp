@@ -11,6 +11,7 @@
 #include "ui/folder_chooser.h"
 #include "ui/mul_div.h"
 #include "ui/overwrite_option_dlg.h"
+#include "ui/speed_limit_menu.h"
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
@@ -211,7 +212,7 @@ void COstrelDlg::closeEvent(QCloseEvent* event) {
     }
 }
 
-// Dragging by the background, and the About item.
+// Dragging by the background, and the context menu: the speed limit and the About item.
 
 void COstrelDlg::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
@@ -239,15 +240,15 @@ void COstrelDlg::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void COstrelDlg::contextMenuEvent(QContextMenuEvent* event) {
-    const std::string text = LoadStringId(IDS_ABOUT);
-    if (text.empty()) {
-        return;
-    }
     QMenu menu(this);
-    menu.addAction(QString::fromStdString(text), this, [this] {
-        CAboutDlg about(this);
-        about.exec();
-    });
+    AddSpeedLimitMenu(menu, launcher_.SpeedLimit(), [this](std::uint64_t rate) { launcher_.SetSpeedLimit(rate); });
+    if (const std::string text = LoadStringId(IDS_ABOUT); !text.empty()) {
+        menu.addSeparator();
+        menu.addAction(QString::fromStdString(text), this, [this] {
+            CAboutDlg about(this);
+            about.exec();
+        });
+    }
     menu.exec(event->globalPos());
 }
 
