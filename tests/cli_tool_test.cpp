@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -117,6 +118,23 @@ TEST_F(CliToolTest, OnlyOverwriteAndFolder) {
     EXPECT_TRUE(ReadWholeFile(home.File("b.pak")) == PatternBytes(2000));
     EXPECT_FALSE(FileExists(home.File("a.pak")));
     EXPECT_FALSE(FileExists(Local("b.pak")));
+}
+
+TEST_F(CliToolTest, UsesThePlayersSavedFolderAndKeepsNothing) {
+    served.Write("a.pak", PatternBytes(1000));
+    const std::string kept = home.File("games");
+    ::mkdir(kept.c_str(), 0755);
+    const std::string settings = home.File("config") + "/Harnlow/launcher.conf";
+    ::mkdir(home.File("config").c_str(), 0755);
+    ::mkdir((home.File("config") + "/Harnlow").c_str(), 0755);
+    WriteWholeFile(settings, "AmbrelLauncher.DownloadFolder=" + kept + "\n");
+    EXPECT_EQ(Run({"--config", ConfigFile({"a.pak"}), "--limit", "1M"}), 0) << Errors();
+    EXPECT_TRUE(ReadWholeFile(kept + "/a.pak") == PatternBytes(1000));
+    EXPECT_EQ(ReadWholeFile(settings), "AmbrelLauncher.DownloadFolder=" + kept + "\n"); // the limit is not kept
+
+    EXPECT_EQ(Run({"--config", ConfigFile({"a.pak"}), "--dir", home.File("elsewhere")}), 0) << Errors();
+    EXPECT_TRUE(FileExists(home.File("elsewhere") + "/a.pak"));
+    EXPECT_EQ(ReadWholeFile(settings), "AmbrelLauncher.DownloadFolder=" + kept + "\n"); // nor is --dir
 }
 
 TEST_F(CliToolTest, LimitSlowsTheTransferDown) {

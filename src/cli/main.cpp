@@ -110,6 +110,7 @@ int main(int argc, char** argv) {
     CLauncher launcher(config, downloadPath, view);
     launcher.overwriteChoice = args->overwrite ? 3 : interactive ? 8 : 1;
     launcher.executeAfterRun = args->execute;
+    launcher.keepChoices = false; // a script's run is no player's choice
     if (args->speedLimit) {
         launcher.SetSpeedLimit(*args->speedLimit);
     }

@@ -6,6 +6,7 @@
 #include "res/string_table.h"
 
 #include <algorithm>
+#include <charconv>
 #include <system_error>
 
 namespace {
@@ -15,6 +16,8 @@ constexpr int IDS_NOT_ENOUGH_SPACE = 140;
 constexpr int IDS_ASK_STOP = 143;
 // Our own: shown while the sizes are asked for at start.
 constexpr const char* kSurveying = "파일 크기 확인 중...";
+constexpr const char* kSpeedLimitSetting = "SpeedLimit";
+constexpr const char* kFolderSetting = "DownloadFolder";
 
 } // namespace
 
@@ -27,7 +30,21 @@ std::vector<std::string> SourcesOf(const FileInfo& entry) {
 CLauncher::CLauncher(CConfigLoader& config, std::string& appDownloadPath, LauncherView& view)
     : reportHost(DefaultReportHost()), config_(config), appDownloadPath_(appDownloadPath), view_(view),
       verified_(config.files.size()) {
-    SetSpeedLimit(static_cast<std::uint64_t>(std::max(config.maxBytesPerSecond, 0)));
+    // The player's choices win over the configuration's default.
+    const SettingEntries saved = settings_.LoadEntries();
+    const auto find = [&](const char* setting) -> std::optional<std::string> {
+        const auto it = saved.find(SettingKey(config.name, setting));
+        return it == saved.end() ? std::nullopt : std::optional<std::string>(it->second);
+    };
+    std::uint64_t limit = static_cast<std::uint64_t>(std::max(config.maxBytesPerSecond, 0));
+    if (const std::optional<std::string> chosen = find(kSpeedLimitSetting)) {
+        const char* end = chosen->data() + chosen->size();
+        if (std::from_chars(chosen->data(), end, limit).ptr != end) {
+            limit = static_cast<std::uint64_t>(std::max(config.maxBytesPerSecond, 0));
+        }
+    }
+    SetSpeedLimit(limit);
+    savedFolder_ = find(kFolderSetting);
 }
 
 CLauncher::~CLauncher() {
@@ -210,6 +227,10 @@ bool CLauncher::OnBnClickedBtnDownload() {
         return false;
     }
     downloadFinished = 0;
+    if (folderChosen_ && keepChoices) {
+        // A run started in the chosen folder: the next start finds its files there.
+        folderChosen_ = !settings_.SetValue(SettingKey(config_.name, kFolderSetting), downloadFolder);
+    }
     return true;
 }
 
@@ -258,6 +279,13 @@ void CLauncher::OnClose() {
 void CLauncher::SetSpeedLimit(std::uint64_t bytesPerSecond) {
     speedLimit_.store(bytesPerSecond);
     downloader_.maxBytesPerMs = static_cast<double>(bytesPerSecond) / 1000.0;
+}
+
+void CLauncher::ChooseSpeedLimit(std::uint64_t bytesPerSecond) {
+    SetSpeedLimit(bytesPerSecond);
+    if (keepChoices) {
+        settings_.SetValue(SettingKey(config_.name, kSpeedLimitSetting), std::to_string(bytesPerSecond));
+    }
 }
 
 void CLauncher::Interrupt() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/settings_file.h"
 #include "config/config_loader.h"
 #include "launcher/cancel_signal.h"
 #include "launcher/disk_space.h"
@@ -74,10 +75,12 @@ public:
     void RequestSurvey();
     // The view's one-second tick.
     void OnElapsedTimer();
-    // The player's speed limit in bytes per second (0: none); it applies at once, also to a running
-    // transfer. Any thread.
+    // The speed limit in bytes per second (0: none); it applies at once, also to a running transfer.
+    // Any thread.
     void SetSpeedLimit(std::uint64_t bytesPerSecond);
     std::uint64_t SpeedLimit() const { return speedLimit_.load(); }
+    // The player's choice of a speed limit: set, and kept for the next start. View thread.
+    void ChooseSpeedLimit(std::uint64_t bytesPerSecond);
 
     // Breaks what runs now (a transfer, a survey, a wait) and lets nothing new start. Any thread.
     void Interrupt();
@@ -133,6 +136,9 @@ public:
     std::uint32_t elapsedSeconds = 0;
 
     // Settings, before Start.
+    // Whether the player's choices (the folder a run starts with, the speed limit) are kept for the next
+    // start; a view that is no player's (a service's script) leaves them alone.
+    bool keepChoices = true;
     // Where the end report goes (host[:port]); no report at all when empty.
     std::string reportHost;
     // Whether a complete run starts the installer the configuration names.
@@ -200,6 +206,11 @@ private:
     std::vector<std::optional<FileStamp>> verified_;
 
     std::atomic<std::uint64_t> speedLimit_{0};
+    // The player's choices kept from earlier starts.
+    SettingsFile settings_;
+    std::optional<std::string> savedFolder_;
+    // The folder came from the Folder button and is not kept yet.
+    bool folderChosen_ = false;
 
     // View thread.
     State state_ = State::Starting;

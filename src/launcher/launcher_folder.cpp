@@ -6,15 +6,29 @@
 #include "res/string_table.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int IDS_NOT_ENOUGH_SPACE = 140;
 
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 } // namespace
 
 void CLauncher::SetDownloadPath() {
     const char* const origin = "COstrelDlg::SetDownloadPath";
+    // A folder kept from an earlier start counts while it is there and takes files.
+    if (savedFolder_ && ::access(savedFolder_->c_str(), W_OK | X_OK) == 0 && IsFolder(*savedFolder_)) {
+        WriteLog("[INFO][%s][%d] Loaded saved download path [%s].", origin, __LINE__, savedFolder_->c_str());
+        downloadFolder = *savedFolder_;
+        appDownloadPath_ = *savedFolder_;
+        UpdateDownloadPathInfo();
+        return;
+    }
     WriteLog("[INFO][%s][%d] Failed to load saved download path.", origin, 43);
     std::string path = DocumentsFolder();
     if (const std::string name = SafeFolderName(config_.name); !name.empty()) {
@@ -23,8 +37,7 @@ void CLauncher::SetDownloadPath() {
     WriteLog("[%s][%d] Default download path: [%s]", origin, 57, path.c_str());
     downloadFolder = path;
     appDownloadPath_ = path;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (!IsFolder(path)) {
         // All levels: a fresh account may have no documents folder yet.
         MakeFolderPath(path);
     }
@@ -51,6 +64,7 @@ bool CLauncher::OnBnClickedBtnFolder() {
         }
         if (MissingBytes(*chosen) < freeDiskBytes(*chosen)) {
             UseDownloadFolder(*chosen);
+            folderChosen_ = true;
             return true;
         }
         view_.ShowMessage(

@@ -241,7 +241,7 @@ void COstrelDlg::mouseReleaseEvent(QMouseEvent* event) {
 
 void COstrelDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    AddSpeedLimitMenu(menu, launcher_.SpeedLimit(), [this](std::uint64_t rate) { launcher_.SetSpeedLimit(rate); });
+    AddSpeedLimitMenu(menu, launcher_.SpeedLimit(), [this](std::uint64_t rate) { launcher_.ChooseSpeedLimit(rate); });
     if (const std::string text = LoadStringId(IDS_ABOUT); !text.empty()) {
         menu.addSeparator();
         menu.addAction(QString::fromStdString(text), this, [this] {

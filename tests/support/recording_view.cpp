@@ -110,6 +110,21 @@ void RecordingView::Shut() {
     Changed();
 }
 
+void RecordingView::Reopen() {
+    std::lock_guard lock(lock_);
+    labels.clear();
+    bars.clear();
+    buttons = {};
+    rowStates.clear();
+    selectedRows.clear();
+    messages.clear();
+    questionsAsked.clear();
+    foldersAsked.clear();
+    outcomes.clear();
+    endResult.reset();
+    shut_ = false;
+}
+
 bool RecordingView::WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     std::unique_lock lock(lock_);
     return changed_.wait_for(lock, timeout, condition);

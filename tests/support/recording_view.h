@@ -46,6 +46,8 @@ public:
     void OnViewThread(const std::function<void()>& action);
     // From now on Call refuses changes, as a closed window does.
     void Shut();
+    // A new view in its place, for the next start of the program: nothing shown, nothing asked yet.
+    void Reopen();
     // Waits until `condition` holds (looked at under the lock after every change), at most `timeout`.
     bool WaitUntil(const std::function<bool()>& condition,
                    std::chrono::milliseconds timeout = std::chrono::seconds(10));
