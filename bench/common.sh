@@ -72,3 +72,64 @@ stop_nginx() {
         nginx_pid=""
     fi
 }
+
+# TOOL...: each must exist, else the benchmark ends with a hint.
+require_tools() {
+    for tool in "$@"; do
+        command -v "$tool" > /dev/null ||
+            { echo "missing $tool: build first; tools/deps installs nginx, time and curl" >&2; exit 1; }
+    done
+}
+
+# NAME: a fresh $work with a player's own home, state, configuration and temporary folders.
+make_work() {
+    work=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-$1-XXXXXX")
+    export HOME="$work/home" XDG_STATE_HOME="$work/state" XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp"
+    mkdir -p "$HOME" "$TMPDIR" "$work/files"
+}
+
+# URL [ATTRIBUTES]: the example configuration with URL as its one file, on standard output.
+one_file_config() {
+    python3 - "$1" "${2:-}" <<'PY'
+import re, sys
+text = open("res/config.xml", encoding="utf-8").read()
+file = f'<File Url="{sys.argv[1]}" {sys.argv[2]}/>'
+print(re.sub(r"<Files>.*</Files>", lambda _: f"<Files>{file}</Files>", text, flags=re.S))
+PY
+}
+
+# LABEL COMMAND...: runs COMMAND under /usr/bin/time and appends LABEL, its wall and CPU seconds to
+# $work/runs; a failed run ends the benchmark with its last error lines.
+timed() {
+    local label=$1
+    shift
+    /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" > /dev/null 2>> "$work/tools.err" ||
+        { echo "$label failed:" >&2; tail -n 5 "$work/tools.err" >&2; exit 1; }
+    read -r wall user sys < "$work/time"
+    echo "$label $wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')" >> "$work/runs"
+}
+
+# ROUNDS FIRST SECOND: the two shell functions in turns, which goes first alternating, after one
+# untimed run of each.
+alternate() {
+    "$2"
+    "$3"
+    : > "$work/runs"
+    for round in $(seq "$1"); do
+        if [ $((round % 2)) -eq 1 ]; then "$2"; "$3"; else "$3"; "$2"; fi
+    done
+}
+
+# TITLE TOOL BASE TARGET: the median wall and CPU times of the labels TOOL and BASE in $work/runs, and
+# the ratio of their wall times against TARGET.
+report_medians() {
+    echo "== $1; medians =="
+    printf "%-16s %8s %8s\n" tool "wall s" "cpu s"
+    for tool in "$2" "$3"; do
+        printf "%-16s %8s %8s\n" "$tool" "$(column_of "$tool" 2 "$work/runs" | median)" \
+            "$(column_of "$tool" 3 "$work/runs" | median)"
+    done
+    awk -v t="$(column_of "$2" 2 "$work/runs" | median)" -v b="$(column_of "$3" 2 "$work/runs" | median)" \
+        -v name="$2 / $3" -v target="$4" 'BEGIN { printf "wall ratio (%s): %.3f  (target <= %s)\n", name, t / b, target }'
+    [ -z "${VERBOSE:-}" ] || cat "$work/runs"
+}
