@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
     QTimer ready;
     ready.setInterval(5);
     QObject::connect(&ready, &QTimer::timeout, [&] {
-        if (window.buttons[CT_DOWNLOAD]->isEnabled() || window.IsEnded()) {
+        if (window.buttons[CT_FOLDER]->isEnabled() || window.IsEnded()) {
             starting.quit();
         }
     });

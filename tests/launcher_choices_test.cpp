@@ -1,8 +1,8 @@
 #include "launcher_fixture.h"
 
 #include <chrono>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {

@@ -28,7 +28,7 @@ protected:
         EXPECT_EQ(view.messages[0].text, kSizeUnknown);
         EXPECT_EQ(view.messages[0].title, "오류");
         EXPECT_EQ(view.messages[0].icon, MessageIcon::Error);
-        EXPECT_EQ(Buttons(), kStarting);
+        EXPECT_EQ(Buttons(), kNone);
     }
 };
 
@@ -75,6 +75,20 @@ TEST_F(LauncherSurveyTest, StartShowsItsStateUntilTheSizesAreKnown) {
     EXPECT_EQ(Label(ST_DOWNLOAD_PATH), DownloadFolder());
 }
 
+TEST_F(LauncherSurveyTest, DownloadPressedDuringTheStartSurveyRunsOnceTheSizesAreKnown) {
+    served.Write("a.pak", PatternBytes(700));
+    CLauncher& l = Make(Configuration(File("a.pak?delay_ms=400")));
+    view.OnViewThread([&] {
+        l.Start();
+        EXPECT_FALSE(l.OnBnClickedBtnDownload()); // not yet: no size is known
+        EXPECT_FALSE(l.OnBnClickedBtnDownload()); // a second press asks for nothing more
+    });
+    ASSERT_TRUE(view.WaitUntil([&] { return !view.outcomes.empty(); }));
+    EXPECT_EQ(view.outcomes, std::vector<RunOutcome>{RunOutcome::Complete});
+    EXPECT_EQ(ReadWholeFile(DownloadFolder() + "/a.pak?delay_ms=400"), PatternBytes(700));
+    EXPECT_EQ(HeadRequests(), 1u);
+}
+
 TEST_F(LauncherSurveyTest, SecondAttemptSucceeds) {
     CLauncher& l = Make(Configuration(File("late.pak")));
     l.surveyRetryPauseMs = 400;
@@ -118,7 +132,7 @@ TEST_F(LauncherSurveyTest, CheckBoxSurveyOfASilentServerEndsWithinTheStallTime) 
         l.OnRowChecked(1, true);
         l.RequestSurvey();
     });
-    EXPECT_EQ(Buttons(), kStarting); // nothing may start while the sizes are asked for
+    EXPECT_EQ(Buttons(), kNone); // nothing may start while the sizes are asked for
     ExpectEndedOnUnknownSize();
     // Three attempts of at most the stall time and a second each, with their pauses.
     EXPECT_LT(Clock::now() - started, 3 * std::chrono::milliseconds(1300) + std::chrono::milliseconds(200));

@@ -34,7 +34,8 @@ COstrelDlg& WindowTest::MakeWindow(const std::string& configuration) {
 COstrelDlg& WindowTest::OpenWindow(const std::string& configuration) {
     COstrelDlg& dlg = MakeWindow(configuration);
     EXPECT_TRUE(dlg.OnInitDialog());
-    EXPECT_TRUE(PumpUntil([&] { return dlg.buttons[CT_DOWNLOAD]->isEnabled() || dlg.IsEnded(); }));
+    // Ready: the Folder button comes on only once the sizes are known.
+    EXPECT_TRUE(PumpUntil([&] { return dlg.buttons[CT_FOLDER]->isEnabled() || dlg.IsEnded(); }));
     EXPECT_FALSE(dlg.IsEnded());
     return dlg;
 }

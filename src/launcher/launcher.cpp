@@ -114,12 +114,15 @@ void CLauncher::ApplyButtonStates() {
         execution = folder = true;
         break;
     case State::Starting:
+        download = true; // pressed now, the run starts as soon as the sizes are known
+        break;
     case State::Ended:
         break;
     }
     if (busy_ > 0) {
         // A survey, a completion or a started installer is under way: nothing may start a second one.
-        execution = download = folder = false;
+        execution = folder = false;
+        download = download && state_ == State::Starting;
     }
     view_.SetButtonStates(execution, download, stop, folder);
 }
@@ -162,6 +165,10 @@ void CLauncher::BecomeReady(const std::string& folder) {
     SetLabel(ST_TRANS_STATE, LoadStringId(IDS_WAITING));
     busy_ = 0;
     EnterState(State::Ready);
+    if (runRequested_) {
+        runRequested_ = false;
+        OnBnClickedBtnDownload();
+    }
 }
 
 void CLauncher::OnRowChecked(std::size_t row, bool checked) {
@@ -207,6 +214,10 @@ void CLauncher::RunExecution() {
 }
 
 bool CLauncher::OnBnClickedBtnDownload() {
+    if (state_ == State::Starting) {
+        runRequested_ = true;
+        return false;
+    }
     if (worker_.joinable()) {
         // The end of that run enabled this button again, so its worker has finished its walk.
         worker_.join();

@@ -62,7 +62,7 @@ public:
 
     // What the player does; view thread.
     void OnBnClickedBtnExecution();
-    // True when a run started.
+    // True when a run started; pressed during the start survey, the run starts when it ends.
     bool OnBnClickedBtnDownload();
     void OnBnClickedBtnStop();
     void OnBnClickedBtnClose();
@@ -216,4 +216,6 @@ private:
     State state_ = State::Starting;
     int busy_ = 0;
     bool timing_ = false;
+    // Download was pressed during the start survey.
+    bool runRequested_ = false;
 };

@@ -19,7 +19,8 @@ struct ButtonStates {
 };
 std::ostream& operator<<(std::ostream& out, const ButtonStates& states);
 
-constexpr ButtonStates kStarting{false, false, false, false};
+constexpr ButtonStates kNone{false, false, false, false};
+constexpr ButtonStates kStarting{false, true, false, false};
 constexpr ButtonStates kReady{false, true, false, true};
 constexpr ButtonStates kRunning{false, false, true, false};
 constexpr ButtonStates kStopped{false, true, false, true};
