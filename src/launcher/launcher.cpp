@@ -38,9 +38,11 @@ CLauncher::CLauncher(CConfigLoader& config, std::string& appDownloadPath, Launch
     };
     std::uint64_t limit = static_cast<std::uint64_t>(std::max(config.maxBytesPerSecond, 0));
     if (const std::optional<std::string> chosen = find(kSpeedLimitSetting)) {
+        std::uint64_t value = 0;
         const char* end = chosen->data() + chosen->size();
-        if (std::from_chars(chosen->data(), end, limit).ptr != end) {
-            limit = static_cast<std::uint64_t>(std::max(config.maxBytesPerSecond, 0));
+        if (const auto parsed = std::from_chars(chosen->data(), end, value);
+            parsed.ec == std::errc() && parsed.ptr == end) {
+            limit = value;
         }
     }
     SetSpeedLimit(limit);

@@ -171,6 +171,7 @@ private:
     void RunExecution();
     void SetRowState(std::size_t fileIndex, const std::string& state);
     void WalkFile(std::size_t fileIndex, int started);
+    void MarkFailed(std::size_t fileIndex);
     // The transfer of one file from its sources in turn, and the check of its digest; true when it
     // arrived whole.
     bool TransferFile(std::size_t fileIndex);

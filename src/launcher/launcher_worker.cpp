@@ -86,6 +86,11 @@ unsigned CLauncher::_DownloadThread(CLauncher* launcher) {
     return 0;
 }
 
+void CLauncher::MarkFailed(std::size_t k) {
+    SetRowState(k, kStateFailed);
+    WriteLog("[%s][%d] Failed to download file [%s]", kOrigin, 692, config_.files[k]->url.c_str());
+}
+
 void CLauncher::WalkFile(std::size_t k, int started) {
     FileInfo& entry = *config_.files[k];
     CRunDownloader& d = downloader_;
@@ -107,8 +112,7 @@ void CLauncher::WalkFile(std::size_t k, int started) {
 
     if (entry.localPath.empty()) {
         // A URL without a usable file name is never turned into a path.
-        SetRowState(k, kStateFailed);
-        WriteLog("[%s][%d] Failed to download file [%s]", kOrigin, 692, entry.url.c_str());
+        MarkFailed(k);
         return;
     }
     const int answer = AskOverwriteChoice(d.localFileName);
@@ -135,8 +139,7 @@ void CLauncher::WalkFile(std::size_t k, int started) {
         if (!VerifyOnDisk(k, kOrigin)) {
             entry.receivedSize.store(0);
             UpdateTotalReceived();
-            SetRowState(k, kStateFailed);
-            WriteLog("[%s][%d] Failed to download file [%s]", kOrigin, 692, entry.url.c_str());
+            MarkFailed(k);
             return;
         }
         SetRowState(k, kStateSkipped);
@@ -151,8 +154,7 @@ void CLauncher::WalkFile(std::size_t k, int started) {
     }
 
     if (!TransferFile(k)) {
-        SetRowState(k, kStateFailed);
-        WriteLog("[%s][%d] Failed to download file [%s]", kOrigin, 692, entry.url.c_str());
+        MarkFailed(k);
         return;
     }
     SetRowState(k, kStateDone);

@@ -460,14 +460,15 @@ bool CHttpDownloader2::FlushDownloadedData() {
 }
 
 void CHttpDownloader2::ApplyRateLimit(std::uint64_t transferred) {
-    const double limit = maxBytesPerMs.load();
+    const double limit = maxBytesPerMs.load(std::memory_order_relaxed);
+    if (limit <= 0.0) {
+        rateWindow_.limit = limit; // a limit set later counts from then; no clock read per piece meanwhile
+        return;
+    }
     const std::uint32_t now = TickCount();
     if (limit != rateWindow_.limit) {
         // A new limit counts from now: the bytes before it neither use up nor lend it anything.
         rateWindow_ = {limit, now, transferred};
-    }
-    if (limit <= 0.0) {
-        return;
     }
     const double elapsed = now - rateWindow_.startTick;
     const double bytes = static_cast<double>(transferred - rateWindow_.startBytes);
