@@ -42,6 +42,24 @@ public:
     // A download folder, starting at `start`; nothing when cancelled.
     virtual std::optional<std::string> ChooseFolder(const std::string& start, std::uint64_t neededBytes) = 0;
 
+    // Why a file failed, in plain words: the cause, and for a server's fault its URL ("disk full",
+    // "http://.../a.pak: HTTP status 404"). Told before its row turns "실패".
+    virtual void FileFailed(std::size_t fileIndex, const std::string& reason) {
+        (void)fileIndex;
+        (void)reason;
+    }
+    // Something done to one of the player's files that the player should hear of, in plain words (a file
+    // larger than the server's set aside).
+    virtual void FileNotice(std::size_t fileIndex, const std::string& text) {
+        (void)fileIndex;
+        (void)text;
+    }
+    // The size survey could not learn the size of `url`, and why, in plain words.
+    virtual void SurveyFailed(const std::string& url, const std::string& reason) {
+        (void)url;
+        (void)reason;
+    }
+
     // A run is over, its completion included.
     virtual void RunEnded(RunOutcome outcome) = 0;
     // The launcher is done: the view ends with `result` (IDOK or IDCANCEL).

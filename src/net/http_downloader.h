@@ -2,6 +2,7 @@
 
 #include "net/download_file.h"
 #include "net/sha256_digest.h"
+#include "net/transfer_failure.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -26,13 +27,6 @@ struct ClientCertificate {
     std::string certificateFile;
     std::string privateKeyFile;
     std::string privateKeyPassword;
-};
-
-// Why the last transfer failed; all empty after a success.
-struct TransferFailure {
-    std::uint32_t error = 0;  // a transport or system error code, when the transfer broke
-    std::uint32_t status = 0; // an HTTP status other than 200 and 206, when the server refused
-    std::string retryAfter;   // that answer's Retry-After header
 };
 
 // Flags of GetOpenRequestFlags.

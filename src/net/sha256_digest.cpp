@@ -86,7 +86,8 @@ std::optional<Sha256Bytes> ParseSha256(std::string_view text) {
     return digest;
 }
 
-bool HashFilePrefix(const std::string& path, std::uint64_t length, Sha256Digest& digest) {
+bool HashFilePrefix(const std::string& path, std::uint64_t length, Sha256Digest& digest,
+                    const std::function<bool()>& cancelled) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return false;
@@ -95,6 +96,9 @@ bool HashFilePrefix(const std::string& path, std::uint64_t length, Sha256Digest&
     const std::unique_ptr<char[]> buffer(new char[kReadSize]);
     std::uint64_t left = length;
     while (left > 0) {
+        if (cancelled && cancelled()) {
+            break;
+        }
         const ssize_t got =
             ::read(fd, buffer.get(), static_cast<std::size_t>(std::min<std::uint64_t>(left, kReadSize)));
         if (got < 0 && errno == EINTR) {

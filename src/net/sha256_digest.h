@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,5 +39,7 @@ std::string Sha256Hex(const Sha256Bytes& digest);
 std::optional<Sha256Bytes> ParseSha256(std::string_view text);
 
 // Adds the first `length` bytes of the file at `path` to `digest`, as when a partial file is continued.
-// False when the file cannot be read or is shorter; `digest` then holds an unusable part.
-bool HashFilePrefix(const std::string& path, std::uint64_t length, Sha256Digest& digest);
+// False when the file cannot be read or is shorter, or when `cancelled` (asked between reads, so a
+// stop is seen within a fraction of a second) says to give up; `digest` then holds an unusable part.
+bool HashFilePrefix(const std::string& path, std::uint64_t length, Sha256Digest& digest,
+                    const std::function<bool()>& cancelled = {});

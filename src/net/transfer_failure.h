@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Why the last transfer failed; all empty after a success.
+struct TransferFailure {
+    std::uint32_t error = 0;  // a transport or system error code, when the transfer broke
+    std::uint32_t status = 0; // an HTTP status other than 200 and 206, when the server refused
+    std::string retryAfter;   // that answer's Retry-After header
+    // The local file could not be opened, written or placed (a full disk, a read-only folder, an I/O
+    // error): no server's fault, so no retry or mirror can mend it. `error` is then the system's errno.
+    bool local = false;
+    // Credentials of the kind the 401 or 407 in `status` asks for had been sent: they were refused.
+    bool credentialsSent = false;
+};
+
+// The cause in plain words for a player or a script: "disk full", "HTTP status 404", "the proxy asks
+// for a password", "connection refused", "the server's certificate is not trusted", ...
+std::string DescribeTransferFailure(const TransferFailure& failure);
