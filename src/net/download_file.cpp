@@ -1,10 +1,21 @@
 #include "net/download_file.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+std::atomic<int> writeFault{0};
+
+} // namespace
+
+void DownloadFile::SetWriteFault(int error) {
+    writeFault.store(error);
+}
 
 DownloadFile::~DownloadFile() {
     Close();
@@ -84,6 +95,10 @@ bool DownloadFile::Close() {
 }
 
 bool DownloadFile::WriteThrough(const char* data, std::size_t size) {
+    if (const int fault = writeFault.load(std::memory_order_relaxed); fault != 0 && size > 0) {
+        lastError_ = fault;
+        return false;
+    }
     while (size > 0) {
         const ssize_t n = ::write(fd_, data, size);
         if (n < 0) {

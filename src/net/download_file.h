@@ -32,6 +32,11 @@ public:
 
     int lastError() const { return lastError_; }
 
+    // For tests: every write to a file fails with `error` (0: none), as on a full disk or a folder made
+    // read-only under the transfer, which a test running as root cannot otherwise bring about. One
+    // setting for the process.
+    static void SetWriteFault(int error);
+
 private:
     bool WriteThrough(const char* data, std::size_t size);
 

@@ -151,9 +151,8 @@ bool CHttpDownloader2::_Download() {
     }
     // Opened without cutting it: what is there stays until the server has answered with a body.
     if (!file.Open(localFileName)) {
-        const auto code = static_cast<std::uint32_t>(file.lastError());
-        WriteLog("CHttpDownloader2::_Download, Failed to open the file to download into, Error:%d\n", code);
-        ReportFailure(131, code);
+        WriteLog("CHttpDownloader2::_Download, Failed to open the file to download into, Error:%d\n", file.lastError());
+        ReportLocalFailure(131);
         return false;
     }
     WriteLog("CHttpDownloader2::_Download, Sucessfully open the file to download into\n");
@@ -275,9 +274,9 @@ bool CHttpDownloader2::_Download() {
 
 bool CHttpDownloader2::PositionFile() {
     if (!file.SetPositionAndLength(startOffset)) {
-        const auto code = static_cast<std::uint32_t>(file.lastError());
-        WriteLog("CHttpDownloader2::_Download, An exception occured while set file pointer position, Error:%d\n", code);
-        ReportFailure(133, code);
+        WriteLog("CHttpDownloader2::_Download, An exception occured while set file pointer position, Error:%d\n",
+                 file.lastError());
+        ReportLocalFailure(133);
         return false;
     }
     WriteLog("CHttpDownloader2::_Download, Sucessfully set file pointer position\n");
@@ -298,6 +297,12 @@ bool CHttpDownloader2::FailOnStatus(std::uint32_t status) {
 void CHttpDownloader2::ReportFailure(int stringId, std::uint32_t code) {
     lastFailure_.error = code != 0 ? code : static_cast<std::uint32_t>(errno);
     ReportError(stringId, code);
+}
+
+void CHttpDownloader2::ReportLocalFailure(int stringId) {
+    const auto code = static_cast<std::uint32_t>(file.lastError());
+    lastFailure_.local = true;
+    ReportFailure(stringId, code);
 }
 
 void CHttpDownloader2::LoadResumeValidator() {
@@ -453,9 +458,8 @@ bool CHttpDownloader2::FlushDownloadedData() {
     if (localFileName.empty() || file.Flush()) {
         return true;
     }
-    const auto code = static_cast<std::uint32_t>(file.lastError());
     WriteLog("CHttpDownloader::OnDownloadData, An exception occured while writing to the download file\n");
-    ReportFailure(114, code);
+    ReportLocalFailure(114);
     return false;
 }
 
@@ -743,9 +747,8 @@ void CHttpDownloader2::OnProgress(std::uint64_t, std::uint32_t, bool, std::uint6
 
 bool CHttpDownloader2::OnDownloadData(const char* data, std::uint32_t size) {
     if (!localFileName.empty() && !file.Write(data, size)) {
-        const auto code = static_cast<std::uint32_t>(file.lastError());
         WriteLog("CHttpDownloader::OnDownloadData, An exception occured while writing to the download file\n");
-        ReportFailure(114, code);
+        ReportLocalFailure(114);
         return false;
     }
     return !IsAbortRequested();

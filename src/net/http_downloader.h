@@ -152,6 +152,8 @@ private:
     bool FailOnStatus(std::uint32_t status);
     // Reports why the transfer fails and keeps the code for lastFailure().
     void ReportFailure(int stringId, std::uint32_t code);
+    // The same for a failure of the local file, which no retry or other server can mend.
+    void ReportLocalFailure(int stringId);
     // A continued file asks for the rest of the version its bytes came from; an answer that writes the
     // file leaves its own version with it.
     void LoadResumeValidator();
