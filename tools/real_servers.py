@@ -1,0 +1,231 @@
+#!/usr/bin/env python3
+"""Runs ostrel-cli against web servers nobody here wrote: Apache, busybox httpd and Python's http.server.
+
+Each server serves a data file, an empty file and an installer script on 127.0.0.1. For each server:
+a fresh run, a run interrupted with SIGINT halfway, a continued run, and a run after the server's file
+was replaced by another version of the same size while a part of the old one was on disk. Every file
+must end byte for byte equal to what the server has then. Servers that are not installed are skipped
+(tools/deps installs them). Usage: tools/real_servers.py [--cli PATH_OF_OSTREL_CLI]
+"""
+
+import argparse
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+DATA_SIZE = 3 * 1024 * 1024
+LIMIT = "600K"  # slow enough to interrupt halfway
+INSTALLER = b"#!/bin/sh\necho installed > installed.txt\n"
+
+APACHE_CONF = """ServerRoot "{root}"
+ServerName 127.0.0.1
+Listen 127.0.0.1:{port}
+LoadModule mpm_prefork_module /usr/lib/apache2/modules/mod_mpm_prefork.so
+LoadModule authz_core_module /usr/lib/apache2/modules/mod_authz_core.so
+User www-data
+Group www-data
+PidFile "{root}/apache.pid"
+ErrorLog "{root}/error.log"
+LogFormat "%r %>s range=[%{{Range}}i] if-range=[%{{If-Range}}i]" plain
+CustomLog "{root}/access.log" plain
+DocumentRoot "{served}"
+<Directory "{served}">
+    Require all granted
+</Directory>
+"""
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, process, seconds=10):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if process.poll() is not None:
+            return False
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
+            return True
+        except OSError:
+            time.sleep(0.05)
+    return False
+
+
+def start_apache(work, served, port):
+    if shutil.which("apache2") is None and not os.path.exists("/usr/sbin/apache2"):
+        return None
+    conf = os.path.join(work, "apache.conf")
+    with open(conf, "w") as f:
+        f.write(APACHE_CONF.format(root=work, port=port, served=served))
+    # -X: one process in the foreground, ours to end by its PID.
+    return subprocess.Popen(["/usr/sbin/apache2", "-X", "-f", conf], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+
+
+def start_busybox(work, served, port):
+    if shutil.which("busybox") is None:
+        return None
+    return subprocess.Popen(["busybox", "httpd", "-f", "-p", f"127.0.0.1:{port}", "-h", served],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def start_python(work, served, port):
+    return subprocess.Popen([sys.executable, "-m", "http.server", str(port), "--bind", "127.0.0.1",
+                             "--directory", served], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+SERVERS = [("apache", start_apache), ("busybox httpd", start_busybox), ("python http.server", start_python)]
+
+
+def write_config(path, base_url, names):
+    with open(os.path.join(ROOT, "res", "config.xml"), encoding="utf-8") as f:
+        text = f.read()
+    files = "".join(f'        <File Url="{base_url}/{name}"{extra} />\n' for name, extra in names)
+    text = re.sub(r"<Files>.*</Files>", "<Files>\n" + files + "    </Files>", text, flags=re.S)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+
+
+class Check:
+    def __init__(self, name):
+        self.name = name
+        self.failures = []
+
+    def expect(self, condition, what):
+        if not condition:
+            self.failures.append(what)
+        return condition
+
+
+def same_files(check, served, folder, names, scenario):
+    for name in names:
+        local = os.path.join(folder, name)
+        with open(os.path.join(served, name), "rb") as f:
+            want = f.read()
+        got = open(local, "rb").read() if os.path.exists(local) else None
+        check.expect(got == want, f"{scenario}: {name} differs from the server's "
+                                  f"({'missing' if got is None else len(got)} vs {len(want)} bytes)")
+
+
+def run_cli(cli, config, folder, env, extra=(), interrupt_at=None):
+    """Runs ostrel-cli; with interrupt_at, sends SIGINT once that file has at least half its bytes."""
+    command = [cli, "--config", config, "--dir", folder, "--no-report", *extra]
+    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+    if interrupt_at is not None:
+        path, size = interrupt_at
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and process.poll() is None:
+            if os.path.exists(path) and os.path.getsize(path) >= size // 2:
+                process.send_signal(signal.SIGINT)
+                break
+            time.sleep(0.02)
+    try:
+        out, err = process.communicate(timeout=60)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        out, err = process.communicate()
+        return -1, out.decode(errors="replace"), "timed out\n" + err.decode(errors="replace")
+    return process.returncode, out.decode(errors="replace"), err.decode(errors="replace")
+
+
+def exercise(cli, name, start, work):
+    check = Check(name)
+    served = os.path.join(work, "served")
+    os.makedirs(served)
+    os.chmod(work, 0o755)
+    first = os.urandom(DATA_SIZE)
+    files = {"data.bin": first, "empty.dat": b"", "setup.sh": INSTALLER}
+    for file_name, content in files.items():
+        with open(os.path.join(served, file_name), "wb") as f:
+            f.write(content)
+    port = free_port()
+    server = start(work, served, port)
+    if server is None:
+        print(f"{name}: not installed, skipped")
+        return None
+    try:
+        if not check.expect(wait_for_port(port, server), "the server did not start"):
+            return check
+        config = os.path.join(work, "config.xml")
+        write_config(config, f"http://127.0.0.1:{port}", [("setup.sh", ' executable="true" autoexecute="true"'),
+                                                           ("data.bin", ""), ("empty.dat", "")])
+        env = dict(os.environ, XDG_STATE_HOME=os.path.join(work, "state"), HOME=work)
+        names = list(files)
+
+        fresh = os.path.join(work, "fresh")
+        status, out, err = run_cli(cli, config, fresh, env)
+        check.expect(status == 0, f"fresh run: exit {status}: {err.strip()}")
+        same_files(check, served, fresh, names, "fresh run")
+        check.expect(os.path.exists(os.path.join(fresh, "installed.txt")), "fresh run: the installer did not run")
+
+        cut = os.path.join(work, "cut")
+        data = os.path.join(cut, "data.bin")
+        status, out, err = run_cli(cli, config, cut, env, ["--limit", LIMIT, "--no-exec"], (data, DATA_SIZE))
+        part = os.path.getsize(data) if os.path.exists(data) else 0
+        check.expect(status == 130, f"interrupted run: exit {status}, expected 130: {err.strip()}")
+        check.expect(0 < part < DATA_SIZE, f"interrupted run: {part} bytes on disk")
+        check.expect(not os.path.exists(os.path.join(cut, "installed.txt")), "interrupted run started the installer")
+        status, out, err = run_cli(cli, config, cut, env, ["--continue", "--no-exec"])
+        check.expect(status == 0, f"continued run: exit {status}: {err.strip()}")
+        same_files(check, served, cut, names, "continued run")
+
+        changed = os.path.join(work, "changed")
+        data = os.path.join(changed, "data.bin")
+        run_cli(cli, config, changed, env, ["--limit", LIMIT, "--no-exec"], (data, DATA_SIZE))
+        # Another version of the same size, with another time: only a validator tells them apart.
+        with open(os.path.join(served, "data.bin"), "wb") as f:
+            f.write(os.urandom(DATA_SIZE))
+        later = time.time() + 5
+        os.utime(os.path.join(served, "data.bin"), (later, later))
+        status, out, err = run_cli(cli, config, changed, env, ["--continue", "--no-exec"])
+        check.expect(status == 0, f"run after a change: exit {status}: {err.strip()}")
+        same_files(check, served, changed, names, "run after a change")
+        log = os.path.join(work, "access.log")
+        if os.path.exists(log):
+            with open(log) as f:
+                check.expect("if-range=[\"" in f.read(), "no continued request carried If-Range")
+    finally:
+        server.terminate()
+        try:
+            server.wait(5)
+        except subprocess.TimeoutExpired:
+            server.kill()
+            server.wait()
+    return check
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--cli", default=os.path.join(ROOT, "build", "src", "cli", "ostrel-cli"))
+    cli = parser.parse_args().cli
+    if not os.path.exists(cli):
+        print(f"no {cli}: build first")
+        return 2
+    failed = 0
+    for name, start in SERVERS:
+        with tempfile.TemporaryDirectory(prefix="ostrel-real-") as work:
+            check = exercise(cli, name, start, work)
+        if check is None:
+            continue
+        if check.failures:
+            failed += 1
+            print(f"{name}: FAILED")
+            for failure in check.failures:
+                print(f"  {failure}")
+        else:
+            print(f"{name}: fresh, interrupted, continued and changed runs byte for byte")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
