@@ -63,6 +63,23 @@ struct Case {
     std::function<void(const RecordingDownloader&, const std::vector<RecordedRequest>&)> verify{};
 };
 
+// The second request asked for the first byte only, and its answer gave the length.
+std::function<void(const RecordingDownloader&, const std::vector<RecordedRequest>&)>
+ExpectProbedLength(std::uint64_t length) {
+    return [length](const RecordingDownloader& d, const std::vector<RecordedRequest>& requests) {
+        EXPECT_EQ(requests[1].method, "GET");
+        EXPECT_EQ(requests[1].Header("Range"), "bytes=0-0");
+        EXPECT_EQ(d.contentLength, length);
+        EXPECT_EQ(d.lastFailure().lengthUnknown, false);
+    };
+}
+
+std::function<void(const RecordingDownloader&, const std::vector<RecordedRequest>&)> ExpectCause(std::string cause) {
+    return [cause](const RecordingDownloader& d, const auto&) {
+        EXPECT_EQ(DescribeTransferFailure(d.lastFailure()), cause);
+    };
+}
+
 std::vector<Case> Cases() {
     const auto full = ExpectedProgress(10000, 1024, true, 10000);
     const auto fromOffset = ExpectedProgress(6000, 1024, true, 10000);
@@ -112,14 +129,39 @@ std::vector<Case> Cases() {
          .progress = full,
          .logFragments = {"The server sent the whole file instead of the range from [4000]"},
          .verify = [](const RecordingDownloader& d, const auto&) { EXPECT_EQ(d.startOffset, 0u); }},
+        // A HEAD without a length is asked again for the first byte: the length of a 206, a 416 or a 200.
         {.name = "HeadWithoutLengthFails",
-         .target = "/data.bin?no_length=1",
+         .target = "/data.bin?no_length=1&ignore_range=1",
          .headOnly = true,
          .setUp = [](RecordingDownloader& d) { d.contentLength = 77; },
          .result = false,
+         .requests = 2,
          .method = "HEAD",
          .logLines = {"CHttpDownloader2::_Download, failed to get content length for request, continuing"},
-         .verify = [](const RecordingDownloader& d, const auto&) { EXPECT_EQ(d.contentLength, 0u); }},
+         .verify =
+             [](const RecordingDownloader& d, const auto&) {
+                 EXPECT_EQ(d.contentLength, 0u);
+                 EXPECT_TRUE(d.lastFailure().lengthUnknown);
+                 EXPECT_EQ(DescribeTransferFailure(d.lastFailure()), "the server does not tell the file's size");
+             }},
+        {.name = "HeadWithoutLengthLearnsItFromARange",
+         .target = "/data.bin?head_no_length=1",
+         .headOnly = true,
+         .requests = 2,
+         .method = "HEAD",
+         .verify = ExpectProbedLength(10000)},
+        {.name = "HeadWithoutLengthOfAnEmptyFile",
+         .target = "/empty.bin?head_no_length=1",
+         .headOnly = true,
+         .requests = 2,
+         .method = "HEAD",
+         .verify = ExpectProbedLength(0)},
+        {.name = "HeadWithoutLengthWhereRangesAreIgnored",
+         .target = "/data.bin?head_no_length=1&ignore_range=1",
+         .headOnly = true,
+         .requests = 2,
+         .method = "HEAD",
+         .verify = ExpectProbedLength(10000)},
         {.name = "HeadWithLengthLeavesTheFileAlone",
          .target = "/data.bin",
          .localBefore = "old",
@@ -180,7 +222,8 @@ std::vector<Case> Cases() {
                       {4096, 1024, true, 10000},
                       {5000, 904, true, 10000}},
          .logLines = {"CHttpDownloader::_Download, Failed in call to InternetReadFile, Error:12030",
-                      FormatStringId(114, CHttpDownloader2::FormatErrorText(ERROR_INTERNET_CONNECTION_ABORTED))}},
+                      FormatStringId(114, CHttpDownloader2::FormatErrorText(ERROR_INTERNET_CONNECTION_ABORTED),
+                                     "ConnectionLostMidBody.bin")}},
         {.name = "AbortSeenBeforeTheLastByteFailsAndKeepsThePart",
          .target = "/data.bin",
          .setUp = [](RecordingDownloader& d) { d.abortAtCall = 3; },
@@ -230,7 +273,31 @@ std::vector<Case> Cases() {
          .setUp = [](RecordingDownloader& d) { d.alwaysResend = true; },
          .result = false,
          .requests = 4,
-         .logLines = {StatusFailure(407), "407 MB"}},
+         .logLines = {StatusFailure(407), "407 MB"},
+         .verify = ExpectCause("the proxy asks for a password")},
+        // Credentials that were sent and answered with the same demand were refused: a different cause.
+        {.name = "RefusedProxyPassword",
+         .target = "/data.bin?auth=407&refuse_credentials=1",
+         .setUp =
+             [](RecordingDownloader& d) {
+                 d.proxyUserName = "user";
+                 d.proxyPassword = "wrong";
+                 d.alwaysResend = true;
+             },
+         .result = false,
+         .requests = 4,
+         .verify = ExpectCause("the proxy refused the password")},
+        {.name = "RefusedServerPassword",
+         .target = "/data.bin?auth=401&refuse_credentials=1",
+         .setUp =
+             [](RecordingDownloader& d) {
+                 d.httpUserName = "user";
+                 d.httpPassword = "wrong";
+                 d.alwaysResend = true;
+             },
+         .result = false,
+         .requests = 4,
+         .verify = ExpectCause("the server refused the password")},
         {.name = "ServerCredentialsAppliedAfter401",
          .target = "/data.bin?auth=401",
          .setUp =
@@ -400,7 +467,8 @@ TEST_F(HttpDownloaderTest, WriteFailureIsReportedEvenWhenBuffered) {
     EXPECT_FALSE(result);
     EXPECT_TRUE(
         log.Contains("CHttpDownloader::OnDownloadData, An exception occured while writing to the download file"));
-    EXPECT_TRUE(log.Contains(FormatStringId(114, CHttpDownloader2::FormatErrorText(EFBIG))));
+    // The broken-off text names the file: "File too large (limited.bin 다운로드)".
+    EXPECT_TRUE(log.Contains(FormatStringId(114, CHttpDownloader2::FormatErrorText(EFBIG), "limited.bin")));
     EXPECT_TRUE(log.Contains("CHttpDownloader::_Download, Failed in call to OnDownloadData."));
 }
 

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -69,21 +71,124 @@ TEST_F(ResumeValidationTest, ServerFileChangedMeansTheNewVersionWholeNotASplice)
               std::string::npos);
 }
 
+// Servers that honour Range but not If-Range answer a continued part of an old version with a 206 of the
+// new one: appended, it would make a file of two versions.
+TEST_F(ResumeValidationTest, AContinuedPartIsAppendedOnlyToItsOwnVersion) {
+    struct Row {
+        const char* name;
+        const char* query;
+        bool serverChanged;
+        std::size_t requests; // 1: continued; 2: the range was dropped and the whole file fetched
+        bool validatorAfter;  // the file carries a validator afterwards
+    } rows[] = {
+        {"another version's range is dropped", "?ignore_if_range=1", true, 2, true},
+        {"a range without a validator is dropped", "?ignore_if_range=1&no_validators=1", true, 2, false},
+        {"the same version's range is appended", "?ignore_if_range=1", false, 1, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        served.Write("data.bin", version1);
+        CHttpDownloader2 downloader;
+        ASSERT_TRUE(Fetch("part.bin", 0, downloader));
+        ASSERT_EQ(::truncate(local.File("part.bin").c_str(), 20000), 0);
+        if (row.serverChanged) {
+            ReplaceWithSameSize(served, "data.bin", version2);
+        }
+        served.server().ClearRequests();
+        downloader.url = served.Url(std::string("/data.bin") + row.query);
+        downloader.startOffset = 20000;
+        ASSERT_TRUE(downloader.Download());
+
+        const auto requests = served.server().Requests();
+        ASSERT_EQ(requests.size(), row.requests);
+        EXPECT_NE(requests[0].Header("If-Range"), "");
+        if (row.requests == 2) {
+            EXPECT_EQ(requests[1].Header("Range"), ""); // a plain request for the whole file
+            EXPECT_EQ(requests[1].Header("If-Range"), "");
+            EXPECT_EQ(downloader.startOffset, 0u);
+        }
+        EXPECT_EQ(ReadWholeFile(local.File("part.bin")), row.serverChanged ? version2 : version1);
+        EXPECT_EQ(LoadFileValidator(local.File("part.bin")).has_value(), row.validatorAfter);
+    }
+}
+
+// A validator vouches only for the server that gave it, and only for bytes that all came from its version.
+TEST_F(ResumeValidationTest, AValidatorGoesOnlyToItsOwnServerAndVouchesOnlyForItsOwnBytes) {
+    const std::string part = local.File("mirrored.bin");
+    local.Write("mirrored.bin", version1.substr(0, 20000));
+    ASSERT_TRUE(StoreFileValidator(part, "\"mirror-etag\"", "mirror.example:8080"));
+
+    CHttpDownloader2 validated;
+    ASSERT_TRUE(Fetch("mirrored.bin", 20000, validated));
+    auto requests = served.server().Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Header("If-Range"), ""); // never the mirror's value
+    EXPECT_EQ(requests[0].Header("Range"), "");    // its version is unknown here: the whole file
+    EXPECT_EQ(ReadWholeFile(part), version1);
+    EXPECT_NE(log.Text().find("The part of [" + part + "] on disk came from [mirror.example:8080]"), std::string::npos);
+
+    // Continued without a validator on purpose (a digest decides): the range's validator is not kept, as
+    // the bytes before it may be of any version.
+    local.Write("mirrored.bin", version1.substr(0, 20000));
+    ASSERT_TRUE(StoreFileValidator(part, "\"mirror-etag\"", "mirror.example:8080"));
+    served.server().ClearRequests();
+    CHttpDownloader2 unvalidated;
+    unvalidated.validateResume = false;
+    ASSERT_TRUE(Fetch("mirrored.bin", 20000, unvalidated));
+    requests = served.server().Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Header("Range"), "bytes=20000-");
+    EXPECT_EQ(requests[0].Header("If-Range"), "");
+    EXPECT_EQ(ReadWholeFile(part), version1);
+    EXPECT_FALSE(LoadFileValidator(part).has_value());
+
+    // The same for a part that never had one.
+    local.Write("plain.bin", version1.substr(0, 20000));
+    CHttpDownloader2 plain;
+    ASSERT_TRUE(Fetch("plain.bin", 20000, plain));
+    EXPECT_EQ(ReadWholeFile(local.File("plain.bin")), version1);
+    EXPECT_FALSE(LoadFileValidator(local.File("plain.bin")).has_value());
+}
+
+TEST_F(ResumeValidationTest, AStopEndsTheHashingOfAHugePrefix) {
+    const std::string huge = local.File("huge.bin");
+    const int fd = ::open(huge.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    constexpr std::uint64_t kSize = 8ULL << 30; // sparse: no disk
+    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(kSize)), 0);
+    ::close(fd);
+
+    CHttpDownloader2 downloader;
+    downloader.localFileName = huge;
+    std::thread stopper([&downloader] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        downloader.abortFlag = 1;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const bool hashed = downloader.HashFile(kSize);
+    const auto took = std::chrono::steady_clock::now() - start;
+    stopper.join();
+    EXPECT_FALSE(hashed);
+    EXPECT_LT(took, std::chrono::seconds(1));
+}
+
 TEST_F(ResumeValidationTest, WithoutAStoredVersionResumeIsAsBeforeAndSaysSo) {
     // A part from elsewhere, and a file system that keeps no extended attributes.
     local.Write("elsewhere.bin", version1.substr(0, 30000));
     SetFileValidatorStoreFails(true);
     CHttpDownloader2 downloader;
-    const bool fetched = Fetch("elsewhere.bin", 30000, downloader);
-    SetFileValidatorStoreFails(false);
-    ASSERT_TRUE(fetched);
+    const bool continued = Fetch("elsewhere.bin", 30000, downloader);
     EXPECT_EQ(served.server().Requests().back().Header("Range"), "bytes=30000-");
     EXPECT_EQ(LastIfRange(), "");
+    const bool fetchedWhole = Fetch("whole.bin", 0, downloader);
+    SetFileValidatorStoreFails(false);
+    ASSERT_TRUE(continued);
+    ASSERT_TRUE(fetchedWhole);
     EXPECT_EQ(ReadWholeFile(local.File("elsewhere.bin")), version1);
     EXPECT_NE(log.Text().find("No version of the server's file is stored with [" + local.File("elsewhere.bin") +
                               "]: continuing it unvalidated."),
               std::string::npos);
-    EXPECT_NE(log.Text().find("Cannot keep the server file's version with [" + local.File("elsewhere.bin") + "]"),
+    EXPECT_NE(log.Text().find("Cannot keep the server file's version with [" + local.File("whole.bin") + "]"),
               std::string::npos);
     EXPECT_FALSE(LoadFileValidator(local.File("elsewhere.bin")).has_value());
 }

@@ -20,6 +20,7 @@ namespace {
 
 constexpr std::uint32_t ERROR_OUTOFMEMORY = 14;
 constexpr int kMaxCredentialResends = 3;
+constexpr int kIdsTransferBroken = 114;
 // How far behind its limit a capped transfer may fall and still catch up at full speed.
 constexpr std::uint32_t kRateCreditMs = 250;
 
@@ -57,6 +58,26 @@ bool ParseContentRangeStart(const std::string& value, std::uint64_t& first) {
     errno = 0;
     first = std::strtoull(digits, &end, 10);
     return end != digits && *end == '-' && errno == 0;
+}
+
+// The complete length of a "bytes first-last/complete" or "bytes */complete" Content-Range value.
+bool ParseContentRangeTotal(const std::string& value, std::uint64_t& total) {
+    const std::size_t slash = value.rfind('/');
+    if (value.rfind("bytes ", 0) != 0 || slash == std::string::npos || slash + 1 == value.size()) {
+        return false;
+    }
+    const char* digits = value.c_str() + slash + 1;
+    char* end = nullptr;
+    errno = 0;
+    total = std::strtoull(digits, &end, 10);
+    return *digits >= '0' && *digits <= '9' && *end == '\0' && errno == 0;
+}
+
+// The name of the file a transfer writes, for texts a player reads; "?" without one.
+std::string BaseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return name.empty() ? "?" : name;
 }
 
 } // namespace
@@ -122,11 +143,7 @@ void CHttpDownloader2::CloseSharedConnections() {
 }
 
 bool CHttpDownloader2::_Download() {
-    CloseHandles();
-    {
-        std::lock_guard lock(handleLock);
-        transferThread_ = std::this_thread::get_id();
-    }
+    BeginTransport();
     lastFailure_ = {};
 
     ParsedUrl parsed;
@@ -158,6 +175,106 @@ bool CHttpDownloader2::_Download() {
     WriteLog("CHttpDownloader2::_Download, Sucessfully open the file to download into\n");
     LoadResumeValidator();
 
+    if (!SendRequest()) {
+        return false;
+    }
+    if (AnswerIsOfAnotherVersion()) {
+        // Appending it would splice two versions into one file.
+        WriteLog("[INFO][%s][%d] The server sent a part of another version of [%s] than the one on disk; fetching "
+                 "it again from the start.",
+                 "CHttpDownloader2::_Download", __LINE__, localFileName.c_str());
+        StartOverFromFirstByte();
+        if (!SendRequest()) {
+            return false;
+        }
+    }
+
+    std::uint64_t length = 0;
+    const bool lengthKnown = QueryContentLength(length);
+    if (headOnly) {
+        return lengthKnown ? AcceptContentLength(length) : ProbeContentLength();
+    }
+    if (lengthKnown) {
+        AcceptContentLength(length);
+    } else {
+        WriteLog("CHttpDownloader2::_Download, failed to get content length for request, continuing\n");
+        contentLength = 0;
+    }
+
+    HttpRequest* request = CurrentRequest();
+    const std::uint32_t status = request != nullptr ? request->status() : 0;
+    if (!RestartOrCheckRange(status) || !PositionFile()) {
+        return false;
+    }
+    StoreResumeValidator(status);
+    return TransferBody(length, lengthKnown);
+}
+
+void CHttpDownloader2::BeginTransport() {
+    CloseHandles();
+    std::lock_guard lock(handleLock);
+    transferThread_ = std::this_thread::get_id();
+}
+
+void CHttpDownloader2::StartOverFromFirstByte() {
+    BeginTransport(); // the answer is dropped with its connection, not read to its end
+    startOffset = 0;
+    resumeValidator_.reset();
+    if (digest_) {
+        digest_->Reset();
+    }
+    OnRangeIgnored();
+}
+
+bool CHttpDownloader2::AnswerIsOfAnotherVersion() {
+    HttpRequest* request = CurrentRequest();
+    if (!resumeValidator_ || request == nullptr || request->status() != 206) {
+        return false;
+    }
+    std::string etag;
+    std::string lastModified;
+    request->FindHeader("ETag", etag);
+    request->FindHeader("Last-Modified", lastModified);
+    return ChooseValidator(etag, lastModified) != resumeValidator_;
+}
+
+bool CHttpDownloader2::AcceptContentLength(std::uint64_t length) {
+    contentLength = length;
+    OnContentLength(length);
+    WriteLog("CHttpDownloader2::_Download, Sucessfully get content length for request, continuing\n");
+    return true;
+}
+
+bool CHttpDownloader2::ProbeContentLength() {
+    WriteLog("CHttpDownloader2::_Download, failed to get content length for request, continuing\n");
+    contentLength = 0;
+    WriteLog("[INFO][%s][%d] No length in the answer to HEAD of [%s]: asking for its first byte instead.",
+             "CHttpDownloader2::_Download", __LINE__, url.c_str());
+    BeginTransport();
+    lengthProbe_ = true;
+    const bool sent = SendRequest();
+    lengthProbe_ = false;
+    if (!sent) {
+        return false;
+    }
+    HttpRequest* request = CurrentRequest();
+    std::string value;
+    std::uint64_t length = 0;
+    const std::uint32_t status = request != nullptr ? request->status() : 0;
+    const bool known = status == 200 ? QueryContentLength(length)
+                                     : request != nullptr && request->FindHeader("Content-Range", value) &&
+                                           ParseContentRangeTotal(value, length);
+    BeginTransport(); // the body, up to the whole file for a 200, is not wanted
+    if (!known) {
+        WriteLog("[ERROR][%s][%d] The server tells no length of [%s] for a range either.",
+                 "CHttpDownloader2::_Download", __LINE__, url.c_str());
+        lastFailure_.lengthUnknown = true;
+        return false;
+    }
+    return AcceptContentLength(length);
+}
+
+bool CHttpDownloader2::SendRequest() {
     if (!CreateSession() || !CreateConnection() || !CreateRequest()) {
         return false;
     }
@@ -221,6 +338,7 @@ bool CHttpDownloader2::_Download() {
                 applied = true;
                 continue;
             }
+            lastFailure_.credentialsSent = !userName.empty();
             if (!(proxy ? promptProxyCredentials : promptHttpCredentials)) {
                 return FailOnStatus(status);
             }
@@ -240,36 +358,13 @@ bool CHttpDownloader2::_Download() {
             }
             return false;
         }
-        if (status != 200 && status != 206) {
+        // A range past the end of an empty file still tells its length.
+        const bool probeAnswered = lengthProbe_ && status == 416;
+        if (status != 200 && status != 206 && !probeAnswered) {
             return FailOnStatus(status);
         }
-        break;
+        return true;
     }
-
-    std::uint64_t length = 0;
-    const bool lengthKnown = QueryContentLength(length);
-    if (lengthKnown) {
-        contentLength = length;
-        OnContentLength(length);
-        WriteLog("CHttpDownloader2::_Download, Sucessfully get content length for request, continuing\n");
-        if (headOnly) {
-            return true;
-        }
-    } else {
-        WriteLog("CHttpDownloader2::_Download, failed to get content length for request, continuing\n");
-        contentLength = 0;
-        if (headOnly) {
-            return false;
-        }
-    }
-
-    HttpRequest* request = CurrentRequest();
-    const std::uint32_t status = request != nullptr ? request->status() : 0;
-    if (!RestartOrCheckRange(status) || !PositionFile()) {
-        return false;
-    }
-    StoreResumeValidator(status);
-    return TransferBody(length, lengthKnown);
 }
 
 bool CHttpDownloader2::PositionFile() {
@@ -314,6 +409,22 @@ void CHttpDownloader2::LoadResumeValidator() {
     if (!resumeValidator_) {
         WriteLog("[INFO][%s][%d] No version of the server's file is stored with [%s]: continuing it unvalidated.",
                  "CHttpDownloader2::_Download", __LINE__, localFileName.c_str());
+        return;
+    }
+    // Validators of different servers do not compare: another server's would vouch for nothing.
+    const std::string here = FormatAuthority(serverName, serverPort);
+    const std::optional<std::string> origin = LoadFileOrigin(localFileName);
+    if (origin != here) {
+        WriteLog("[INFO][%s][%d] The part of [%s] on disk came from [%s], not from [%s]; fetching it again from the "
+                 "start.",
+                 "CHttpDownloader2::_Download", __LINE__, localFileName.c_str(), origin.value_or("?").c_str(),
+                 here.c_str());
+        resumeValidator_.reset();
+        startOffset = 0;
+        if (digest_) {
+            digest_->Reset();
+        }
+        OnRangeIgnored();
     }
 }
 
@@ -326,6 +437,11 @@ void CHttpDownloader2::StoreResumeValidator(std::uint32_t status) {
     std::string lastModified;
     request->FindHeader("ETag", etag);
     request->FindHeader("Last-Modified", lastModified);
+    if (status == 206 && !resumeValidator_) {
+        // Continued unvalidated: the bytes before the range may be of any version, so none vouches for them.
+        RemoveFileValidator(localFileName);
+        return;
+    }
     if (const std::optional<std::string> validator = ChooseValidator(etag, lastModified)) {
         if (!StoreFileValidator(localFileName, *validator, FormatAuthority(serverName, serverPort))) {
             WriteLog("[INFO][%s][%d] Cannot keep the server file's version with [%s] (%s): continuing it later will "
@@ -339,7 +455,8 @@ void CHttpDownloader2::StoreResumeValidator(std::uint32_t status) {
 
 bool CHttpDownloader2::HashFile(std::uint64_t existingBytes) {
     digest_ = std::make_unique<Sha256Digest>();
-    return existingBytes == 0 || HashFilePrefix(localFileName, existingBytes, *digest_);
+    return existingBytes == 0 ||
+           HashFilePrefix(localFileName, existingBytes, *digest_, [this] { return IsAbortRequested(); });
 }
 
 Sha256Bytes CHttpDownloader2::FileDigest() {
@@ -597,7 +714,7 @@ bool CHttpDownloader2::CreateRequest() {
     if (headOnly) {
         verb = "HEAD";
     }
-    settings.verb = verb;
+    settings.verb = lengthProbe_ ? std::string("GET") : verb;
     settings.objectPath = objectPath;
     settings.httpVersion = httpVersion;
     settings.referrer = referrer;
@@ -681,7 +798,11 @@ void CHttpDownloader2::ReportError(int stringId, std::uint32_t code) {
     if (code == 0) {
         code = CurrentSystemError();
     }
-    WriteLog("%s\n", FormatStringId(stringId, FormatErrorText(code)).c_str());
+    // The transfer's broken-off text names the file it was writing.
+    const std::string text = stringId == kIdsTransferBroken
+                                 ? FormatStringId(stringId, FormatErrorText(code), BaseName(localFileName))
+                                 : FormatStringId(stringId, FormatErrorText(code));
+    WriteLog("%s\n", text.c_str());
 }
 
 void CHttpDownloader2::ReportErrorCode(int stringId, std::uint32_t number) {
@@ -701,6 +822,9 @@ std::uint32_t CHttpDownloader2::GetOpenRequestFlags() {
 }
 
 std::string CHttpDownloader2::BuildRequestHeaders() {
+    if (lengthProbe_) {
+        return "Range: bytes=0-0\r\n";
+    }
     if (startOffset == 0) {
         return {};
     }

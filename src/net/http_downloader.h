@@ -146,6 +146,18 @@ protected:
     HttpRequest* CurrentRequest() const { return requestHandle.load(); }
 
 private:
+    // Closes what an earlier request left and makes this thread the transfer's.
+    void BeginTransport();
+    // Opens and sends the request, with credentials and a client certificate as the server asks; true
+    // with an answer of 200 or 206 (or 416 to a length probe).
+    bool SendRequest();
+    // A continued part was answered with a range of another version than the one it was sent for.
+    bool AnswerIsOfAnotherVersion();
+    // Drops the answer and asks for the whole file from its first byte, unvalidated.
+    void StartOverFromFirstByte();
+    bool AcceptContentLength(std::uint64_t length);
+    // A HEAD without a length: the length from the answer to a request of the first byte.
+    bool ProbeContentLength();
     bool ApplyClientCertificate();
     // Sets one credential on the request; a failure is logged with `failureFormat` and reported.
     bool ApplyCredential(bool proxy, bool password, const std::string& value, const char* failureFormat);
@@ -178,6 +190,7 @@ private:
     std::condition_variable handlesClosed_;
     TransferFailure lastFailure_;
     std::optional<std::string> resumeValidator_; // sent with If-Range
+    bool lengthProbe_ = false;                   // the request asks for byte 0 only, to learn the length
     struct RateWindow {
         double limit = 0.0;
         std::uint32_t startTick = 0;

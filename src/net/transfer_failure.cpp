@@ -71,5 +71,8 @@ std::string DescribeTransferFailure(const TransferFailure& failure) {
     if (failure.error != 0) {
         return DescribeTransportError(failure.error);
     }
+    if (failure.lengthUnknown) {
+        return "the server does not tell the file's size";
+    }
     return "the transfer failed";
 }

@@ -13,6 +13,8 @@ struct TransferFailure {
     bool local = false;
     // Credentials of the kind the 401 or 407 in `status` asks for had been sent: they were refused.
     bool credentialsSent = false;
+    // The server answered but told no length, neither for HEAD nor for a range.
+    bool lengthUnknown = false;
 };
 
 // The cause in plain words for a player or a script: "disk full", "HTTP status 404", "the proxy asks

@@ -53,12 +53,16 @@ std::string LoadStringId(int id) {
 }
 
 std::string FormatStringId(int id, const std::string& insert) {
+    return FormatStringId(id, insert, "?");
+}
+
+std::string FormatStringId(int id, const std::string& insert, const std::string& second) {
     const std::string text = LoadStringId(id);
     std::string out;
-    out.reserve(text.size() + insert.size());
+    out.reserve(text.size() + insert.size() + second.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%' && i + 1 < text.size() && text[i + 1] >= '1' && text[i + 1] <= '9') {
-            out += text[i + 1] == '1' ? insert : std::string("?");
+            out += text[i + 1] == '1' ? insert : text[i + 1] == '2' ? second : std::string("?");
             ++i;
         } else {
             out += text[i];

@@ -8,6 +8,8 @@ std::string LoadStringId(int id);
 // Loads the text of `id` and replaces every "%1" by `insert`; "%2" to "%9" have no insert and become "?".
 // Any other text is copied unchanged.
 std::string FormatStringId(int id, const std::string& insert);
+// The same with a second insert for "%2".
+std::string FormatStringId(int id, const std::string& insert, const std::string& second);
 
 // Message-box titles.
 constexpr int IDS_TITLE_WARNING = 131;

@@ -201,7 +201,9 @@ struct FileServer::Impl {
         }
         if (const std::uint64_t auth = NumberParam(request, "auth"); auth == 401 || auth == 407) {
             const bool proxy = auth == 407;
-            if (!request.has_header(proxy ? "Proxy-Authorization" : "Authorization")) {
+            // refuse_credentials: every password is wrong, as with a mistyped one.
+            if (!request.has_header(proxy ? "Proxy-Authorization" : "Authorization") ||
+                NumberParam(request, "refuse_credentials") != 0) {
                 response.status = static_cast<int>(auth);
                 response.set_header(proxy ? "Proxy-Authenticate" : "WWW-Authenticate", "Basic realm=\"ostrel\"");
                 response.set_content(proxy ? "proxy credentials required\n" : "credentials required\n", "text/plain");
@@ -259,7 +261,10 @@ struct FileServer::Impl {
             return;
         }
         const auto size = static_cast<std::uint64_t>(info.st_size);
-        const bool noLength = NumberParam(request, "no_length") != 0;
+        // head_no_length: a HEAD is answered without Content-Length, a GET with it (as some servers do for
+        // an empty file).
+        const bool noLength = NumberParam(request, "no_length") != 0 ||
+                              (request.method == "HEAD" && NumberParam(request, "head_no_length") != 0);
         std::uint64_t first = 0;
         std::uint64_t last = size == 0 ? 0 : size - 1;
         response.status = 200;
@@ -270,7 +275,8 @@ struct FileServer::Impl {
             response.set_header("Last-Modified", validators.lastModified);
         }
         // A range of another version of the file than the client holds would be spliced into it.
-        const bool sameVersion = !request.has_header("If-Range") ||
+        // ignore_if_range: ranges are honoured whatever version the client holds, as some servers do.
+        const bool sameVersion = !request.has_header("If-Range") || NumberParam(request, "ignore_if_range") != 0 ||
                                  (sendValidators && IfRangeMatches(request.get_header_value("If-Range"), validators));
         if (NumberParam(request, "ignore_range") == 0 && sameVersion && request.has_header("Range")) {
             switch (ParseByteRange(request.get_header_value("Range"), size, first, last)) {

@@ -47,12 +47,15 @@ struct FileServerOptions {
 //   weak_etag=1     the ETag is weak: W/"..."
 //   no_length=1     no Content-Length (the body is chunked)
 //   ignore_range=1  200 with the whole body even for a Range request
+//   ignore_if_range=1  a Range is answered with its part whatever If-Range says
+//   head_no_length=1   a HEAD is answered without Content-Length; a GET as usual
 //   range_from=N    answer a Range request with the part from byte N on, whatever was asked
 //   delay_ms=N      send nothing for N ms (the client waits for the answer)
 //   stall_ms=N      send the headers, then nothing for N ms before the body (or, with stall_after=B,
 //                   before body byte B)
 //   reset_after=N   close the connection after N bytes of the body
 //   auth=401|407    demand (proxy) credentials; any Authorization (Proxy-Authorization) header passes
+//   refuse_credentials=1  with auth=: no credentials pass
 //   rate=N          body at N bytes per second
 //   redirect=URL    302 to URL
 //   hops=N          302 to the same target with hops=N-1, until 0
