@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // Where a file can be fetched from: its URL, then its mirrors in order.
@@ -205,6 +206,8 @@ private:
     // The stamps of the files whose digest matched, by position.
     mutable std::mutex verifiedLock_;
     std::vector<std::optional<FileStamp>> verified_;
+    // The survey's sources of the file whose size it could not learn, with their causes. Survey thread.
+    std::vector<std::pair<std::string, std::string>> surveyFailures_;
 
     std::atomic<std::uint64_t> speedLimit_{0};
     // The player's choices kept from earlier starts.
