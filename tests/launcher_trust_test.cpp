@@ -76,6 +76,7 @@ TEST_F(LauncherTrustTest, ALargerFileUnderContinueIsKeptAsPreviousAndFetchedAgai
         view.notices.clear();
         CLauncher& l = Open(Configuration(File("a.pak")));
         l.overwriteChoice = c.remembered;
+        const std::size_t asked = view.questionsAsked.size();
         // The player's file stays on the disk beside the new one.
         EXPECT_EQ(l.MissingBytes(l.downloadFolder), data.size());
         served.server().ClearRequests();
@@ -84,6 +85,7 @@ TEST_F(LauncherTrustTest, ALargerFileUnderContinueIsKeptAsPreviousAndFetchedAgai
         EXPECT_TRUE(ReadWholeFile(Local("a.pak.previous")) == players);
         EXPECT_EQ(Ranges("/a.pak"), Texts{""});
         EXPECT_EQ(RowStates(), Texts{"완료"});
+        EXPECT_EQ(view.questionsAsked.size() - asked, c.answers.size());
         view.OnViewThread([&] {
             EXPECT_EQ(view.notices, (Told{{0, "a.pak is larger than the server's copy; kept as a.pak.previous"}}));
         });
@@ -119,6 +121,7 @@ TEST_F(LauncherTrustTest, ALocalWriteErrorFailsTheFileAtOnceAndKeepsItsBytes) {
         EXPECT_EQ(Gets(mirror, "/big.pak").size(), 0u);             // no other server mends a local fault
         EXPECT_GE(GetLocalFileSize(Local("big.pak?rate=300000")), written);
         EXPECT_EQ(Failures(), (Told{{0, c.cause}}));
+        EXPECT_EQ(RowStates(), Texts{"실패"});
         view.OnViewThread([&] { view.outcomes.clear(); });
     }
 }
