@@ -1,6 +1,5 @@
 #include "launcher_fixture.h"
 #include "net/file_validator.h"
-#include "net/sha256_digest.h"
 
 #include <chrono>
 #include <fcntl.h>
@@ -14,19 +13,6 @@ using Texts = std::vector<std::string>;
 using Outcomes = std::vector<RunOutcome>;
 
 const std::string kIncomplete = "일부 파일을 완전히 다운로드 하지 못했습니다.\n다운로드를 다시 실행해 주십시오.";
-
-std::string HexDigest(const std::string& bytes) {
-    Sha256Digest digest;
-    digest.Update(bytes.data(), bytes.size());
-    return Sha256Hex(digest.Final());
-}
-
-// The example configuration's Base asks for `retries`.
-std::function<void(std::string&)> Retries(int retries) {
-    return [retries](std::string& text) {
-        text.replace(text.find("Retries=\"0\""), 11, "Retries=\"" + std::to_string(retries) + "\"");
-    };
-}
 
 class LauncherDeliveryTest : public LauncherTest {
 protected:

@@ -1,6 +1,21 @@
 #include "launcher_fixture.h"
 
+#include "net/sha256_digest.h"
+
 #include <sys/stat.h>
+
+void LauncherRecordingView::FileFailed(std::size_t fileIndex, const std::string& reason) {
+    failures.emplace_back(fileIndex, reason);
+    rowStateWhenFailed.push_back(rowStates[fileIndex]);
+}
+
+void LauncherRecordingView::FileNotice(std::size_t fileIndex, const std::string& text) {
+    notices.emplace_back(fileIndex, text);
+}
+
+void LauncherRecordingView::SurveyFailed(const std::string& url, const std::string& reason) {
+    surveyFailures.emplace_back(url, reason);
+}
 
 LauncherTest::~LauncherTest() {
     view.Shut();
@@ -82,4 +97,36 @@ std::vector<std::string> LauncherTest::Ranges(const std::string& target) const {
         }
     }
     return ranges;
+}
+
+std::string LauncherTest::HexDigest(const std::string& bytes) {
+    Sha256Digest digest;
+    digest.Update(bytes.data(), bytes.size());
+    return Sha256Hex(digest.Final());
+}
+
+std::function<void(std::string&)> LauncherTest::Retries(int retries) {
+    return [retries](std::string& text) {
+        text.replace(text.find("Retries=\"0\""), 11, "Retries=\"" + std::to_string(retries) + "\"");
+    };
+}
+
+MirroredLauncherTest::~MirroredLauncherTest() {
+    view.Shut();
+    launcher.reset();
+}
+
+std::string MirroredLauncherTest::WithMirror(const std::string& mainUrl, const std::string& name,
+                                             const std::string& attributes) const {
+    return "<File Url=\"" + mainUrl + "\" " + attributes + "><Mirror Url=\"" + mirror.Url("/" + name) + "\"/></File>";
+}
+
+std::vector<RecordedRequest> MirroredLauncherTest::Gets(const ServedFolder& server, const std::string& target) {
+    std::vector<RecordedRequest> gets;
+    for (const auto& r : server.server().Requests()) {
+        if (r.method == "GET" && r.target == target) {
+            gets.push_back(r);
+        }
+    }
+    return gets;
 }

@@ -5,10 +5,29 @@
 #include "support/player_setting.h"
 #include "support/recording_view.h"
 
+#include <cstddef>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
+
+// The recording view with what the launcher tells of failures and notices. The launcher tells them through
+// Call, so they are recorded under the view's lock; read them as the other records.
+class LauncherRecordingView : public RecordingView {
+public:
+    void FileFailed(std::size_t fileIndex, const std::string& reason) override;
+    void FileNotice(std::size_t fileIndex, const std::string& text) override;
+    void SurveyFailed(const std::string& url, const std::string& reason) override;
+
+    using Told = std::vector<std::pair<std::size_t, std::string>>;
+    Told failures;
+    Told notices;
+    std::vector<std::pair<std::string, std::string>> surveyFailures; // URL, reason
+    // The state of the failed file's row when its failure was told.
+    std::vector<std::string> rowStateWhenFailed;
+};
 
 // A launcher with a recording view, in a private home, temporary folder and log, its files served on
 // loopback. The configuration is the embedded example with its files (and any other text) replaced.
@@ -35,8 +54,26 @@ protected:
     // The Range headers of the GETs of `target`, in order.
     std::vector<std::string> Ranges(const std::string& target) const;
 
+    static std::string HexDigest(const std::string& bytes);
+    // The example configuration's Base asks for `retries`.
+    static std::function<void(std::string&)> Retries(int retries);
+
     CConfigLoader config;
     std::string appDownloadPath;
-    RecordingView view;
+    LauncherRecordingView view;
     std::unique_ptr<CLauncher> launcher;
+};
+
+// The same with a second server that holds the same files: a mirror.
+class MirroredLauncherTest : public LauncherTest {
+protected:
+    // The launcher lets go of its connections before the mirror stops, which would wait for them.
+    ~MirroredLauncherTest() override;
+
+    // A <File> element of `mainUrl` with the mirror's `name` as its mirror.
+    std::string WithMirror(const std::string& mainUrl, const std::string& name,
+                           const std::string& attributes = "") const;
+    static std::vector<RecordedRequest> Gets(const ServedFolder& server, const std::string& target);
+
+    ServedFolder mirror;
 };

@@ -1,5 +1,4 @@
 #include "launcher_fixture.h"
-#include "net/sha256_digest.h"
 
 #include <gtest/gtest.h>
 
@@ -7,25 +6,8 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-std::string HexDigest(const std::string& bytes) {
-    Sha256Digest digest;
-    digest.Update(bytes.data(), bytes.size());
-    return Sha256Hex(digest.Final());
-}
-
-// A second server with the same files: a mirror.
-class LauncherMirrorTest : public LauncherTest {
+class LauncherMirrorTest : public MirroredLauncherTest {
 protected:
-    // The launcher lets go of its connections before the mirror stops, which would wait for them.
-    ~LauncherMirrorTest() override {
-        view.Shut();
-        launcher.reset();
-    }
-
-    std::string WithMirror(const std::string& mainUrl, const std::string& name, const std::string& attributes = "") {
-        return "<File Url=\"" + mainUrl + "\" " + attributes + "><Mirror Url=\"" + mirror.Url("/" + name) +
-               "\"/></File>";
-    }
     // The states a file's row went through, from the log.
     Texts StatesOf(const std::string& url) const {
         Texts states;
@@ -37,17 +19,6 @@ protected:
         }
         return states;
     }
-    std::vector<RecordedRequest> Gets(const ServedFolder& server, const std::string& target) const {
-        std::vector<RecordedRequest> gets;
-        for (const auto& r : server.server().Requests()) {
-            if (r.method == "GET" && r.target == target) {
-                gets.push_back(r);
-            }
-        }
-        return gets;
-    }
-
-    ServedFolder mirror;
     const std::string data = PatternBytes(2500000);
 };
 

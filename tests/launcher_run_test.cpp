@@ -254,11 +254,18 @@ TEST_F(LauncherRunTest, EndReportThatFailsStillStartsTheInstaller) {
 
 TEST_F(LauncherRunTest, UrlWithoutAFileNameFailsAndWritesNothing) {
     served.Write("a.pak", PatternBytes(1000));
-    // Rows start unticked, so the start survey asks nothing; ticking without a click surveys nothing.
+    // Rows start unticked, so the start survey asks nothing; ticking without a click surveys nothing. The
+    // good file's size is asked for first: a file must arrive with its size.
     CLauncher& l = Open(Configuration(File("dir/") + File("..") + File("a.pak"),
                                       [](std::string& t) { t.replace(t.find("Checked=\"1\""), 11, "Checked=\"0\""); }));
     view.OnViewThread([&] {
-        for (std::size_t row = 0; row < 3; ++row) {
+        l.OnRowChecked(2, true);
+        l.RequestSurvey();
+    });
+    ASSERT_TRUE(view.WaitUntil([&] { return view.buttons == kReady; }));
+    ASSERT_EQ(config.files[2]->size.load(), 1000u);
+    view.OnViewThread([&] {
+        for (std::size_t row = 0; row < 2; ++row) {
             l.OnRowChecked(row, true);
         }
     });

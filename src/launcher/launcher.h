@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // Where a file can be fetched from: its URL, then its mirrors in order.
@@ -171,21 +172,40 @@ private:
     void RunExecution();
     void SetRowState(std::size_t fileIndex, const std::string& state);
     void WalkFile(std::size_t fileIndex, int started);
-    void MarkFailed(std::size_t fileIndex);
-    // The transfer of one file from its sources in turn, and the check of its digest; true when it
-    // arrived whole.
-    bool TransferFile(std::size_t fileIndex);
-    // The transfer from the downloader's URL with the configured retries; true when it succeeded.
-    bool TransferFrom(std::size_t fileIndex);
-    // Sets up the transfer of a file from one of its mirrors: what of the file on disk it continues.
-    void TakeUpOnMirror(std::size_t fileIndex, std::size_t mirror, const std::string& mirrorUrl);
+    // Tells the view why the file failed (`reason`, in plain words), then turns its row "실패".
+    void MarkFailed(std::size_t fileIndex, const std::string& reason);
+    // Moves a file larger than the server's aside as NAME.previous, and tells the player; nothing when it
+    // is, else why the file fails.
+    std::optional<std::string> SetAsideLarger(std::size_t fileIndex);
+    // The transfer of one file from its sources in turn, its size and the check of its digest; nothing
+    // when it arrived whole, else why not.
+    std::optional<std::string> TransferFile(std::size_t fileIndex);
+    // Why a transfer failed: in plain words, and whether the fault is this computer's, which no retry
+    // and no other server mends.
+    struct Failure {
+        std::string reason;
+        bool local = false;
+    };
+    // The transfer from the downloader's URL with the configured retries; nothing when it succeeded.
+    std::optional<Failure> TransferFrom(std::size_t fileIndex);
+    // Sets up a transfer of a file from `url`, its first attempt or a retry: what of the file on disk it
+    // continues, and whether the server is asked for the rest of the part's own version.
+    void ContinueOn(std::size_t fileIndex, const std::string& url);
     // Waits before a retry; true when a stop or a shutdown ended the wait.
     bool WaitBeforeRetry(std::chrono::seconds pause);
+    // A stop of the run or a shutdown was asked for. Any launcher thread.
+    bool Stopping();
     // A file's digest against its configured one: a match is remembered with the file's stamp; a file
-    // that differs is set aside as NAME.corrupt. True for a file without a configured digest.
-    bool AcceptDigest(std::size_t fileIndex, const Sha256Bytes& digest, const char* origin);
-    // The same for the file on disk, read only when it is not the one already checked.
-    bool VerifyOnDisk(std::size_t fileIndex, const char* origin);
+    // that differs is set aside as NAME.corrupt. True for a file without a configured digest; on a
+    // mismatch `whyNot` (when given) gets the reason.
+    bool AcceptDigest(std::size_t fileIndex, const Sha256Bytes& digest, const char* origin,
+                      std::string* whyNot = nullptr);
+    // The same for the file on disk, read only when it is not the one already checked. A check that
+    // gives way to a stop is false and leaves `whyNot` empty: neither a match nor a mismatch.
+    bool VerifyOnDisk(std::size_t fileIndex, const char* origin, std::string* whyNot = nullptr);
+    // What tells that a file is still the one that was checked or left alone; nothing when there is no
+    // regular file.
+    static std::optional<FileStamp> StampOf(const std::string& path);
     void Complete();
 
     CConfigLoader& config_;
@@ -205,6 +225,11 @@ private:
     // The stamps of the files whose digest matched, by position.
     mutable std::mutex verifiedLock_;
     std::vector<std::optional<FileStamp>> verified_;
+    // The file the player chose to overwrite, as it was: while it is so on disk, nothing of it is
+    // continued (the transfer replaces it only once a server answers). Worker thread.
+    std::optional<FileStamp> overwritten_;
+    // The survey's sources of the file whose size it could not learn, with their causes. Survey thread.
+    std::vector<std::pair<std::string, std::string>> surveyFailures_;
 
     std::atomic<std::uint64_t> speedLimit_{0};
     // The player's choices kept from earlier starts.

@@ -6,10 +6,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 
-namespace {
-
-// What tells that a checked file is still the file that was checked.
-std::optional<FileStamp> StampOf(const std::string& path) {
+std::optional<FileStamp> CLauncher::StampOf(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return std::nullopt;
@@ -17,9 +14,8 @@ std::optional<FileStamp> StampOf(const std::string& path) {
     return FileStamp{static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
 }
 
-} // namespace
-
-bool CLauncher::AcceptDigest(std::size_t fileIndex, const Sha256Bytes& digest, const char* origin) {
+bool CLauncher::AcceptDigest(std::size_t fileIndex, const Sha256Bytes& digest, const char* origin,
+                             std::string* whyNot) {
     const FileInfo& entry = *config_.files[fileIndex];
     const std::optional<Sha256Bytes> expected = ParseSha256(entry.sha256);
     if (!expected || digest == *expected) {
@@ -33,12 +29,17 @@ bool CLauncher::AcceptDigest(std::size_t fileIndex, const Sha256Bytes& digest, c
     WriteLog("[ERROR][%s][%d] SHA-256 differs: Expected [%s] vs Local [%s][%s]; %s [%s].", origin, __LINE__,
              entry.sha256.c_str(), Sha256Hex(digest).c_str(), entry.url.c_str(),
              setAside ? "the file is kept as" : "the file could not be renamed to", corrupt.c_str());
+    if (whyNot != nullptr) {
+        const std::string name = FileNameOfPath(corrupt);
+        *whyNot = "damaged in transfer (SHA-256 differs); " +
+                  (setAside ? "kept as " + name : "it could not be renamed to " + name);
+    }
     std::lock_guard lock(verifiedLock_);
     verified_[fileIndex].reset();
     return false;
 }
 
-bool CLauncher::VerifyOnDisk(std::size_t fileIndex, const char* origin) {
+bool CLauncher::VerifyOnDisk(std::size_t fileIndex, const char* origin, std::string* whyNot) {
     const FileInfo& entry = *config_.files[fileIndex];
     if (entry.sha256.empty()) {
         return true;
@@ -51,11 +52,21 @@ bool CLauncher::VerifyOnDisk(std::size_t fileIndex, const char* origin) {
         }
     }
     Sha256Digest digest;
-    if (!now || !HashFilePrefix(entry.localPath, now->size, digest)) {
+    // A complete file of several gigabytes takes a while: a stop must not wait for it.
+    const auto stopping = [this] { return Stopping(); };
+    if (!now || !HashFilePrefix(entry.localPath, now->size, digest, stopping)) {
+        if (stopping()) {
+            WriteLog("[INFO][%s][%d] The SHA-256 check of [%s] was stopped.", origin, __LINE__,
+                     entry.localPath.c_str());
+            return false;
+        }
         WriteLog("[ERROR][%s][%d] Cannot read [%s] to check its SHA-256.", origin, __LINE__, entry.localPath.c_str());
+        if (whyNot != nullptr) {
+            *whyNot = "the file cannot be read to check its SHA-256";
+        }
         return false;
     }
-    return AcceptDigest(fileIndex, digest.Final(), origin);
+    return AcceptDigest(fileIndex, digest.Final(), origin, whyNot);
 }
 
 std::uint64_t CLauncher::MissingBytes(const std::string& folder) const {
@@ -70,7 +81,7 @@ std::uint64_t CLauncher::MissingBytes(const std::string& folder) const {
         const std::uint64_t size = entry.size.load();
         const std::uint64_t local =
             overwriteAll ? 0 : GetLocalFileSize(LocalPathForUrl(folder, entry.url).value_or(std::string()));
-        missing += local <= size ? size - local : size; // a larger file is fetched again whole
+        missing += local <= size ? size - local : size; // a larger file is set aside and fetched again whole
     }
     return missing;
 }

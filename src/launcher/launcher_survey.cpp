@@ -3,6 +3,7 @@
 #include "launcher/format_text.h"
 #include "launcher/launcher.h"
 #include "net/host_lookup.h"
+#include "net/transfer_failure.h"
 #include "res/string_table.h"
 
 #include <unistd.h>
@@ -46,6 +47,10 @@ bool CLauncher::GetContentSize(const std::string& fileUrl, std::uint64_t& size) 
     } else {
         WriteLog("[ERROR][%s][%d] Failed to get content size of Server IP [%s].", "COstrelDlg::GetContentSize", 506,
                  HostAddressForLog(fileUrl).c_str());
+        const std::string cause = DescribeTransferFailure(downloader.lastFailure());
+        WriteLog("[ERROR][%s][%d] Size of [%s] unknown: %s.", "COstrelDlg::GetContentSize", __LINE__, fileUrl.c_str(),
+                 cause.c_str());
+        surveyFailures_.emplace_back(fileUrl, cause);
     }
     downloader.DeleteDownloadedFile();
     return sized;
@@ -62,6 +67,7 @@ bool CLauncher::GetTotalFilesSize(std::uint64_t& total) {
         // A dead main server is no end while a mirror answers.
         std::uint64_t size = 0;
         bool sized = false;
+        surveyFailures_.clear(); // what tells the player is this file's, should its size stay unknown
         for (const std::string& source : SourcesOf(entry)) {
             sized = GetContentSize(source, size);
             if (sized) {
@@ -100,6 +106,9 @@ int CLauncher::InitTotalInfo() {
     if (!sized) {
         WriteLog("[ERROR][%s][%d] Failed to get total files size.", "COstrelDlg::InitTotalInfo", 1122);
         OnView([this] {
+            for (const auto& [url, cause] : surveyFailures_) {
+                view_.SurveyFailed(url, cause);
+            }
             ShowMessage(IDS_SIZE_UNKNOWN, IDS_TITLE_ERROR, MessageIcon::Error);
             view_.SetButtonStates(false, false, false, false);
             EndView(IDCANCEL);

@@ -8,10 +8,13 @@
 #include "launcher/tick_count.h"
 #include "launcher/url_names.h"
 #include "net/file_validator.h"
+#include "net/transfer_failure.h"
 #include "net/url_parser.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -20,6 +23,12 @@ constexpr int IDS_DOWNLOADING = 147;
 constexpr const char* kOrigin = "COstrelDlg::_DownloadThread";
 // Our own: the status while a failed transfer waits for its retry.
 constexpr const char* kRetryWait = "%lld초 후 다시 시도합니다...";
+
+// The server of a URL as a part's origin names it (host[:port]); empty for a URL that does not parse.
+std::string ServerOf(const std::string& url) {
+    ParsedUrl parsed;
+    return ParseUrl(url, parsed) ? FormatAuthority(parsed.serverName, parsed.serverPort) : std::string();
+}
 
 } // namespace
 
@@ -86,9 +95,12 @@ unsigned CLauncher::_DownloadThread(CLauncher* launcher) {
     return 0;
 }
 
-void CLauncher::MarkFailed(std::size_t k) {
+void CLauncher::MarkFailed(std::size_t k, const std::string& reason) {
+    const std::string& url = config_.files[k]->url;
+    WriteLog("[ERROR][%s][%d] File [%s] failed: %s", kOrigin, __LINE__, url.c_str(), reason.c_str());
+    OnView([this, k, reason] { view_.FileFailed(k, reason); });
     SetRowState(k, kStateFailed);
-    WriteLog("[%s][%d] Failed to download file [%s]", kOrigin, 692, config_.files[k]->url.c_str());
+    WriteLog("[%s][%d] Failed to download file [%s]", kOrigin, 692, url.c_str());
 }
 
 void CLauncher::WalkFile(std::size_t k, int started) {
@@ -112,21 +124,26 @@ void CLauncher::WalkFile(std::size_t k, int started) {
 
     if (entry.localPath.empty()) {
         // A URL without a usable file name is never turned into a path.
-        MarkFailed(k);
+        MarkFailed(k, entry.url + ": the address gives no usable file name");
         return;
     }
     const int answer = AskOverwriteChoice(d.localFileName);
     const bool overwrite = answer == 2 || answer == 3 || answer == 6;
+    overwritten_ = overwrite ? StampOf(d.localFileName) : std::nullopt;
     const std::uint64_t local = overwrite ? 0 : GetLocalFileSize(d.localFileName);
     const std::uint64_t size = entry.size.load();
     if (!overwrite && local > size) {
-        // More than the server has cannot be continued; kept, it would fail every size check.
+        // More than the server has cannot be continued, and in place it would fail every size check; the
+        // player's bytes are set aside, never written over.
         WriteLog("[INFO][%s][%d] Local file [%s] is larger than the server's [%I64u > %I64u]; downloading it again "
                  "from the start.",
                  kOrigin, __LINE__, d.localFileName.c_str(), local, size);
+        if (const std::optional<std::string> failure = SetAsideLarger(k)) {
+            MarkFailed(k, *failure);
+            return;
+        }
     }
     if (overwrite || local > size) {
-        d.startOffset = 0;
         entry.receivedSize.store(0);
         UpdateTotalReceived();
     } else if (local == size) {
@@ -134,12 +151,15 @@ void CLauncher::WalkFile(std::size_t k, int started) {
         entry.receivedSize.store(local);
         const int percent = UpdateTotalReceived();
         OnView([this, percent] { ShowPercent(ST_TOTAL_DOWNLOAD_RATE, CT_TOTAL_DOWNLOAD_RATE, percent); });
-        d.startOffset = 0;
         // Complete by its size; with a digest configured, by its bytes too.
-        if (!VerifyOnDisk(k, kOrigin)) {
+        std::string whyNot;
+        if (!VerifyOnDisk(k, kOrigin, &whyNot)) {
+            if (whyNot.empty()) {
+                return; // stopped during the check: the file is as it was, and the run ends
+            }
             entry.receivedSize.store(0);
             UpdateTotalReceived();
-            MarkFailed(k);
+            MarkFailed(k, whyNot);
             return;
         }
         SetRowState(k, kStateSkipped);
@@ -149,83 +169,125 @@ void CLauncher::WalkFile(std::size_t k, int started) {
         stats.lastSpeedTick.store(TickCount());
         const int percent = UpdateTotalReceived();
         OnView([this, percent] { ShowPercent(ST_TOTAL_DOWNLOAD_RATE, CT_TOTAL_DOWNLOAD_RATE, percent); });
-        d.startOffset = local;
         WriteLog("[INFO][%s][%d] Resuming download: from [%I64u]", kOrigin, 663, local);
     }
 
-    if (!TransferFile(k)) {
-        MarkFailed(k);
+    if (const std::optional<std::string> failure = TransferFile(k)) {
+        MarkFailed(k, *failure);
         return;
     }
     SetRowState(k, kStateDone);
     WriteLog("[%s][%d] Successfully downloaded file [%s]", kOrigin, 699, entry.url.c_str());
 }
 
-bool CLauncher::TransferFile(std::size_t k) {
+std::optional<std::string> CLauncher::SetAsideLarger(std::size_t k) {
+    const std::string& path = config_.files[k]->localPath;
+    const std::string previous = path + ".previous";
+    const std::string name = FileNameOfPath(path);
+    // Whatever was set aside before is older than this.
+    if (std::rename(path.c_str(), previous.c_str()) != 0) {
+        WriteLog("[ERROR][%s][%d] Cannot keep local file [%s] as [%s]: %s.", kOrigin, __LINE__, path.c_str(),
+                 previous.c_str(), std::strerror(errno));
+        return name + " is larger than the server's copy and could not be kept as " + name + ".previous";
+    }
+    WriteLog("[INFO][%s][%d] Local file [%s] is kept as [%s].", kOrigin, __LINE__, path.c_str(), previous.c_str());
+    const std::string notice = name + " is larger than the server's copy; kept as " + name + ".previous";
+    OnView([this, k, notice] { view_.FileNotice(k, notice); });
+    return std::nullopt;
+}
+
+std::optional<std::string> CLauncher::TransferFile(std::size_t k) {
     FileInfo& entry = *config_.files[k];
     CRunDownloader& d = downloader_;
     const std::vector<std::string> sources = SourcesOf(entry);
     SetRowState(k, kStateTransferring);
-    bool arrived = false;
-    for (std::size_t source = 0; source < sources.size() && !arrived && !d.IsAbortRequested(); ++source) {
+    std::optional<Failure> failure;
+    for (std::size_t source = 0; source < sources.size(); ++source) {
         if (source > 0) {
-            TakeUpOnMirror(k, source, sources[source]);
+            if (failure->local || Stopping()) {
+                break; // this computer's fault would meet every other server as well
+            }
+            WriteLog("[INFO][%s][%d] File [%s] from mirror [%zu]: [%s]", kOrigin, __LINE__, entry.url.c_str(), source,
+                     sources[source].c_str());
+            SetRowState(k, MirrorState(source));
         }
         d.url = sources[source];
-        arrived = TransferFrom(k);
+        failure = TransferFrom(k);
+        if (!failure) {
+            break;
+        }
     }
     d.validateResume = true;
-    return arrived && (entry.sha256.empty() || AcceptDigest(k, d.FileDigest(), kOrigin));
+    if (failure) {
+        return Stopping() ? "stopped" : failure->reason;
+    }
+    // A server's word that the transfer is over is not the file: another size is another file.
+    const std::uint64_t got = GetLocalFileSize(entry.localPath);
+    const std::uint64_t size = entry.size.load();
+    if (got != size) {
+        WriteLog("[ERROR][%s][%d] Size differs after the transfer: Server [%s][%I64u] vs Local [%s][%I64u].", kOrigin,
+                 __LINE__, d.url.c_str(), size, entry.localPath.c_str(), got);
+        return d.url + ": the file there has " + std::to_string(got) + " bytes, " + std::to_string(size) + " expected";
+    }
+    std::string whyNot;
+    if (!entry.sha256.empty() && !AcceptDigest(k, d.FileDigest(), kOrigin, &whyNot)) {
+        return whyNot;
+    }
+    return std::nullopt;
 }
 
-void CLauncher::TakeUpOnMirror(std::size_t k, std::size_t mirror, const std::string& mirrorUrl) {
+void CLauncher::ContinueOn(std::size_t k, const std::string& url) {
     FileInfo& entry = *config_.files[k];
     CRunDownloader& d = downloader_;
-    WriteLog("[INFO][%s][%d] File [%s] from mirror [%zu]: [%s]", kOrigin, __LINE__, entry.url.c_str(), mirror,
-             mirrorUrl.c_str());
-    SetRowState(k, MirrorState(mirror));
-    const std::uint64_t local = GetLocalFileSize(d.localFileName);
+    // What the player chose to overwrite is not continued while it is still there as it was.
+    const bool replaced = overwritten_ && StampOf(d.localFileName) == overwritten_;
+    const std::uint64_t local = replaced ? 0 : GetLocalFileSize(d.localFileName);
     d.startOffset = local;
     d.validateResume = true;
-    ParsedUrl parsed;
-    const std::string mirrorServer =
-        ParseUrl(mirrorUrl, parsed) ? FormatAuthority(parsed.serverName, parsed.serverPort) : std::string();
-    if (local == 0 || LoadFileOrigin(d.localFileName) == mirrorServer) {
+    // A part that names no server is the player's, or of a server that named no version: the main URL's.
+    const std::string origin = LoadFileOrigin(d.localFileName).value_or(ServerOf(entry.url));
+    if (local == 0 || origin == ServerOf(url)) {
         // Nothing to continue, or the part's version came from this very server: it decides as usual.
     } else if (!entry.sha256.empty()) {
         d.validateResume = false; // another server's version would never match; the digest decides
         WriteLog("[INFO][%s][%d] Continuing [%s] from [%I64u] on [%s]: its SHA-256 decides whether it is whole.",
-                 kOrigin, __LINE__, d.localFileName.c_str(), local, mirrorUrl.c_str());
+                 kOrigin, __LINE__, d.localFileName.c_str(), local, url.c_str());
     } else {
         d.startOffset = 0;
         WriteLog("[INFO][%s][%d] Fetching [%s] again from the start on [%s]: the part on disk came from another "
                  "server, and versions of different servers do not compare.",
-                 kOrigin, __LINE__, d.localFileName.c_str(), mirrorUrl.c_str());
+                 kOrigin, __LINE__, d.localFileName.c_str(), url.c_str());
     }
     entry.receivedSize.store(d.startOffset);
     UpdateTotalReceived();
 }
 
-bool CLauncher::TransferFrom(std::size_t k) {
+std::optional<CLauncher::Failure> CLauncher::TransferFrom(std::size_t k) {
     FileInfo& entry = *config_.files[k];
     CRunDownloader& d = downloader_;
     const bool hashed = !entry.sha256.empty();
     const auto retries = static_cast<unsigned>(std::max(config_.retries, 0));
     for (unsigned attempt = 0;; ++attempt) {
+        ContinueOn(k, d.url);
         stats.speedBaseline.store(entry.receivedSize.load());
         if (hashed && !d.HashFile(d.startOffset)) {
             WriteLog("[ERROR][%s][%d] Cannot read the first [%I64u] bytes of [%s] to check its SHA-256.", kOrigin,
                      __LINE__, d.startOffset, d.localFileName.c_str());
-            return false;
+            return Failure{"the part on disk cannot be read to check its SHA-256", true};
         }
         if (d.Download()) {
-            return true;
+            return std::nullopt;
         }
         const TransferFailure failure = d.lastFailure();
+        const std::string cause = DescribeTransferFailure(failure);
+        if (failure.local) {
+            // No retry and no other server mends this computer's disk; what is written stays.
+            return Failure{cause, true};
+        }
         const bool passing =
             failure.status != 0 ? IsRetriedStatus(failure.status) : IsRetriedTransportError(failure.error);
         if (attempt >= retries || !passing || d.IsAbortRequested()) {
-            return false;
+            return Failure{d.url + ": " + cause, false};
         }
         const std::chrono::seconds pause =
             RetryPause(attempt + 1, failure.retryAfter, std::chrono::system_clock::now());
@@ -237,18 +299,17 @@ bool CLauncher::TransferFrom(std::size_t k) {
         std::snprintf(waiting, sizeof waiting, kRetryWait, static_cast<long long>(pause.count()));
         ShowStatus(waiting);
         if (WaitBeforeRetry(pause)) {
-            return false;
+            return Failure{d.url + ": " + cause, false};
         }
         d.SetStatusId(IDS_DOWNLOADING);
-        // On from the bytes on disk; their version decides whether the server continues them.
-        const std::uint64_t local = GetLocalFileSize(d.localFileName);
-        d.startOffset = local;
-        entry.receivedSize.store(local);
-        UpdateTotalReceived();
     }
+}
+
+bool CLauncher::Stopping() {
+    return downloader_.IsAbortRequested() || cancel_.IsSet();
 }
 
 bool CLauncher::WaitBeforeRetry(std::chrono::seconds pause) {
     std::unique_lock lock(pauseLock_);
-    return pauseWake_.wait_for(lock, pause, [this] { return downloader_.IsAbortRequested() || cancel_.IsSet(); });
+    return pauseWake_.wait_for(lock, pause, [this] { return Stopping(); });
 }

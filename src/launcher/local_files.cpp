@@ -23,6 +23,11 @@ std::uint64_t GetLocalFileSize(const std::string& path) {
     return measured ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
+std::string FileNameOfPath(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string TempPathForUrl(const std::string& fileUrl) {
     std::string folder;
     if (!PrivateTempFolder(folder)) {

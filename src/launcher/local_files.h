@@ -8,6 +8,9 @@
 // Size of the regular file at `path`; 0 when there is none or it cannot be measured.
 std::uint64_t GetLocalFileSize(const std::string& path);
 
+// The name of the file at `path`, as the player sees it in the folder: what follows the last '/'.
+std::string FileNameOfPath(const std::string& path);
+
 // Where a URL is fetched to in the private temporary folder; empty when the URL gives no file name or
 // there is no such folder.
 std::string TempPathForUrl(const std::string& fileUrl);
