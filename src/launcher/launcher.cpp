@@ -107,6 +107,7 @@ void CLauncher::ApplyButtonStates() {
     switch (state_) {
     case State::Ready:
     case State::Stopped:
+    case State::Incomplete:
         download = folder = true;
         break;
     case State::Running:

@@ -1,0 +1,134 @@
+#include "launcher/format_text.h"
+#include "launcher_fixture.h"
+#include "net/download_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace {
+
+using Outcomes = std::vector<RunOutcome>;
+using Texts = std::vector<std::string>;
+
+const std::string kIncomplete = "일부 파일을 완전히 다운로드 하지 못했습니다.\n다운로드를 다시 실행해 주십시오.";
+const std::string kIncompleteState = "다운로드 미완료";
+const std::string kReportTarget = "/launcher/tirrareport.sb?status=end";
+// After an incomplete run: run again or choose another folder, nothing to start.
+constexpr ButtonStates kIncompleteButtons{false, true, false, true};
+
+class ScopedWriteFault {
+public:
+    explicit ScopedWriteFault(int error) { DownloadFile::SetWriteFault(error); }
+    ~ScopedWriteFault() { DownloadFile::SetWriteFault(0); }
+    ScopedWriteFault(const ScopedWriteFault&) = delete;
+    ScopedWriteFault& operator=(const ScopedWriteFault&) = delete;
+};
+
+class LauncherOutcomeTest : public LauncherTest {
+protected:
+    std::set<std::string> Entries(const std::string& folder) const {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+};
+
+// A run in which files fail shows what arrived, says it is incomplete and lets the player run again.
+TEST_F(LauncherOutcomeTest, AnIncompleteRunShowsWhatArrivedAndCanRunAgain) {
+    struct Case {
+        const char* what;
+        int writeFault;        // every write fails with it
+        const char* goneFile;  // removed from the server after the survey
+        Texts rows;            // after the failed run
+        std::uint64_t arrived; // bytes of a.pak (1000), b.pak (3000) and c.pak (6000) on disk
+        const char* arrivedFiles;
+        const char* lastFilePercent; // c.pak's
+        Texts rowsAgain;             // after the second run, with the fault gone
+    } const cases[] = {
+        {"a full disk", ENOSPC, nullptr, {"실패", "실패", "실패"}, 0, "0", "0%", {"완료", "완료", "완료"}},
+        {"a file gone from the server",
+         0,
+         "b.pak",
+         {"완료", "실패", "완료"},
+         7000,
+         "2",
+         "100%",
+         {"건너뜀", "완료", "건너뜀"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        view.Reopen();
+        std::filesystem::remove_all(DownloadFolder());
+        for (const auto& [name, size] : {std::pair{"a.pak", 1000}, {"b.pak", 3000}, {"c.pak", 6000}}) {
+            served.Write(name, PatternBytes(size));
+        }
+        view.overwriteFallback = 1; // continue what is there
+        Open(Configuration(File("a.pak") + File("b.pak") + File("c.pak")));
+        served.server().ClearRequests();
+        {
+            std::optional<ScopedWriteFault> fault;
+            if (c.writeFault != 0) {
+                fault.emplace(c.writeFault);
+            }
+            if (c.goneFile != nullptr) {
+                std::remove(served.folder().File(c.goneFile).c_str());
+            }
+            ASSERT_TRUE(Run());
+        }
+        EXPECT_EQ(RowStates(), c.rows);
+        EXPECT_EQ(Label(ST_TRANS_STATE), kIncompleteState);
+        EXPECT_EQ(Label(ST_TOTAL_DOWNLOAD_RATE), std::to_string(c.arrived * 100 / 10000) + "%");
+        EXPECT_EQ(Label(ST_TOTAL_RECV_SIZE), FormatSize(c.arrived));
+        EXPECT_EQ(Label(ST_RECV_COUNT), c.arrivedFiles);
+        EXPECT_EQ(Label(ST_TOTAL_COUNT), "3");
+        EXPECT_EQ(Label(ST_FILE_DOWNLOAD_RATE), c.lastFilePercent);
+        view.OnViewThread(
+            [&] { EXPECT_EQ(view.bars[CT_TOTAL_DOWNLOAD_RATE], static_cast<int>(c.arrived * 100 / 10000)); });
+        EXPECT_EQ(Buttons(), kIncompleteButtons);
+        EXPECT_EQ(view.MessageTexts(), Texts{kIncomplete});
+        EXPECT_EQ(view.outcomes, Outcomes{RunOutcome::Incomplete});
+        EXPECT_EQ(CountRequests("GET", kReportTarget), 0u);
+
+        // The fault mended, Download runs again and completes.
+        if (c.goneFile != nullptr) {
+            served.Write(c.goneFile, PatternBytes(3000));
+        }
+        ASSERT_TRUE(Run());
+        EXPECT_EQ(RowStates(), c.rowsAgain);
+        EXPECT_EQ(Label(ST_TRANS_STATE), "다운로드 완료");
+        EXPECT_EQ(Label(ST_TOTAL_DOWNLOAD_RATE), "100%");
+        EXPECT_EQ(Buttons(), kCompleted);
+        EXPECT_EQ(view.outcomes, (Outcomes{RunOutcome::Incomplete, RunOutcome::Complete}));
+        for (const auto& [name, size] : {std::pair{"a.pak", 1000}, {"b.pak", 3000}, {"c.pak", 6000}}) {
+            EXPECT_EQ(ReadWholeFile(Local(name)), PatternBytes(size)) << name;
+        }
+    }
+}
+
+TEST_F(LauncherOutcomeTest, ChooserRefusesAFolderNothingCanBeWrittenInto) {
+    served.Write("a.pak", PatternBytes(5000));
+    CLauncher& l = Open(Configuration(File("a.pak")));
+    // Not even root makes a file below a regular file.
+    home.Write("a-file", "");
+    const std::string unwritable = home.File("a-file") + "/folder";
+    const std::string writable = home.File("writable");
+    std::filesystem::create_directory(writable);
+    view.folderAnswers = {unwritable, writable};
+    bool taken = false;
+    view.OnViewThread([&] { taken = l.OnBnClickedBtnFolder(); }); // refused, then the next one taken
+    EXPECT_TRUE(taken);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, "선택한 폴더에 파일을 쓸 수 없습니다.\n다른 폴더를 선택해 주십시오.");
+    EXPECT_EQ(view.messages[0].title, "경고");
+    EXPECT_EQ(view.messages[0].icon, MessageIcon::Warning);
+    EXPECT_EQ(view.foldersAsked.size(), 2u);
+    EXPECT_EQ(l.downloadFolder, writable);
+    EXPECT_TRUE(Entries(writable).empty()); // the trial file is gone again
+}
+
+} // namespace
