@@ -1,12 +1,16 @@
 #include "launcher/format_text.h"
 #include "launcher_fixture.h"
 #include "net/download_file.h"
+#include "support/silent_listener.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -129,6 +133,39 @@ TEST_F(LauncherOutcomeTest, ChooserRefusesAFolderNothingCanBeWrittenInto) {
     EXPECT_EQ(view.foldersAsked.size(), 2u);
     EXPECT_EQ(l.downloadFolder, writable);
     EXPECT_TRUE(Entries(writable).empty()); // the trial file is gone again
+}
+
+// Once the player or a signal stopped the launcher, no installer starts, whatever stage the
+// completion was at.
+TEST_F(LauncherOutcomeTest, NoInstallerStartsAfterAStopDuringTheEndReport) {
+    struct Case {
+        const char* what;
+        std::function<void(CLauncher&)> stop;
+    } const cases[] = {
+        {"an interrupt (SIGINT)", [](CLauncher& l) { l.Interrupt(); }},
+        {"the Close button", [this](CLauncher& l) { view.OnViewThread([&] { l.OnBnClickedBtnClose(); }); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LogCapture fresh;
+        view.Reopen();
+        std::filesystem::remove_all(DownloadFolder());
+        served.Write("setup.sh", "#!/bin/sh\ntouch started\n");
+        CLauncher& l = Open(Configuration(File("setup.sh", R"(autoexecute="true" waitexecute="true")")));
+        SilentListener slowReport; // takes the report's connection and never answers
+        l.reportHost = "127.0.0.1:" + std::to_string(slowReport.port());
+        view.OnViewThread([&] { ASSERT_TRUE(l.OnBnClickedBtnDownload()); });
+        // The files are complete and the report is on its way.
+        ASSERT_TRUE(view.WaitUntil([&] { return view.labels[ST_TRANS_STATE] == "다운로드 완료"; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        c.stop(l);
+        ASSERT_TRUE(view.WaitUntil([&] { return !view.outcomes.empty(); }));
+        launcher.reset();                                            // the completion has ended
+        std::this_thread::sleep_for(std::chrono::milliseconds(200)); // time an installer would have had
+        EXPECT_FALSE(FileExists(Local("started")));
+        EXPECT_FALSE(fresh.Contains("Successfully executed downloaded local file"));
+        EXPECT_TRUE(view.MessageTexts().empty()); // not taken for a failed start
+    }
 }
 
 } // namespace

@@ -83,6 +83,8 @@ int CLauncher::ShowMessage(int textId, int titleId, MessageIcon icon, MessageBut
 }
 
 void CLauncher::EndView(int result) {
+    // Whatever still runs (a completion on its way to the installer) starts nothing more.
+    Interrupt();
     state_ = State::Ended;
     view_.EndView(result);
 }
