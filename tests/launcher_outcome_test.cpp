@@ -22,6 +22,28 @@ const std::string kIncompleteState = "다운로드 미완료";
 const std::string kReportTarget = "/launcher/tirrareport.sb?status=end";
 // After an incomplete run: run again or choose another folder, nothing to start.
 constexpr ButtonStates kIncompleteButtons{false, true, false, true};
+// A completion, a survey or an installer under way.
+constexpr ButtonStates kBusy{false, false, false, false};
+
+// Polls what no view change announces (files, log lines).
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
 
 class ScopedWriteFault {
 public:
@@ -166,6 +188,43 @@ TEST_F(LauncherOutcomeTest, NoInstallerStartsAfterAStopDuringTheEndReport) {
         EXPECT_FALSE(fresh.Contains("Successfully executed downloaded local file"));
         EXPECT_TRUE(view.MessageTexts().empty()); // not taken for a failed start
     }
+}
+
+// Check-box clicks during the start survey leave no survey counted twice: through a run and the
+// awaited installer it starts, no second installer can be started, and afterwards the buttons are back.
+TEST_F(LauncherOutcomeTest, ClicksDuringTheStartSurveyKeepTheButtonsExact) {
+    served.Write("setup.sh", "#!/bin/sh\ntouch running\nwhile [ ! -e go ]; do sleep 0.05; done\n");
+    served.Write("a.pak", PatternBytes(1000));
+    const std::string slow = "a.pak?delay_ms=300"; // a slow start survey, and a run that outlasts the clicks'
+    CLauncher& l = Make(
+        Configuration(File("setup.sh", R"(autoexecute="true" executable="true" waitexecute="true")") + File(slow)));
+    view.OnViewThread([&] {
+        l.Start();
+        l.OnRowChecked(1, false);
+        l.RequestSurvey();
+        l.OnRowChecked(1, true);
+        l.RequestSurvey();
+    });
+    // The start survey and the clicks' survey have both learnt the sizes.
+    ASSERT_TRUE(Eventually([&] { return Occurrences(log.Text(), "Sucessfully get total files size.") == 2; }));
+    ASSERT_TRUE(view.WaitUntil([&] { return view.buttons == kReady; }));
+
+    view.OnViewThread([&] { ASSERT_TRUE(l.OnBnClickedBtnDownload()); });
+    EXPECT_EQ(Buttons(), kRunning);
+    ASSERT_TRUE(Eventually([&] { return FileExists(Local("running")); }));
+    EXPECT_EQ(Buttons(), kBusy); // neither Execution nor Folder while the installer runs
+    WriteWholeFile(Local("go"), "");
+    ASSERT_TRUE(view.WaitUntil([&] { return !view.outcomes.empty(); }));
+    EXPECT_EQ(Buttons(), kCompleted);
+
+    // The Execution button: busy while its installer runs, then back.
+    std::remove(Local("running").c_str());
+    std::remove(Local("go").c_str());
+    view.OnViewThread([&] { l.OnBnClickedBtnExecution(); });
+    ASSERT_TRUE(Eventually([&] { return FileExists(Local("running")); }));
+    EXPECT_EQ(Buttons(), kBusy);
+    WriteWholeFile(Local("go"), "");
+    ASSERT_TRUE(view.WaitUntil([&] { return view.buttons == kCompleted; }));
 }
 
 } // namespace

@@ -168,7 +168,8 @@ void CLauncher::BecomeReady(const std::string& folder) {
         UseDownloadFolder(folder);
     }
     SetLabel(ST_TRANS_STATE, LoadStringId(IDS_WAITING));
-    busy_ = 0;
+    // The start's survey is over; one that a click queued meanwhile still counts until it ends.
+    --busy_;
     EnterState(State::Ready);
     if (runRequested_) {
         runRequested_ = false;
