@@ -295,11 +295,11 @@ int COstrelDlg::RowOfFile(std::size_t fileIndex) const {
     return launcher_.selection.RowOfFile(fileIndex);
 }
 
-std::optional<int> COstrelDlg::AskOverwrite(const std::string&) {
+std::optional<int> COstrelDlg::AskOverwrite(const std::string& localPath) {
     if (overwriteQuestion) {
         return overwriteQuestion();
     }
-    COverwriteOptionDlg dialog(this);
+    COverwriteOptionDlg dialog(this, localPath);
     if (dialog.exec() != QDialog::Accepted) {
         return std::nullopt;
     }
