@@ -41,7 +41,7 @@ TEST(OverwriteOptionDlg, OkGivesTheChosenAnswer) {
     const Case cases[] = {{true, false, 2}, {true, true, 3}, {false, false, 0}, {false, true, 1}};
     for (const Case& c : cases) {
         COverwriteOptionDlg dialog;
-        EXPECT_TRUE(dialog.overwriteRadio->isChecked()); // preselected
+        EXPECT_TRUE(dialog.continueRadio->isChecked()); // preselected: a cut-off file is kept
         dialog.show();
         (c.overwrite ? dialog.overwriteRadio : dialog.continueRadio)->click();
         dialog.applyAllCheck->setChecked(c.allFiles);

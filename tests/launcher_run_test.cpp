@@ -232,7 +232,7 @@ TEST_F(LauncherRunTest, FailedFileShowsTheIncompleteMessageAndStartsNothing) {
     EXPECT_FALSE(FileExists(Local("gone.pak")) && !ReadWholeFile(Local("gone.pak")).empty());
     EXPECT_FALSE(view.endResult);
     EXPECT_EQ(view.outcomes, Outcomes{RunOutcome::Incomplete});
-    EXPECT_EQ(Buttons(), kCompleted);
+    EXPECT_EQ(Buttons(), (ButtonStates{false, true, false, true})); // run again; nothing to start
     EXPECT_TRUE(
         log.Contains("[COstrelDlg::_DownloadThread][692] Failed to download file [" + served.Url("/gone.pak") + "]"));
 }

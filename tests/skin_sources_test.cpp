@@ -7,15 +7,61 @@
 #include "window_fixture.h"
 #include "zip/unzip_archive.h"
 
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <optional>
 #include <regex>
 #include <set>
 #include <unistd.h>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// The small window start-up shows while the skin is on its way; none when it is not shown.
+QWidget* LoadingWindow() {
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget* window : windows) {
+        if (window->objectName() == QStringLiteral("skinLoading") && window->isVisible()) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+// Looks for the loading window from inside start-up, whose wait goes on handling this thread's
+// events, and acts on it once it shows.
+class LoadingWindowWatch {
+public:
+    explicit LoadingWindowWatch(std::function<void(QWidget*)> act = nullptr) : act_(std::move(act)) { Look(); }
+
+    std::optional<Clock::duration> shownAfter;
+
+private:
+    void Look() {
+        QTimer::singleShot(10, &context_, [this] {
+            if (QWidget* window = LoadingWindow()) {
+                shownAfter = Clock::now() - start_;
+                if (act_) {
+                    act_(window);
+                }
+            } else if (Clock::now() - start_ < 5s) {
+                Look();
+            }
+        });
+    }
+
+    QObject context_; // ends the looking with the watch
+    Clock::time_point start_ = Clock::now();
+    std::function<void(QWidget*)> act_;
+};
 
 // The skins a game service hands out: the archive at Base Url, images at URLs of their own, files in
 // the folder the program starts from. Each test starts in an empty folder of its own.
@@ -145,6 +191,79 @@ TEST_F(SkinSourcesTest, WithoutAnArchiveUrlEveryImageUrlIsFetchedOnItsOwn) {
     EXPECT_TRUE(ListTree(start.path()).empty());
     ExpectSkinShown(dlg);
     EXPECT_TRUE(messages.Seen().empty());
+}
+
+// A skin that is slow to come: a window the player can close is up at once, and closing it ends the
+// start there, with nothing fetched after and no message.
+TEST_F(SkinSourcesTest, ASlowSkinShowsAWindowAtOnceWhoseClosingEndsTheStart) {
+    served.Write("ambrel.zip", SkinArchive());
+    ExtractSkinInto(served.folder().File("img"));
+    const std::string slow = "?delay_ms=3000";
+    struct Case {
+        const char* what;
+        bool archive;
+        bool byItsButton; // else as the window manager closes it
+        std::string fetched;
+    } const cases[] = {
+        {"a slow archive", true, false, "/ambrel.zip" + slow},
+        {"slow image URLs", false, true, "/img/background.jpg" + slow},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LogCapture fresh;
+        MessageRecorder recorder;
+        served.server().ClearRequests();
+        COstrelDlg& dlg =
+            c.archive ? MakeWindow(Configuration("", [&](std::string& t) { SetArchiveUrl(t, served.Url(c.fetched)); }))
+                      : MakeWindow(
+                            WithImageNames([&](const std::string& name) { return served.Url("/img/" + name + slow); }));
+        dlg.embeddedSkin = {};
+        const auto begun = Clock::now();
+        LoadingWindowWatch watch([&](QWidget* loading) {
+            EXPECT_FALSE(loading->windowTitle().isEmpty());
+            if (c.byItsButton) {
+                ASSERT_NE(loading->findChild<QPushButton*>(), nullptr);
+                loading->findChild<QPushButton*>()->click();
+            } else {
+                loading->close();
+            }
+        });
+        EXPECT_FALSE(dlg.OnInitDialog());
+        ASSERT_TRUE(watch.shownAfter);
+        EXPECT_LT(*watch.shownAfter, 500ms);
+        EXPECT_LT(Clock::now() - begun, 1500ms); // the fetch under way was broken off
+        EXPECT_TRUE(dlg.IsEnded());
+        EXPECT_EQ(dlg.EndResult(), 2);
+        EXPECT_EQ(RequestTargets(), std::vector<std::string>{c.fetched});
+        EXPECT_TRUE(recorder.Seen().empty());
+        EXPECT_EQ(LoadingWindow(), nullptr);
+        EXPECT_NE(fresh.Text().find("closed while the skin was being downloaded"), std::string::npos);
+    }
+}
+
+TEST_F(SkinSourcesTest, ASlowArchiveThatFailsStillEndsWithTheSkinMessage) {
+    const std::string url = served.Url("/missing.zip?delay_ms=800"); // not served: 404
+    COstrelDlg& dlg = MakeWindow(Configuration("", [&](std::string& t) { SetArchiveUrl(t, url); }));
+    dlg.embeddedSkin = {};
+    LoadingWindowWatch watch;
+    std::vector<MessageBoxRequest> seen;
+    bool loadingWithTheMessage = true;
+    SetMessageBoxHandler([&](const MessageBoxRequest& message) {
+        seen.push_back(message);
+        loadingWithTheMessage = LoadingWindow() != nullptr;
+        return IDOK;
+    });
+    EXPECT_FALSE(dlg.OnInitDialog());
+    EXPECT_TRUE(watch.shownAfter); // it was up while the server took its time
+    EXPECT_EQ(dlg.EndResult(), 2);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, "스킨 파일을 다운로드하지 못했습니다.");
+    EXPECT_EQ(seen[0].title, "오류");
+    EXPECT_EQ(seen[0].icon, MessageIcon::Error);
+    EXPECT_FALSE(loadingWithTheMessage); // gone once the download failed
+    EXPECT_EQ(LoadingWindow(), nullptr);
+    EXPECT_TRUE(
+        log.Contains("[ERROR][COstrelDlg::OnInitDialog][180] Failed to download skin image archive [" + url + "]."));
 }
 
 TEST_F(SkinSourcesTest, ImageUrlsBesideAnArchiveUrlAreOpenedAsFileNamesAndFail) {

@@ -5,11 +5,17 @@
 #include "ui/controls/progress_ex.h"
 #include "ui/controls/zel_button.h"
 #include "ui/folder_chooser.h"
+#include "ui/overwrite_option_dlg.h"
 #include "window_fixture.h"
 
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <chrono>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace {
@@ -122,6 +128,48 @@ TEST_F(WindowRunTest, StopAnsweredAfterTheRunEndedChangesNothing) {
     SetMessageBoxHandler([](const MessageBoxRequest&) { return IDOK; });
     EXPECT_EQ(dlg.launcher().downloader().abortFlag.load(), 0);
     EXPECT_TRUE(dlg.buttons[CT_EXECUTION]->isEnabled()); // Completed, not Stopped
+}
+
+// After a cut-off run the question names the file, and a player who takes it as it opens keeps the part.
+TEST_F(WindowRunTest, OverwriteQuestionNamesTheFileAndContinuesUnlessTold) {
+    const std::string data = PatternBytes(100000);
+    served.Write("a.pak", data);
+    std::filesystem::create_directories(DownloadFolder());
+    WriteWholeFile(Local("a.pak"), data.substr(0, 40000));
+    COstrelDlg& dlg = OpenWindow(Configuration(File("a.pak")));
+    std::string shown;
+    bool openAfterEnter = false;
+    // Runs inside the question's own loop once it is open.
+    std::function<void()> answer = [&] {
+        auto* question = qobject_cast<COverwriteOptionDlg*>(QApplication::activeModalWidget());
+        if (question == nullptr) {
+            QTimer::singleShot(20, answer);
+            return;
+        }
+        for (const QLabel* label : question->findChildren<QLabel*>()) {
+            shown += label->text().toStdString() + "\n";
+        }
+        QTest::keyClick(question->focusWidget() != nullptr ? question->focusWidget() : question, Qt::Key_Return);
+        openAfterEnter = question->isVisible();
+        question->okButton->click(); // the default button, nothing else touched
+    };
+    QTimer::singleShot(20, answer);
+    served.server().ClearRequests();
+    dlg.buttons[CT_DOWNLOAD]->click();
+    ASSERT_TRUE(PumpUntil([&] { return dlg.buttons[CT_EXECUTION]->isEnabled(); }));
+    EXPECT_NE(shown.find("a.pak\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("동일한 이름의 파일이 존재합니다.\n다음 중 하나의 옵션을 선택해 주십시오."),
+              std::string::npos);
+    EXPECT_TRUE(openAfterEnter); // Enter decides nothing
+    EXPECT_EQ(dlg.launcher().overwriteChoice.load(), COverwriteOptionDlg::kContinue);
+    std::vector<std::string> ranges;
+    for (const RecordedRequest& request : served.server().Requests()) {
+        if (request.method == "GET" && request.target == "/a.pak") {
+            ranges.push_back(request.Header("Range"));
+        }
+    }
+    EXPECT_EQ(ranges, std::vector<std::string>{"bytes=40000-"});
+    EXPECT_EQ(ReadWholeFile(Local("a.pak")), data);
 }
 
 TEST_F(WindowRunTest, FolderChooserStatusNamesNeededAndFreeSpace) {

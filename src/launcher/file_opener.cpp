@@ -95,11 +95,16 @@ bool OpenDownloadedFile(const std::string& folder, const std::string& fileName, 
     if (fileName.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return false;
     }
+    const bool program = IsProgram(path);
+    if (program && !MakeExecutable(path)) {
+        return false;
+    }
+    // The last moment a stop still keeps the file from starting.
+    if (cancel != nullptr && cancel->IsSet()) {
+        return false;
+    }
     pid_t pid = 0;
-    if (IsProgram(path)) {
-        if (!MakeExecutable(path)) {
-            return false;
-        }
+    if (program) {
         pid = Spawn(workingFolder, {Absolute(path)}, false);
     } else {
         pid = Spawn(workingFolder, {"xdg-open", Absolute(path)}, true);

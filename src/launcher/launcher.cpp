@@ -83,6 +83,8 @@ int CLauncher::ShowMessage(int textId, int titleId, MessageIcon icon, MessageBut
 }
 
 void CLauncher::EndView(int result) {
+    // Whatever still runs (a completion on its way to the installer) starts nothing more.
+    Interrupt();
     state_ = State::Ended;
     view_.EndView(result);
 }
@@ -107,6 +109,7 @@ void CLauncher::ApplyButtonStates() {
     switch (state_) {
     case State::Ready:
     case State::Stopped:
+    case State::Incomplete:
         download = folder = true;
         break;
     case State::Running:
@@ -165,7 +168,8 @@ void CLauncher::BecomeReady(const std::string& folder) {
         UseDownloadFolder(folder);
     }
     SetLabel(ST_TRANS_STATE, LoadStringId(IDS_WAITING));
-    busy_ = 0;
+    // The start's survey is over; one that a click queued meanwhile still counts until it ends.
+    --busy_;
     EnterState(State::Ready);
     if (runRequested_) {
         runRequested_ = false;

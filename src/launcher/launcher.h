@@ -150,7 +150,7 @@ public:
     std::function<std::uint64_t(const std::string& path)> freeDiskBytes = GetFreeDiskBytes;
 
 private:
-    enum class State { Starting, Ready, Running, Stopped, Completed, Ended };
+    enum class State { Starting, Ready, Running, Stopped, Incomplete, Completed, Ended };
 
     // View thread.
     void ApplyButtonStates();

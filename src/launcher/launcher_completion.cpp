@@ -55,6 +55,11 @@ bool CLauncher::ExecuteDownloadedFiles(bool automatic) {
                      entry.localPath.c_str());
         };
         if (!OpenDownloadedFile(folder, name, entry.waitExecute, announce, &cancel_)) {
+            if (cancel_.IsSet()) {
+                WriteLog("[INFO][%s][%d] Not starting [%s]: the launcher was stopped.", origin, __LINE__,
+                         entry.localPath.c_str());
+                return false;
+            }
             WriteLog("[ERROR][%s][%d] Failed to execute file [%s].", origin, 358, entry.localPath.c_str());
             OnView([this] { ShowMessage(IDS_EXECUTE_FAILED, IDS_TITLE_ERROR, MessageIcon::Error); });
             return false;

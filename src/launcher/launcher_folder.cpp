@@ -5,16 +5,32 @@
 #include "launcher/url_names.h"
 #include "res/string_table.h"
 
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int IDS_NOT_ENOUGH_SPACE = 140;
+// Our own: a chosen folder that takes no files.
+constexpr const char* kFolderNotWritable = "선택한 폴더에 파일을 쓸 수 없습니다.\n다른 폴더를 선택해 주십시오.";
 
 bool IsFolder(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Whether a file can be made in `folder`, found out by making one: permission bits do not tell for
+// root, a read-only mount or access lists.
+bool TakesFiles(const std::string& folder) {
+    std::string probe = folder + "/.ostrel-write-test-XXXXXX";
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
 }
 
 } // namespace
@@ -61,6 +77,13 @@ bool CLauncher::OnBnClickedBtnFolder() {
         const std::optional<std::string> chosen = view_.ChooseFolder(appDownloadPath_, MissingBytes(downloadFolder));
         if (!chosen) {
             return false;
+        }
+        if (!TakesFiles(*chosen)) {
+            WriteLog("[INFO][%s][%d] No file can be made in the chosen folder [%s].",
+                     "COstrelDlg::OnBnClickedBtnFolder", __LINE__, chosen->c_str());
+            view_.ShowMessage({nullptr, kFolderNotWritable, LoadStringId(IDS_TITLE_WARNING), MessageIcon::Warning,
+                               MessageButtons::Ok});
+            continue;
         }
         if (MissingBytes(*chosen) < freeDiskBytes(*chosen)) {
             UseDownloadFolder(*chosen);

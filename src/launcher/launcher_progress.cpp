@@ -1,9 +1,11 @@
 #include "app/log.h"
 #include "launcher/format_text.h"
 #include "launcher/launcher.h"
+#include "launcher/local_files.h"
 #include "launcher/tick_count.h"
 #include "res/string_table.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -12,6 +14,34 @@ constexpr int IDS_STOPPED_MESSAGE = 144;
 constexpr int IDS_STOPPED = 145;
 constexpr int IDS_COMPLETED = 146;
 constexpr int IDS_INCOMPLETE = 153;
+// Our own: the state after a run in which some file did not arrive whole.
+constexpr const char* kIncompleteState = "다운로드 미완료";
+
+// What of the selected files is on disk after a run.
+struct Arrived {
+    std::uint64_t lastBytes = 0; // of the last selected file, the one a run ends with
+    std::uint64_t lastSize = 0;
+    int files = 0; // of their announced size
+};
+
+// Each selected file's count of present bytes becomes what is on disk, up to its announced size: a
+// transfer that failed may have counted bytes that never reached the disk.
+Arrived TakeStockOfArrived(const std::vector<std::unique_ptr<FileInfo>>& files, const FileSelection& selection) {
+    Arrived arrived;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (!selection.IsFileSelected(i)) {
+            continue;
+        }
+        FileInfo& entry = *files[i];
+        const std::uint64_t size = entry.size.load();
+        const std::uint64_t present = std::min(GetLocalFileSize(entry.localPath), size);
+        entry.receivedSize.store(present);
+        arrived.files += present == size ? 1 : 0;
+        arrived.lastBytes = present;
+        arrived.lastSize = size;
+    }
+    return arrived;
+}
 
 } // namespace
 
@@ -103,17 +133,33 @@ void CLauncher::OnElapsedTimer() {
 }
 
 void CLauncher::OnDownloadEnd() {
-    bool stopped = false;
-    const bool shown = OnView([this, &stopped] {
+    // Judged before anything tells how the run ended, and off the view's thread: a digest may be read.
+    const bool whole = !downloader_.IsAbortRequested() && CheckDownloadedFiles();
+    const Arrived arrived = whole ? Arrived{} : TakeStockOfArrived(config_.files, selection);
+    const int totalPercent = whole ? 100 : UpdateTotalReceived();
+    bool completing = false;
+    const bool shown = OnView([&] {
         timing_ = false;
         downloadFinished = 1;
         if (downloader_.IsAbortRequested()) {
-            stopped = true;
             downloader_.ClearAbortRequest();
             SetLabel(ST_TRANS_STATE, LoadStringId(IDS_STOPPED));
             EnterState(State::Stopped);
             ShowMessage(IDS_STOPPED_MESSAGE, IDS_TITLE_WARNING, MessageIcon::Information);
             view_.RunEnded(RunOutcome::Stopped);
+            return;
+        }
+        if (!whole) {
+            // What is there, and a Download that tries the rest again.
+            SetLabel(ST_TRANS_STATE, kIncompleteState);
+            EnterState(State::Incomplete);
+            ShowPercent(ST_FILE_DOWNLOAD_RATE, CT_FILE_DOWNLOAD_RATE, PercentOf(arrived.lastBytes, arrived.lastSize));
+            ShowPercent(ST_TOTAL_DOWNLOAD_RATE, CT_TOTAL_DOWNLOAD_RATE, totalPercent);
+            SetLabel(ST_TOTAL_RECV_SIZE, FormatSize(stats.totalReceived.load()));
+            SetLabel(ST_FILE_RECV_SIZE, FormatSize(arrived.lastBytes));
+            ShowCount(arrived.files, ST_RECV_COUNT);
+            ShowMessage(IDS_INCOMPLETE, IDS_TITLE_WARNING, MessageIcon::Warning);
+            view_.RunEnded(RunOutcome::Incomplete);
             return;
         }
         SetLabel(ST_TRANS_STATE, LoadStringId(IDS_COMPLETED));
@@ -126,25 +172,22 @@ void CLauncher::OnDownloadEnd() {
         UpdateTotalReceived(); // the running total may have met a change of the selection
         SetLabel(ST_TOTAL_RECV_SIZE, FormatSize(stats.totalReceived.load()));
         SetLabel(ST_FILE_RECV_SIZE, FormatSize(lastSize));
+        completing = true;
     });
-    if (shown && !stopped) {
+    if (shown && completing) {
         Complete();
     }
 }
 
 void CLauncher::Complete() {
-    RunOutcome outcome = RunOutcome::Incomplete;
     bool close = false;
-    if (!CheckDownloadedFiles()) {
-        OnView([this] { ShowMessage(IDS_INCOMPLETE, IDS_TITLE_WARNING, MessageIcon::Warning); });
-    } else if (!cancel_.IsSet()) {
-        outcome = RunOutcome::Complete;
+    if (!cancel_.IsSet()) {
         SendEndReport();
         close = executeAfterRun && ExecuteDownloadedFiles(true);
     }
-    OnView([this, outcome, close] {
+    OnView([this, close] {
         SetBusy(false);
-        view_.RunEnded(outcome);
+        view_.RunEnded(RunOutcome::Complete);
         if (close) {
             OnClose();
         }

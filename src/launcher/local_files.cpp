@@ -37,7 +37,7 @@ std::string TempPathForUrl(const std::string& fileUrl) {
     return LocalPathForUrl(folder, fileUrl).value_or(std::string());
 }
 
-bool DownloadToTempFolder(const std::string& fileUrl) {
+bool TempFolderFetch::Download(const std::string& fileUrl) {
     if (fileUrl.empty()) {
         WriteLog("[ERROR][%s][%d] Invalid URL.", "COstrelDlg::DownloadFile", 732);
         return false;
@@ -51,5 +51,24 @@ bool DownloadToTempFolder(const std::string& fileUrl) {
     CHttpDownloader2 downloader;
     downloader.url = fileUrl;
     downloader.localFileName = path;
-    return downloader.Download();
+    {
+        std::lock_guard lock(lock_);
+        if (cancelled_) {
+            return false;
+        }
+        running_ = &downloader;
+    }
+    const bool fetched = downloader.Download();
+    std::lock_guard lock(lock_);
+    running_ = nullptr;
+    return fetched && !cancelled_;
+}
+
+void TempFolderFetch::Cancel() {
+    std::lock_guard lock(lock_);
+    cancelled_ = true;
+    if (running_ != nullptr) {
+        running_->abortFlag.exchange(1);
+        running_->CloseHandles();
+    }
 }

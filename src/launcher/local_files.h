@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
+
+class CHttpDownloader2;
 
 // Files on this computer that the launcher and the skin loading share.
 
@@ -15,6 +18,17 @@ std::string FileNameOfPath(const std::string& path);
 // there is no such folder.
 std::string TempPathForUrl(const std::string& fileUrl);
 
-// Fetches one URL into TempPathForUrl with a downloader of its own; true on success. Nothing is
-// deleted on failure.
-bool DownloadToTempFolder(const std::string& fileUrl);
+// Fetches URLs into TempPathForUrl, one after another on one thread, while another thread may give
+// up on them.
+class TempFolderFetch {
+public:
+    // Fetches one URL with a downloader of its own; true on success. Nothing is deleted on failure.
+    bool Download(const std::string& fileUrl);
+    // Any thread: the fetch under way fails at once, and every later one without a request.
+    void Cancel();
+
+private:
+    std::mutex lock_;
+    CHttpDownloader2* running_ = nullptr;
+    bool cancelled_ = false;
+};

@@ -11,6 +11,7 @@
 #include "ui/folder_chooser.h"
 #include "ui/mul_div.h"
 #include "ui/overwrite_option_dlg.h"
+#include "ui/skin_fetch.h"
 #include "ui/speed_limit_menu.h"
 
 #include <QCloseEvent>
@@ -121,6 +122,22 @@ void COstrelDlg::reject() {
 }
 
 bool COstrelDlg::OnInitDialog() {
+    // The skin's downloads run off this thread, and a slow one shows a window the player can close.
+    skinFetch_ = std::make_unique<SkinFetch>();
+    const bool skinned = LoadSkin();
+    skinFetch_.reset();
+    if (!skinned) {
+        return false;
+    }
+    InitSections();
+    InitFileList();
+    setWindowTitle(QString::fromStdString(LoadStringId(IDS_GAME_NAME)));
+    // The window shows while the sizes are asked for; a failed survey ends it.
+    launcher_.Start();
+    return !ended_;
+}
+
+bool COstrelDlg::LoadSkin() {
     if (!AcquireSkin()) {
         return false;
     }
@@ -140,17 +157,15 @@ bool COstrelDlg::OnInitDialog() {
     WriteLog("[INFO][%s][%d] Successfully loaded button images.", "COstrelDlg::OnInitDialog", 298);
     if (!InitProgressControls()) {
         WriteLog("[ERROR][%s][%d] Failed to init progressbar controls.", "COstrelDlg::OnInitDialog", 306);
-        ShowMessageBox(LoadStringId(157), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error, MessageButtons::Ok, this);
+        if (!skinFetch_->GaveUp()) { // the player who closed the window needs no word on it
+            ShowMessageBox(LoadStringId(157), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error, MessageButtons::Ok,
+                           this);
+        }
         EndView(IDCANCEL);
         return false;
     }
     WriteLog("[INFO][%s][%d] Successfully init progressbar controls.", "COstrelDlg::OnInitDialog", 314);
-    InitSections();
-    InitFileList();
-    setWindowTitle(QString::fromStdString(LoadStringId(IDS_GAME_NAME)));
-    // The window shows while the sizes are asked for; a failed survey ends it.
-    launcher_.Start();
-    return !ended_;
+    return true;
 }
 
 void COstrelDlg::InitSections() {
@@ -295,11 +310,11 @@ int COstrelDlg::RowOfFile(std::size_t fileIndex) const {
     return launcher_.selection.RowOfFile(fileIndex);
 }
 
-std::optional<int> COstrelDlg::AskOverwrite(const std::string&) {
+std::optional<int> COstrelDlg::AskOverwrite(const std::string& localPath) {
     if (overwriteQuestion) {
         return overwriteQuestion();
     }
-    COverwriteOptionDlg dialog(this);
+    COverwriteOptionDlg dialog(this, localPath);
     if (dialog.exec() != QDialog::Accepted) {
         return std::nullopt;
     }

@@ -12,6 +12,7 @@
 #include <QPoint>
 #include <QTimer>
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -20,6 +21,7 @@ class CProgressEx;
 class CZelButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class SkinFetch;
 
 // The program's only window: a caption-less skinned dialog that shows the launcher. It lays itself
 // out from the configuration and its skin, forwards the buttons and the list to the launcher, and
@@ -102,6 +104,8 @@ public slots:
 
 private:
     void CreateControls();
+    // The skin part of the start sequence; false when it ended the window.
+    bool LoadSkin();
     int RowOfFile(std::size_t fileIndex) const;
     std::string SkinFolderPath() const;
     bool SkinImagePath(const std::string& name, bool fetch, const char* origin, int logLine, std::string& path);
@@ -114,6 +118,8 @@ private:
     int endResult_ = 0;
     bool inModalLoop_ = false;
     std::optional<QPoint> dragOffset_;
+    // The skin's downloads, while the start sequence loads it.
+    std::unique_ptr<SkinFetch> skinFetch_;
     // Last: made after the controls it shows on, stopped before them.
     CLauncher launcher_;
 };

@@ -8,6 +8,7 @@
 #include "ui/controls/progress_ex.h"
 #include "ui/controls/zel_button.h"
 #include "ui/ostrel_dlg.h"
+#include "ui/skin_fetch.h"
 #include "zip/unzip_archive.h"
 
 #include <algorithm>
@@ -72,10 +73,12 @@ bool COstrelDlg::UnzipFile(const std::string& archivePath) {
 bool COstrelDlg::AcquireSkin() {
     const char* const origin = "COstrelDlg::OnInitDialog";
     if (!config_.url.empty()) {
-        if (!DownloadToTempFolder(config_.url)) {
+        if (!skinFetch_->Download(config_.url)) {
             WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].", origin, 180, config_.url.c_str());
-            ShowMessageBox(LoadStringId(IDS_SKIN_DOWNLOAD_FAILED), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error,
-                           MessageButtons::Ok, this);
+            if (!skinFetch_->GaveUp()) {
+                ShowMessageBox(LoadStringId(IDS_SKIN_DOWNLOAD_FAILED), LoadStringId(IDS_TITLE_ERROR),
+                               MessageIcon::Error, MessageButtons::Ok, this);
+            }
             EndView(IDCANCEL);
             return false;
         }
@@ -114,7 +117,7 @@ bool COstrelDlg::SkinImagePath(const std::string& name, bool fetch, const char* 
         std::replace(path.begin(), path.end(), '\\', '/');
         return true;
     }
-    if (!DownloadToTempFolder(name)) {
+    if (!skinFetch_->Download(name)) {
         WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].", origin, logLine, name.c_str());
         return false;
     }

@@ -3,6 +3,7 @@
 #include "ui/dialog_keys.h"
 
 #include <QDialog>
+#include <string>
 
 class QCheckBox;
 class QPushButton;
@@ -20,8 +21,8 @@ public:
     static constexpr int kOverwriteAll = 3;
     static constexpr int kNoChoice = 8;
 
-    // Without a parent the program's main window owns the dialog.
-    explicit COverwriteOptionDlg(QWidget* parent = nullptr);
+    // Asks about the file at `localPath`. Without a parent the program's main window owns the dialog.
+    explicit COverwriteOptionDlg(QWidget* parent = nullptr, const std::string& localPath = {});
 
     // The answer, set only by the OK button; kNoChoice until then. (It hides QDialog::result(),
     // whose value callers get from exec() instead.)

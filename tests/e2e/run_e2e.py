@@ -67,12 +67,13 @@ def dialog_rect(x, y, width, height):
     return mul_div(x, 6, 4), mul_div(y, 13, 8), mul_div(width, 6, 4), mul_div(height, 13, 8)
 
 
-# The overwrite question's controls, in dialog units.
-OVERWRITE_RADIO = dialog_rect(26, 39, 48, 10)
-CONTINUE_RADIO = dialog_rect(115, 39, 48, 10)
-APPLY_ALL_CHECK = dialog_rect(13, 67, 110, 11)
-OK_BUTTON = dialog_rect(132, 65, 50, 14)
-OVERWRITE_DIALOG_SIZE = (mul_div(189, 6, 4), mul_div(86, 13, 8))
+# The overwrite question's controls, in dialog units, below the line that names the file.
+NAME_LINE = 10
+OVERWRITE_RADIO = dialog_rect(26, 39 + NAME_LINE, 48, 10)
+CONTINUE_RADIO = dialog_rect(115, 39 + NAME_LINE, 48, 10)
+APPLY_ALL_CHECK = dialog_rect(13, 67 + NAME_LINE, 110, 11)
+OK_BUTTON = dialog_rect(132, 65 + NAME_LINE, 50, 14)
+OVERWRITE_DIALOG_SIZE = (mul_div(189, 6, 4), mul_div(86 + NAME_LINE, 13, 8))
 
 
 class Display:
