@@ -69,8 +69,28 @@ void TerminalView::SetRowState(std::size_t fileIndex, const std::string& state) 
         PrintLine(out_, "started " + name + " again from mirror " + mirror);
     } else if (state == kStateFailed) {
         failed_.push_back(config_.files[fileIndex]->url);
-        PrintLine(out_, "failed " + name);
+        // With its reason the line is an error; without one it is one more line of the progress.
+        if (const auto reason = failureReasons_.extract(fileIndex)) {
+            PrintLine(err_, "failed " + name + ": " + reason.mapped());
+        } else {
+            PrintLine(out_, "failed " + name);
+        }
     }
+}
+
+void TerminalView::FileFailed(std::size_t fileIndex, const std::string& reason) {
+    std::lock_guard lock(lock_);
+    failureReasons_[fileIndex] = reason;
+}
+
+void TerminalView::FileNotice(std::size_t fileIndex, const std::string& text) {
+    std::lock_guard lock(lock_);
+    PrintLine(err_, "ostrel-cli: " + NameOf(fileIndex) + ": " + text);
+}
+
+void TerminalView::SurveyFailed(const std::string& url, const std::string& reason) {
+    std::lock_guard lock(lock_);
+    PrintLine(err_, "ostrel-cli: the size of " + url + " is unknown: " + reason);
 }
 
 void TerminalView::SelectRow(std::size_t) {}

@@ -29,6 +29,9 @@ public:
     std::optional<int> AskOverwrite(const std::string& localPath) override;
     int ShowMessage(const MessageBoxRequest& message) override;
     std::optional<std::string> ChooseFolder(const std::string& start, std::uint64_t neededBytes) override;
+    void FileFailed(std::size_t fileIndex, const std::string& reason) override;
+    void FileNotice(std::size_t fileIndex, const std::string& text) override;
+    void SurveyFailed(const std::string& url, const std::string& reason) override;
     void RunEnded(RunOutcome outcome) override;
     void EndView(int result) override;
 
@@ -56,6 +59,7 @@ private:
     bool lineOpen_ = false;
     Clock::time_point lastDrawn_;
     std::vector<std::string> failed_;
+    std::map<std::size_t, std::string> failureReasons_; // told, and not yet printed with the failed row
     std::optional<RunOutcome> outcome_;
     bool viewEnded_ = false;
 };
