@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <sys/stat.h>
 #include <thread>
 
@@ -118,6 +119,43 @@ TEST_F(CliToolTest, OnlyOverwriteAndFolder) {
     EXPECT_TRUE(ReadWholeFile(home.File("b.pak")) == PatternBytes(2000));
     EXPECT_FALSE(FileExists(home.File("a.pak")));
     EXPECT_FALSE(FileExists(Local("b.pak")));
+}
+
+// The test process's current folder, for one scope.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::string& folder) : previous_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~CurrentFolder() { std::filesystem::current_path(previous_); }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+private:
+    std::filesystem::path previous_;
+};
+
+TEST_F(CliToolTest, RelativeFolderAndConfigurationAreTakenFromTheCurrentFolder) {
+    served.Write("a.pak", PatternBytes(3000));
+    const std::string work = home.File("work");
+    std::filesystem::create_directories(work);
+    std::filesystem::copy_file(ConfigFile({"a.pak"}), work + "/rel.xml");
+    for (const std::string folder : {"out", "out/games/ambrel", "./here"}) {
+        {
+            const CurrentFolder current(work);
+            EXPECT_EQ(Run({"--config", "rel.xml", "--dir", folder}), 0) << folder << ": " << Errors();
+        }
+        EXPECT_TRUE(ReadWholeFile(work + "/" + folder + "/a.pak") == PatternBytes(3000)) << folder;
+    }
+    // The launcher was given them whole, in plain form.
+    std::string log;
+    for (const auto& file : std::filesystem::directory_iterator(home.File("state/Harnlow"))) {
+        log += ReadWholeFile(file.path());
+    }
+    const std::string real = std::filesystem::canonical(work).string();
+    for (const std::string path : {"/rel.xml]", "/out/a.pak]", "/out/games/ambrel/a.pak]", "/here/a.pak]"}) {
+        EXPECT_NE(log.find("[" + real + path), std::string::npos) << path;
+    }
 }
 
 TEST_F(CliToolTest, UsesThePlayersSavedFolderAndKeepsNothing) {
