@@ -137,5 +137,6 @@ int main(int argc, char** argv) {
         interrupted = true;
         launcher.Interrupt();
     });
+    view.GiveWayTo(stopSignals.WakeFd());
     return RunLauncher(*args, config, launcher, view, interrupted);
 }

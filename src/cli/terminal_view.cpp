@@ -4,8 +4,10 @@
 #include "launcher/url_names.h"
 #include "res/string_table.h"
 
+#include <cerrno>
 #include <cstring>
-#include <iostream>
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -104,11 +106,11 @@ std::optional<int> TerminalView::AskOverwrite(const std::string& localPath) {
     for (;;) {
         std::fprintf(err_, "[c]ontinue it, [o]verwrite it, continue [a]ll, overwrite a[l]l? [c] ");
         std::fflush(err_);
-        std::string answer;
-        if (!std::getline(std::cin, answer)) {
+        const std::optional<std::string> answer = ReadAnswer();
+        if (!answer) {
             return std::nullopt;
         }
-        const char choice = answer.empty() ? 'c' : answer[0];
+        const char choice = answer->empty() ? 'c' : (*answer)[0];
         switch (choice) {
         case 'c':
             return 0;
@@ -121,6 +123,42 @@ std::optional<int> TerminalView::AskOverwrite(const std::string& localPath) {
         default:
             break;
         }
+    }
+}
+
+void TerminalView::GiveWayTo(int stopFd) {
+    std::lock_guard lock(lock_);
+    stopFd_ = stopFd;
+}
+
+std::optional<std::string> TerminalView::ReadAnswer() {
+    std::string line;
+    for (;;) {
+        pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {stopFd_, POLLIN, 0}}; // a negative fd is left out
+        if (::poll(waits, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return std::nullopt;
+        }
+        if (waits[1].revents != 0) {
+            std::fputc('\n', err_); // the question's line ends here, not in the shell's prompt
+            std::fflush(err_);
+            return std::nullopt;
+        }
+        // One byte at a time, so that nothing after the line is taken from the next question.
+        char byte = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &byte, 1);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return std::nullopt;
+        }
+        if (byte == '\n') {
+            return line;
+        }
+        line += byte;
     }
 }
 

@@ -35,6 +35,8 @@ public:
     void RunEnded(RunOutcome outcome) override;
     void EndView(int result) override;
 
+    // The overwrite question gives way once `stopFd` is readable, as if dismissed.
+    void GiveWayTo(int stopFd);
     // Waits until the run has ended or the launcher ended the view; the outcome of the run, if any.
     std::optional<RunOutcome> WaitForEnd();
     // The files whose transfer failed, in order.
@@ -43,6 +45,8 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    // One line of standard input without its line feed; nothing at its end or once the stop fd is readable.
+    std::optional<std::string> ReadAnswer();
     void DrawLiveLine(bool force);
     // Prints a whole line, the live line moved out of the way first.
     void PrintLine(std::FILE* stream, const std::string& text);
@@ -62,4 +66,5 @@ private:
     std::map<std::size_t, std::string> failureReasons_; // told, and not yet printed with the failed row
     std::optional<RunOutcome> outcome_;
     bool viewEnded_ = false;
+    int stopFd_ = -1;
 };
