@@ -6,10 +6,110 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
+
+using namespace std::chrono_literals;
+
+// ostrel-cli on a pseudo-terminal of its own, as a player starts it from a shell.
+class TerminalProcess {
+public:
+    TerminalProcess(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+        std::vector<std::string> argv{OSTREL_CLI_PATH};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        std::vector<std::string> envp = environment;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            envp.emplace_back(*entry); // the first of a name wins
+        }
+        // Made before the fork: the child of a process with threads only calls execve.
+        std::vector<char*> argPointers = Pointers(argv);
+        std::vector<char*> envPointers = Pointers(envp);
+        pid_ = ::forkpty(&terminal_, nullptr, nullptr, nullptr);
+        if (pid_ == 0) {
+            ::execve(argPointers[0], argPointers.data(), envPointers.data());
+            ::_exit(127);
+        }
+        EXPECT_GT(pid_, 0) << "forkpty";
+    }
+    ~TerminalProcess() {
+        if (pid_ > 0 && !status_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (terminal_ >= 0) {
+            ::close(terminal_);
+        }
+    }
+    TerminalProcess(const TerminalProcess&) = delete;
+    TerminalProcess& operator=(const TerminalProcess&) = delete;
+
+    // Reads what the terminal shows until `text` is there; false when it is not within `timeout`.
+    bool WaitForText(const std::string& text, std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (shown.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            ReadShown(10ms);
+        }
+        return true;
+    }
+    // Keys typed on the terminal ("\x03" is Ctrl-C).
+    void Type(const std::string& keys) const {
+        EXPECT_EQ(::write(terminal_, keys.data(), keys.size()), ssize_t(keys.size()));
+    }
+    void Signal(int number) const { ::kill(pid_, number); }
+    // Its exit status when it exited by itself within `timeout` (not ended by a signal).
+    std::optional<int> WaitForExit(std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!status_ && std::chrono::steady_clock::now() < deadline) {
+            int raw = 0;
+            if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
+                status_ = raw;
+            } else {
+                ReadShown(10ms);
+            }
+        }
+        return status_ && WIFEXITED(*status_) ? std::optional<int>(WEXITSTATUS(*status_)) : std::nullopt;
+    }
+
+    std::string shown;
+
+private:
+    static std::vector<char*> Pointers(std::vector<std::string>& texts) {
+        std::vector<char*> pointers;
+        for (std::string& text : texts) {
+            pointers.push_back(text.data());
+        }
+        pointers.push_back(nullptr);
+        return pointers;
+    }
+    void ReadShown(std::chrono::milliseconds wait) {
+        pollfd readable{terminal_, POLLIN, 0};
+        char buffer[4096];
+        if (::poll(&readable, 1, static_cast<int>(wait.count())) == 1) {
+            const ssize_t n = ::read(terminal_, buffer, sizeof buffer);
+            if (n > 0) {
+                shown.append(buffer, static_cast<std::size_t>(n));
+            } else {
+                std::this_thread::sleep_for(wait); // the child has closed the terminal
+            }
+        }
+    }
+
+    int terminal_ = -1;
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
 
 class CliToolTest : public ::testing::Test {
 protected:
@@ -23,11 +123,13 @@ protected:
         return home.File("config.xml");
     }
 
+    std::vector<std::string> Environment() const {
+        return {"HOME=" + home.path(), "XDG_STATE_HOME=" + home.File("state"), "XDG_CONFIG_HOME=" + home.File("config"),
+                "TMPDIR=" + home.path()};
+    }
     ToolProcess Start(std::vector<std::string> arguments) {
         arguments.insert(arguments.end(), {"--report-host", "127.0.0.1:" + std::to_string(served.server().port())});
-        return ToolProcess(OSTREL_CLI_PATH, arguments, home.File("stdout"), home.File("stderr"),
-                           {"HOME=" + home.path(), "XDG_STATE_HOME=" + home.File("state"),
-                            "XDG_CONFIG_HOME=" + home.File("config"), "TMPDIR=" + home.path()});
+        return ToolProcess(OSTREL_CLI_PATH, arguments, home.File("stdout"), home.File("stderr"), Environment());
     }
     int Run(const std::vector<std::string>& arguments) { return Start(arguments).Wait(); }
 
@@ -109,6 +211,34 @@ TEST_F(CliToolTest, InterruptedRunExits130AndTheNextContinues) {
     EXPECT_EQ(range, "bytes=" + std::to_string(part) + "-");
 }
 
+TEST_F(CliToolTest, TheOverwriteQuestionTakesAnAnswerAndGivesWayToAStop) {
+    served.Write("a.pak", PatternBytes(5000));
+    const std::string config = ConfigFile({"a.pak"});
+    struct Case {
+        const char* name;
+        std::function<void(TerminalProcess&)> stop;
+    };
+    const Case cases[] = {
+        {"Ctrl-C", [](TerminalProcess& cli) { cli.Type("\x03"); }},
+        {"SIGTERM", [](TerminalProcess& cli) { cli.Signal(SIGTERM); }},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::create_directories(Local(""));
+        WriteWholeFile(Local("a.pak"), "a part from before");
+        TerminalProcess cli({"--config", config, "--no-report"}, Environment());
+        ASSERT_TRUE(cli.WaitForText("overwrite a[l]l? [c] ", 10s)) << c.name << ": " << cli.shown;
+        c.stop(cli);
+        EXPECT_EQ(cli.WaitForExit(1s), 130) << c.name << ": " << cli.shown;
+        EXPECT_EQ(ReadWholeFile(Local("a.pak")), "a part from before") << c.name;
+    }
+
+    TerminalProcess cli({"--config", config, "--no-report"}, Environment());
+    ASSERT_TRUE(cli.WaitForText("overwrite a[l]l? [c] ", 10s)) << cli.shown;
+    cli.Type("o\n");
+    EXPECT_EQ(cli.WaitForExit(10s), 0) << cli.shown;
+    EXPECT_TRUE(ReadWholeFile(Local("a.pak")) == PatternBytes(5000));
+}
+
 TEST_F(CliToolTest, OnlyOverwriteAndFolder) {
     served.Write("a.pak", PatternBytes(1000));
     served.Write("b.pak", PatternBytes(2000));
@@ -118,6 +248,43 @@ TEST_F(CliToolTest, OnlyOverwriteAndFolder) {
     EXPECT_TRUE(ReadWholeFile(home.File("b.pak")) == PatternBytes(2000));
     EXPECT_FALSE(FileExists(home.File("a.pak")));
     EXPECT_FALSE(FileExists(Local("b.pak")));
+}
+
+// The test process's current folder, for one scope.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::string& folder) : previous_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~CurrentFolder() { std::filesystem::current_path(previous_); }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+private:
+    std::filesystem::path previous_;
+};
+
+TEST_F(CliToolTest, RelativeFolderAndConfigurationAreTakenFromTheCurrentFolder) {
+    served.Write("a.pak", PatternBytes(3000));
+    const std::string work = home.File("work");
+    std::filesystem::create_directories(work);
+    std::filesystem::copy_file(ConfigFile({"a.pak"}), work + "/rel.xml");
+    for (const std::string folder : {"out", "out/games/ambrel", "./here"}) {
+        {
+            const CurrentFolder current(work);
+            EXPECT_EQ(Run({"--config", "rel.xml", "--dir", folder}), 0) << folder << ": " << Errors();
+        }
+        EXPECT_TRUE(ReadWholeFile(work + "/" + folder + "/a.pak") == PatternBytes(3000)) << folder;
+    }
+    // The launcher was given them whole, in plain form.
+    std::string log;
+    for (const auto& file : std::filesystem::directory_iterator(home.File("state/Harnlow"))) {
+        log += ReadWholeFile(file.path());
+    }
+    const std::string real = std::filesystem::canonical(work).string();
+    for (const std::string path : {"/rel.xml]", "/out/a.pak]", "/out/games/ambrel/a.pak]", "/here/a.pak]"}) {
+        EXPECT_NE(log.find("[" + real + path), std::string::npos) << path;
+    }
 }
 
 TEST_F(CliToolTest, UsesThePlayersSavedFolderAndKeepsNothing) {

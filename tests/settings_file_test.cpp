@@ -160,6 +160,59 @@ TEST_F(SettingsFileTest, DamagedOrUnreadableFilesAreIgnoredWithOneLogLine) {
     EXPECT_EQ(ReadWholeFile(Path()), kFolderKey + "=/chosen\n");
 }
 
+TEST_F(SettingsFileTest, ABadFileIsKeptAsideWhenTheNextChoiceIsSaved) {
+    const std::string goodLine = kFolderKey + "=/games/ambrel\n";
+    const std::string otherLine = SettingKey("OtherGame", "DownloadFolder") + "=/games/other\n";
+    const std::string tooLarge = goodLine + otherLine + std::string(64 * 1024, 'x') + "=x\n";
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        std::string kept; // what launcher.conf.bad holds after the save; empty: a folder
+    };
+    const Case cases[] = {
+        {"a damaged line", [&] { WriteFile(goodLine + "just text\n" + otherLine); },
+         goodLine + "just text\n" + otherLine},
+        {"more than 64 KiB", [&] { WriteFile(tooLarge); }, tooLarge},
+        {"a folder in its place", [&] { std::filesystem::create_directories(Path() + "/inside"); }, ""},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(Folder());
+        c.make();
+        WriteWholeFile(Path() + ".bad", "an older bad file\n");
+        const int before = log.CountStartingWith("[WARNING][SettingsFile::Save]");
+        ASSERT_TRUE(settings.SetValue(kFolderKey, "/chosen")) << c.name;
+        EXPECT_EQ(ReadWholeFile(Path()), kFolderKey + "=/chosen\n") << c.name;
+        if (c.kept.empty()) {
+            EXPECT_TRUE(std::filesystem::is_directory(Path() + ".bad/inside")) << c.name;
+        } else {
+            EXPECT_TRUE(ReadWholeFile(Path() + ".bad") == c.kept) << c.name;
+        }
+        EXPECT_EQ(log.CountStartingWith("[WARNING][SettingsFile::Save]"), before + 1) << c.name;
+        EXPECT_NE(log.Messages().back().find(Path() + ".bad"), std::string::npos) << log.Messages().back();
+    }
+
+    // A good file is no bad one: its other entries stay, nothing is set aside.
+    std::filesystem::remove_all(Folder());
+    WriteFile(goodLine + otherLine);
+    ASSERT_TRUE(settings.RemoveValue(kFolderKey));
+    EXPECT_EQ(ReadWholeFile(Path()), otherLine);
+    EXPECT_EQ(FolderNames(), std::vector<std::string>{"launcher.conf"});
+}
+
+TEST_F(SettingsFileTest, LinesMayEndInCarriageReturnAndLineFeed) {
+    const std::string otherKey = SettingKey("OtherGame", "SpeedLimit");
+    for (const std::string& text : {kFolderKey + "=/games/ambrel\r\n" + otherKey + "=2097152\r\n",
+                                    kFolderKey + "=/games/ambrel\r\n" + otherKey + "=2097152\r"}) {
+        WriteFile(text);
+        EXPECT_EQ(settings.LoadEntries(), (SettingEntries{{kFolderKey, "/games/ambrel"}, {otherKey, "2097152"}}));
+    }
+    EXPECT_EQ(IgnoredLines(), 0);
+    // A carriage return of a value is written escaped, so it is never taken for a line end.
+    ASSERT_TRUE(settings.SetValue(otherKey, "ends in\r"));
+    EXPECT_EQ(settings.GetValue(otherKey), "ends in\r");
+    EXPECT_EQ(settings.GetValue(kFolderKey), "/games/ambrel");
+}
+
 TEST_F(SettingsFileTest, SavedPrivatelyIntoAFolderMadeWhenMissing) {
     ASSERT_TRUE(settings.SetValue(kFolderKey, "/games/ambrel"));
     struct stat info {};

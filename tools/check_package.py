@@ -8,10 +8,12 @@ deb  apt-get installs ./ostrel_*.deb with the dependencies it names; the program
      shows its window with --config FILE; apt-get purge and autoremove --purge leave none of its files
      and nothing else outside apt's and dpkg's own records.
 run  on a system with a desktop's base libraries (X11, xcb, GL, fontconfig, freetype, harfbuzz, a Latin
-     font) but no Qt, curl or TinyXML, and /tmp mounted noexec: a damaged copy refuses to start; the
-     .run answers --version, shows its window with a relative --config FILE, maps Qt, ICU, curl,
-     OpenSSL, TinyXML, minizip and zlib only from its bundle (/proc/PID/maps), downloads, starts the
-     installer with the player's environment, closes by itself and leaves no unpacked copy behind.
+     font) but no Qt, curl, TinyXML or xz, and /tmp mounted noexec: the archive is gzip-compressed; a
+     damaged copy refuses to start; the .run answers --version, also with a PATH that lacks xz, and
+     without gzip says so in one line and unpacks nothing; it shows its window with a relative --config
+     FILE, maps Qt, ICU, curl, OpenSSL, TinyXML, minizip and zlib only from its bundle (/proc/PID/maps),
+     downloads, starts the installer with the player's environment, closes by itself and leaves no
+     unpacked copy behind.
 
     tools/check_package.py --deb out/ostrel_1.0_amd64.deb --run out/ostrel-1.0-x86_64.run \\
         --serve out/release/src/serve/ostrel-serve [--shots DIR] [--only deb|run]
@@ -34,8 +36,7 @@ PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
 # What a desktop without Qt, curl and TinyXML has: the libraries the bundle leaves out.
 DESKTOP_BASE = ["libx11-6", "libx11-xcb1", "libxcb1", "libxcb-randr0", "libxcb-render0", "libxcb-shape0",
                 "libxcb-shm0", "libxcb-sync1", "libxcb-xfixes0", "libxcb-xkb1", "libsm6", "libice6", "libgl1",
-                "libegl1", "libopengl0", "libfontconfig1", "libfreetype6", "libharfbuzz0b", "fonts-dejavu-core",
-                "xz-utils"]
+                "libegl1", "libopengl0", "libfontconfig1", "libfreetype6", "libharfbuzz0b", "fonts-dejavu-core"]
 FROM_BUNDLE = re.compile(r"/lib(Qt6\w+|icu\w+|curl|ssl|crypto|tinyxml|minizip|z)\.so")
 # apt's, dpkg's and the dynamic loader's own records change with every installation.
 BOOKKEEPING = re.compile(r"^(var/lib/(dpkg|apt)|var/cache|var/log|etc/ld\.so\.cache$)")
@@ -152,7 +153,7 @@ def check_config(port, installer):
     files = (f'<File Url="http://127.0.0.1:{port}/data.bin" />\n'
              f'        <File Url="http://127.0.0.1:{port}/setup.sh" autoexecute="true" waitexecute="true" '
              f'autoclose="{"true" if installer else "false"}" />')
-    return re.sub(r"<File .*?/>\s*<File .*?/>", files, text, flags=re.S)
+    return re.sub(r"<Files>.*?</Files>", lambda _: f"<Files>\n        {files}\n    </Files>", text, flags=re.S)
 
 
 def button(name):
@@ -206,7 +207,29 @@ def check_deb(deb, desktop, port, shots):
         system.close()
 
 
+def payload_magic(bundle):
+    """The first bytes of the archive behind the makeself header (its first `skip` lines)."""
+    data = bundle.read_bytes()
+    skip = int(re.search(rb'^skip="(\d+)"$', data, re.M).group(1))
+    offset = 0
+    for _ in range(skip):
+        offset = data.index(b"\n", offset) + 1
+    return data[offset:offset + 2]
+
+
+def path_without(system, label, commands):
+    """A folder of the system that stands for its PATH less the commands that match `commands`."""
+    folder = system.path / "root" / f"path-without-{label}"
+    folder.mkdir()
+    for bin_folder in ("usr/bin", "usr/sbin", "bin", "sbin"):
+        for tool in sorted((system.path / bin_folder).iterdir()):
+            if not commands.fullmatch(tool.name) and not os.path.lexists(folder / tool.name):
+                (folder / tool.name).symlink_to(f"/{bin_folder}/{tool.name}")
+    return f"/root/{folder.name}"
+
+
 def check_run(bundle, desktop, port, served, shots):
+    check(payload_magic(bundle) == b"\x1f\x8b", "run: the archive is gzip-compressed")
     system = FreshSystem("run", desktop.display, noexec_tmp=True)
     try:
         system.run("apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "
@@ -230,6 +253,19 @@ def check_run(bundle, desktop, port, served, shots):
               "run: a damaged copy refuses to start")
         version = system.run("cd /root && ./ostrel.run --version")
         check(version.startswith("ostrel "), f"run: --version passes through ({version.splitlines()[0]})")
+        without_xz = path_without(system, "xz", re.compile(r"(un)?(xz|lz)\w*"))
+        version = subprocess.run(system.command("cd /root && ./ostrel.run --version", PATH=without_xz),
+                                 text=True, capture_output=True)
+        check(version.returncode == 0 and version.stdout.startswith("ostrel "),
+              f"run: it starts with a PATH that lacks xz {version.stderr.strip()[-300:]}")
+        without_gzip = path_without(system, "gzip", re.compile(r"gzip|gunzip"))
+        refused = subprocess.run(system.command("cd /root && ./ostrel.run --version", PATH=without_gzip,
+                                                XDG_CACHE_HOME="/root/without-gzip"),
+                                 text=True, capture_output=True)
+        said = refused.stdout + refused.stderr
+        check(refused.returncode != 0 and said == "ostrel: cannot start: gzip is missing\n"
+              and not (system.path / "root/without-gzip").exists(),
+              f"run: without gzip it says so in one line and unpacks nothing {said[-300:]!r}")
 
         (system.path / "root/check.xml").write_text(check_config(port, installer=True), encoding="utf-8")
         program = subprocess.Popen(system.command("cd /root && exec ./ostrel.run --config check.xml",

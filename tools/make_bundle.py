@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Packs a built ostrel into one portable file, ostrel-VERSION-x86_64.run (a makeself archive).
+"""Packs a built ostrel into one portable file, ostrel-VERSION-x86_64.run (a makeself archive, gzip).
 
 Inside: bin/ostrel with qt.conf, the shared libraries it needs that a desktop does not provide (lib/),
 Qt's xcb platform and image-format plugins (plugins/), NanumGothic (share/ostrel/fonts/) and the
@@ -37,6 +37,11 @@ EXCLUDED = re.compile(
     r"|libfontconfig|libfreetype|libharfbuzz)\.so")
 
 PLUGINS = {"platforms": ["libqxcb.so"], "imageformats": None}  # None: every plugin of the folder
+
+# The commands the archive's own start runs to check and unpack itself (gzip, as every Linux system has
+# it; xz is missing from many). Looked for before anything else, so that a system without one hears
+# which in one line rather than makeself's errors half-way through.
+START_TOOLS = "gzip tar dd head wc tr cut expr cat mkdir rm dirname"
 
 
 def run(*args, **kwargs):
@@ -114,10 +119,17 @@ def glibc_floor(stage):
 
 
 def makeself_header(target):
-    """Debian's makeself header with three changes: the player's arguments go to the program (makeself's
-    own options only after --archive), it runs quietly, and it unpacks below $XDG_CACHE_HOME."""
+    """Debian's makeself header with four changes: it first looks for the tools it needs, the player's
+    arguments go to the program (makeself's own options only after --archive), it runs quietly, and it
+    unpacks below $XDG_CACHE_HOME."""
     text = MAKESELF_HEADER.read_text()
     changes = [
+        ("#!/bin/sh\n",
+         "#!/bin/sh\n"
+         f"for ostrel_tool in {START_TOOLS}; do\n"
+         "    command -v \\$ostrel_tool >/dev/null 2>&1 || "
+         '{ echo "ostrel: cannot start: \\$ostrel_tool is missing" >&2; exit 127; }\n'
+         "done\n"),
         ("TMPROOT=\\${TMPDIR:=/tmp}\n",
          'case "\\${XDG_CACHE_HOME:-}" in /*) TMPROOT="\\$XDG_CACHE_HOME/ostrel" ;; '
          '*) TMPROOT="\\$HOME/.cache/ostrel" ;; esac\n'
@@ -137,7 +149,6 @@ def main():
     parser.add_argument("--program", type=Path, required=True, help="the built ostrel")
     parser.add_argument("--version", required=True)
     parser.add_argument("--out", type=Path, required=True, help="folder for the .run file")
-    parser.add_argument("--compression", choices=("gzip", "xz"), default="xz")
     options = parser.parse_args()
 
     with tempfile.TemporaryDirectory() as work:
@@ -173,7 +184,7 @@ def main():
         archive = (options.out / f"ostrel-{options.version}-x86_64.run").resolve()
         unpacked = sum(f.stat().st_size for f in stage.rglob("*") if f.is_file())
         floor = glibc_floor(stage)
-        run("makeself", "--quiet", "--nox11", "--keep-umask", "--sha256", "--nomd5", "--nocrc", f"--{options.compression}",
+        run("makeself", "--quiet", "--nox11", "--keep-umask", "--sha256", "--nomd5", "--nocrc", "--gzip",
             "--header", header, "--packaging-date", "2000-01-01", stage, archive,
             f"Ostrel {options.version}", "./start")
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <mutex>
 #include <string_view>
 #include <unistd.h>
@@ -77,8 +78,11 @@ bool ParseEntries(const std::string& text, SettingEntries& entries, std::string&
         if (end == std::string::npos) {
             end = text.size(); // a last line without its line feed
         }
-        const std::string_view line(text.data() + start, end - start);
+        std::string_view line(text.data() + start, end - start);
         start = end + 1;
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1); // written by an editor with CRLF line ends; ours escape every CR
+        }
         ++lineNumber;
         const std::size_t equals = line.find('=');
         std::string key;
@@ -160,10 +164,16 @@ std::string SettingKey(const std::string& configurationName, const std::string& 
 }
 
 SettingEntries SettingsFile::LoadEntries() const {
+    return Read().entries;
+}
+
+SettingsFile::ReadResult SettingsFile::Read() const {
+    const ReadResult bad{{}, true};
     std::FILE* file = std::fopen(path_.c_str(), "rbe");
     if (file == nullptr) {
         if (errno != ENOENT) {
             LogIgnoredFile(path_, std::string("it cannot be read (") + std::strerror(errno) + ")");
+            return bad;
         }
         return {};
     }
@@ -173,18 +183,18 @@ SettingEntries SettingsFile::LoadEntries() const {
     std::fclose(file);
     if (readError != 0) {
         LogIgnoredFile(path_, std::string("it cannot be read (") + std::strerror(readError) + ")");
-        return {};
+        return bad;
     }
     if (text.size() > kMaxFileSize) {
         LogIgnoredFile(path_, "it is larger than " + std::to_string(kMaxFileSize) + " bytes");
-        return {};
+        return bad;
     }
-    SettingEntries entries;
-    if (std::string damage; !ParseEntries(text, entries, damage)) {
+    ReadResult read;
+    if (std::string damage; !ParseEntries(text, read.entries, damage)) {
         LogIgnoredFile(path_, damage);
-        return {};
+        return bad;
     }
-    return entries;
+    return read;
 }
 
 std::optional<std::string> SettingsFile::GetValue(const std::string& key) const {
@@ -198,19 +208,19 @@ std::optional<std::string> SettingsFile::GetValue(const std::string& key) const 
 
 bool SettingsFile::SetValue(const std::string& key, const std::string& value) const {
     const std::lock_guard lock(g_changeLock);
-    SettingEntries entries = LoadEntries();
-    entries[key] = value;
-    return Save(entries);
+    ReadResult read = Read();
+    read.entries[key] = value;
+    return Save(read);
 }
 
 bool SettingsFile::RemoveValue(const std::string& key) const {
     const std::lock_guard lock(g_changeLock);
-    SettingEntries entries = LoadEntries();
-    entries.erase(key);
-    return Save(entries);
+    ReadResult read = Read();
+    read.entries.erase(key);
+    return Save(read);
 }
 
-bool SettingsFile::Save(const SettingEntries& entries) const {
+bool SettingsFile::Save(const ReadResult& read) const {
     const std::string folder = FolderOf(path_);
     std::string temporary = path_ + ".XXXXXX";
     int fd = ::mkostemp(temporary.data(), O_CLOEXEC); // 0600: the file names folders of the player's disks
@@ -222,10 +232,15 @@ bool SettingsFile::Save(const SettingEntries& entries) const {
     if (fd < 0) {
         return SaveFailed(path_, "make a temporary file", errno);
     }
-    if (!WriteSyncAndClose(fd, FormatEntries(entries))) {
+    if (!WriteSyncAndClose(fd, FormatEntries(read.entries))) {
         const int error = errno;
         ::unlink(temporary.c_str());
         return SaveFailed(path_, "write a temporary file", error);
+    }
+    if (read.bad && !SetAside()) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        return SaveFailed(path_, "keep the unusable file aside", error);
     }
     if (std::rename(temporary.c_str(), path_.c_str()) != 0) {
         const int error = errno;
@@ -233,5 +248,18 @@ bool SettingsFile::Save(const SettingEntries& entries) const {
         return SaveFailed(path_, "replace the file", error);
     }
     SyncFolder(folder);
+    return true;
+}
+
+bool SettingsFile::SetAside() const {
+    // Only the latest unusable file is kept; a folder in the way is moved as a whole.
+    const std::string aside = path_ + ".bad";
+    std::error_code ignored;
+    std::filesystem::remove_all(aside, ignored);
+    if (std::rename(path_.c_str(), aside.c_str()) != 0) {
+        return false;
+    }
+    WriteLog("[WARNING][%s][%d] The settings file [%s] could not be used; it is kept as [%s].", "SettingsFile::Save",
+             __LINE__, path_.c_str(), aside.c_str());
     return true;
 }

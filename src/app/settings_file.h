@@ -24,7 +24,8 @@ public:
 
     const std::string& path() const { return path_; }
 
-    // Every entry. An absent file is empty; a damaged or unreadable one is empty too, with one log line.
+    // Every entry. An absent file is empty; a damaged, unreadable or oversized one is empty too, with one log
+    // line, and is moved aside to launcher.conf.bad by the next change. Lines may end in CRLF.
     SettingEntries LoadEntries() const;
     std::optional<std::string> GetValue(const std::string& key) const;
 
@@ -35,9 +36,17 @@ public:
     bool RemoveValue(const std::string& key) const;
 
 private:
-    // Replaces the file by one holding `entries`: a temporary file beside it, synced, then renamed over
-    // it, so that a crash or a full disk never leaves half a file. Mode 0600.
-    bool Save(const SettingEntries& entries) const;
+    struct ReadResult {
+        SettingEntries entries;
+        bool bad = false; // there is a file, and it cannot be used
+    };
+    ReadResult Read() const;
+    // Replaces the file by one holding the entries: a temporary file beside it, synced, then renamed over
+    // it, so that a crash or a full disk never leaves half a file. Mode 0600. A bad file is first renamed
+    // to path.bad, so that no choice in it is lost for good.
+    bool Save(const ReadResult& read) const;
+    // Moves the file to path.bad, with a log line; false with errno set when it could not be moved.
+    bool SetAside() const;
 
     std::string path_;
 };

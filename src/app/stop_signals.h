@@ -13,6 +13,10 @@ public:
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
+    // Turns readable once `onStop` has run and stays so: a wait for input (poll) can give way at once.
+    int WakeFd() const { return wake_[0]; }
+
 private:
+    int wake_[2] = {-1, -1};
     std::thread watcher_;
 };

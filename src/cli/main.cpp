@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <unistd.h>
 
 namespace {
@@ -21,9 +22,20 @@ constexpr int kExitIncomplete = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
+// `path` against the current folder, in plain form: "out/./a/" given in /home/p is /home/p/out/a. The
+// launcher's paths then name the same files wherever they are used from.
+std::string AgainstCurrentFolder(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error).lexically_normal();
+    if (error) {
+        return path;
+    }
+    return (absolute.has_filename() ? absolute : absolute.parent_path()).string();
+}
+
 int LoadConfiguration(const CliArguments& args, CConfigLoader& config) {
     const int result = args.configFile.empty() ? LoadConfigurationFromSources(config, DefaultConfigSources())
-                                               : config.Load(args.configFile);
+                                               : config.Load(AgainstCurrentFolder(args.configFile));
     if (result == CONFIG_OK) {
         return kExitComplete;
     }
@@ -63,7 +75,7 @@ int RunLauncher(const CliArguments& args, CConfigLoader& config, CLauncher& laun
     if (!selected) {
         return kExitUsage;
     }
-    if (!launcher.Prepare(args.folder)) {
+    if (!launcher.Prepare(args.folder.empty() ? args.folder : AgainstCurrentFolder(args.folder))) {
         return interrupted ? kExitInterrupted : kExitIncomplete;
     }
     bool started = false;
@@ -125,5 +137,6 @@ int main(int argc, char** argv) {
         interrupted = true;
         launcher.Interrupt();
     });
+    view.GiveWayTo(stopSignals.WakeFd());
     return RunLauncher(*args, config, launcher, view, interrupted);
 }

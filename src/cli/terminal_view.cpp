@@ -4,8 +4,10 @@
 #include "launcher/url_names.h"
 #include "res/string_table.h"
 
+#include <cerrno>
 #include <cstring>
-#include <iostream>
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -69,8 +71,28 @@ void TerminalView::SetRowState(std::size_t fileIndex, const std::string& state) 
         PrintLine(out_, "started " + name + " again from mirror " + mirror);
     } else if (state == kStateFailed) {
         failed_.push_back(config_.files[fileIndex]->url);
-        PrintLine(out_, "failed " + name);
+        // With its reason the line is an error; without one it is one more line of the progress.
+        if (const auto reason = failureReasons_.extract(fileIndex)) {
+            PrintLine(err_, "failed " + name + ": " + reason.mapped());
+        } else {
+            PrintLine(out_, "failed " + name);
+        }
     }
+}
+
+void TerminalView::FileFailed(std::size_t fileIndex, const std::string& reason) {
+    std::lock_guard lock(lock_);
+    failureReasons_[fileIndex] = reason;
+}
+
+void TerminalView::FileNotice(std::size_t fileIndex, const std::string& text) {
+    std::lock_guard lock(lock_);
+    PrintLine(err_, "ostrel-cli: " + NameOf(fileIndex) + ": " + text);
+}
+
+void TerminalView::SurveyFailed(const std::string& url, const std::string& reason) {
+    std::lock_guard lock(lock_);
+    PrintLine(err_, "ostrel-cli: the size of " + url + " is unknown: " + reason);
 }
 
 void TerminalView::SelectRow(std::size_t) {}
@@ -84,11 +106,11 @@ std::optional<int> TerminalView::AskOverwrite(const std::string& localPath) {
     for (;;) {
         std::fprintf(err_, "[c]ontinue it, [o]verwrite it, continue [a]ll, overwrite a[l]l? [c] ");
         std::fflush(err_);
-        std::string answer;
-        if (!std::getline(std::cin, answer)) {
+        const std::optional<std::string> answer = ReadAnswer();
+        if (!answer) {
             return std::nullopt;
         }
-        const char choice = answer.empty() ? 'c' : answer[0];
+        const char choice = answer->empty() ? 'c' : (*answer)[0];
         switch (choice) {
         case 'c':
             return 0;
@@ -101,6 +123,42 @@ std::optional<int> TerminalView::AskOverwrite(const std::string& localPath) {
         default:
             break;
         }
+    }
+}
+
+void TerminalView::GiveWayTo(int stopFd) {
+    std::lock_guard lock(lock_);
+    stopFd_ = stopFd;
+}
+
+std::optional<std::string> TerminalView::ReadAnswer() {
+    std::string line;
+    for (;;) {
+        pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {stopFd_, POLLIN, 0}}; // a negative fd is left out
+        if (::poll(waits, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return std::nullopt;
+        }
+        if (waits[1].revents != 0) {
+            std::fputc('\n', err_); // the question's line ends here, not in the shell's prompt
+            std::fflush(err_);
+            return std::nullopt;
+        }
+        // One byte at a time, so that nothing after the line is taken from the next question.
+        char byte = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &byte, 1);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return std::nullopt;
+        }
+        if (byte == '\n') {
+            return line;
+        }
+        line += byte;
     }
 }
 

@@ -29,9 +29,14 @@ public:
     std::optional<int> AskOverwrite(const std::string& localPath) override;
     int ShowMessage(const MessageBoxRequest& message) override;
     std::optional<std::string> ChooseFolder(const std::string& start, std::uint64_t neededBytes) override;
+    void FileFailed(std::size_t fileIndex, const std::string& reason) override;
+    void FileNotice(std::size_t fileIndex, const std::string& text) override;
+    void SurveyFailed(const std::string& url, const std::string& reason) override;
     void RunEnded(RunOutcome outcome) override;
     void EndView(int result) override;
 
+    // The overwrite question gives way once `stopFd` is readable, as if dismissed.
+    void GiveWayTo(int stopFd);
     // Waits until the run has ended or the launcher ended the view; the outcome of the run, if any.
     std::optional<RunOutcome> WaitForEnd();
     // The files whose transfer failed, in order.
@@ -40,6 +45,8 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    // One line of standard input without its line feed; nothing at its end or once the stop fd is readable.
+    std::optional<std::string> ReadAnswer();
     void DrawLiveLine(bool force);
     // Prints a whole line, the live line moved out of the way first.
     void PrintLine(std::FILE* stream, const std::string& text);
@@ -56,6 +63,8 @@ private:
     bool lineOpen_ = false;
     Clock::time_point lastDrawn_;
     std::vector<std::string> failed_;
+    std::map<std::size_t, std::string> failureReasons_; // told, and not yet printed with the failed row
     std::optional<RunOutcome> outcome_;
     bool viewEnded_ = false;
+    int stopFd_ = -1;
 };

@@ -7,7 +7,7 @@ std::uint64_t GetFreeDiskBytes(const std::string& path) {
     if (path.empty()) {
         return 0;
     }
-    std::string existing = path;
+    std::string existing = path[0] == '/' ? path : "./" + path; // a relative path grows below the current folder
     struct stat st {};
     while (::stat(existing.c_str(), &st) != 0) {
         const std::size_t slash = existing.find_last_of('/');

@@ -1,0 +1,106 @@
+#include "cli/terminal_view.h"
+#include "launcher/row_states.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+// What the view wrote to a stream.
+std::string Contents(std::FILE* stream) {
+    std::fflush(stream);
+    std::rewind(stream);
+    std::string text;
+    for (int c = std::fgetc(stream); c != EOF; c = std::fgetc(stream)) {
+        text += static_cast<char>(c);
+    }
+    return text;
+}
+
+class TerminalViewTest : public ::testing::Test {
+protected:
+    TerminalViewTest() {
+        for (const char* url : {"http://127.0.0.1:1/a.pak", "http://127.0.0.1:1/b.pak"}) {
+            config.files.push_back(std::make_unique<FileInfo>());
+            config.files.back()->url = url;
+        }
+    }
+    ~TerminalViewTest() override {
+        std::fclose(out);
+        std::fclose(err);
+    }
+
+    CConfigLoader config;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+};
+
+TEST_F(TerminalViewTest, TellsWhyAFileFailedAndWhatWasDoneToIt) {
+    struct Case {
+        const char* name;
+        std::function<void(TerminalView&)> drive;
+        std::string out;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"a failure with its reason is one line",
+         [](TerminalView& view) {
+             view.FileFailed(0, "http://127.0.0.1:1/a.pak: HTTP status 404");
+             view.SetRowState(0, kStateFailed);
+         },
+         "", "failed a.pak: http://127.0.0.1:1/a.pak: HTTP status 404\n"},
+        {"a failure told of no reason",
+         [](TerminalView& view) {
+             view.SetRowState(0, kStateTransferring);
+             view.SetRowState(0, kStateFailed);
+         },
+         "started a.pak\nfailed a.pak\n", ""},
+        {"a reason belongs to its own file and to one failure",
+         [](TerminalView& view) {
+             view.FileFailed(1, "disk full");
+             view.SetRowState(0, kStateFailed);
+             view.SetRowState(1, kStateFailed);
+             view.SetRowState(1, kStateFailed);
+         },
+         "failed a.pak\nfailed b.pak\n", "failed b.pak: disk full\n"},
+        {"a notice",
+         [](TerminalView& view) { view.FileNotice(1, "the local file was larger; it is kept as b.pak.bad"); }, "",
+         "ostrel-cli: b.pak: the local file was larger; it is kept as b.pak.bad\n"},
+        {"a failed survey",
+         [](TerminalView& view) { view.SurveyFailed("http://127.0.0.1:1/gone.pak", "HTTP status 404"); }, "",
+         "ostrel-cli: the size of http://127.0.0.1:1/gone.pak is unknown: HTTP status 404\n"},
+    };
+    for (const Case& c : cases) {
+        std::FILE* caseOut = std::tmpfile();
+        std::FILE* caseErr = std::tmpfile();
+        {
+            TerminalView view(config, caseOut, caseErr, false, false);
+            view.Call([&] { c.drive(view); });
+        }
+        EXPECT_EQ(Contents(caseOut), c.out) << c.name;
+        EXPECT_EQ(Contents(caseErr), c.err) << c.name;
+        std::fclose(caseOut);
+        std::fclose(caseErr);
+    }
+}
+
+TEST_F(TerminalViewTest, AFailureWithItsReasonStillCountsAsFailed) {
+    TerminalView view(config, out, err, false, false);
+    view.FileFailed(1, "the connection was cut off");
+    view.SetRowState(1, kStateFailed);
+    view.SetRowState(0, kStateFailed);
+    EXPECT_EQ(view.FailedFiles(), (std::vector<std::string>{config.files[1]->url, config.files[0]->url}));
+}
+
+TEST_F(TerminalViewTest, TheLiveLineMakesWayForTheseLines) {
+    TerminalView view(config, out, err, true, false);
+    view.SetLabel(ST_FILE_NAME, "a.pak");
+    view.FileNotice(0, "set aside");
+    const std::string shown = Contents(out);
+    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << shown;
+    EXPECT_EQ(Contents(err), "ostrel-cli: a.pak: set aside\n");
+}
+
+} // namespace
