@@ -22,7 +22,8 @@ constexpr PlainMessage kPlainMessages[] = {
     {140, "not enough free space in the download folder"},
     {144, "the download was stopped"},
     {152, "the downloaded installer could not be started"},
-    {153, "some files are incomplete: run again to continue them"},
+    // Each failed file has told its own cause and remedy; a damaged one is not mended by running again.
+    {153, "some files are incomplete"},
     {154, "the server did not tell the size of every file"},
 };
 
