@@ -260,7 +260,11 @@ std::vector<Case> Cases() {
          .target = "/data.bin?auth=401",
          .result = false,
          .absentLines = {StatusFailure(401), "401 MB"},
-         .verify = [](const RecordingDownloader& d, const auto&) { EXPECT_EQ(d.prompts, 1); }},
+         .verify =
+             [](const RecordingDownloader& d, const auto&) {
+                 EXPECT_EQ(d.prompts, 1);
+                 EXPECT_EQ(DescribeTransferFailure(d.lastFailure()), "the server asks for a password");
+             }},
         {.name = "ResendingHookStopsAfterThreeResends",
          .target = "/data.bin?auth=401",
          .setUp = [](RecordingDownloader& d) { d.alwaysResend = true; },

@@ -87,7 +87,7 @@ TEST_F(LauncherTrustTest, ALargerFileUnderContinueIsKeptAsPreviousAndFetchedAgai
         EXPECT_EQ(RowStates(), Texts{"완료"});
         EXPECT_EQ(view.questionsAsked.size() - asked, c.answers.size());
         view.OnViewThread([&] {
-            EXPECT_EQ(view.notices, (Told{{0, "a.pak is larger than the server's copy; kept as a.pak.previous"}}));
+            EXPECT_EQ(view.notices, (Told{{0, "larger than the server's copy; kept as a.pak.previous"}}));
         });
         EXPECT_TRUE(Logged("Local file [" + Local("a.pak") + "] is kept as [" + Local("a.pak.previous") + "]."));
     }

@@ -191,7 +191,7 @@ std::optional<std::string> CLauncher::SetAsideLarger(std::size_t k) {
         return name + " is larger than the server's copy and could not be kept as " + name + ".previous";
     }
     WriteLog("[INFO][%s][%d] Local file [%s] is kept as [%s].", kOrigin, __LINE__, path.c_str(), previous.c_str());
-    const std::string notice = name + " is larger than the server's copy; kept as " + name + ".previous";
+    const std::string notice = "larger than the server's copy; kept as " + name + ".previous";
     OnView([this, k, notice] { view_.FileNotice(k, notice); });
     return std::nullopt;
 }

@@ -355,6 +355,8 @@ bool CHttpDownloader2::SendRequest() {
             }
             if (code != 0) {
                 ReportFailure(132, code);
+            } else {
+                lastFailure_.status = status; // declined: the demand itself is why
             }
             return false;
         }
