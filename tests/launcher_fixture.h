@@ -2,6 +2,7 @@
 
 #include "config/config_loader.h"
 #include "launcher/launcher.h"
+#include "net/download_file.h"
 #include "support/player_setting.h"
 #include "support/recording_view.h"
 
@@ -15,6 +16,15 @@
 
 // The recording view with what the launcher tells of failures and notices. The launcher tells them through
 // Call, so they are recorded under the view's lock; read them as the other records.
+// Every write of a transfer fails with `error` (ENOSPC, EROFS, ...) while it lives.
+class ScopedWriteFault {
+public:
+    explicit ScopedWriteFault(int error) { DownloadFile::SetWriteFault(error); }
+    ~ScopedWriteFault() { DownloadFile::SetWriteFault(0); }
+    ScopedWriteFault(const ScopedWriteFault&) = delete;
+    ScopedWriteFault& operator=(const ScopedWriteFault&) = delete;
+};
+
 class LauncherRecordingView : public RecordingView {
 public:
     void FileFailed(std::size_t fileIndex, const std::string& reason) override;

@@ -45,14 +45,6 @@ std::size_t Occurrences(const std::string& text, const std::string& part) {
     return n;
 }
 
-class ScopedWriteFault {
-public:
-    explicit ScopedWriteFault(int error) { DownloadFile::SetWriteFault(error); }
-    ~ScopedWriteFault() { DownloadFile::SetWriteFault(0); }
-    ScopedWriteFault(const ScopedWriteFault&) = delete;
-    ScopedWriteFault& operator=(const ScopedWriteFault&) = delete;
-};
-
 class LauncherOutcomeTest : public LauncherTest {
 protected:
     std::set<std::string> Entries(const std::string& folder) const {

@@ -19,15 +19,6 @@ using Clock = std::chrono::steady_clock;
 using Texts = std::vector<std::string>;
 using Told = LauncherRecordingView::Told;
 
-// Every write of a transfer fails with `error` while it lives.
-class ScopedWriteFault {
-public:
-    explicit ScopedWriteFault(int error) { DownloadFile::SetWriteFault(error); }
-    ~ScopedWriteFault() { DownloadFile::SetWriteFault(0); }
-    ScopedWriteFault(const ScopedWriteFault&) = delete;
-    ScopedWriteFault& operator=(const ScopedWriteFault&) = delete;
-};
-
 std::string Authority(const ServedFolder& server) {
     return FormatAuthority("127.0.0.1", static_cast<std::uint16_t>(server.server().port()));
 }
