@@ -1,4 +1,5 @@
 #include "app/log.h"
+#include "config/config_loader.h"
 #include "support/log_capture.h"
 
 #include <cstdint>
@@ -82,6 +83,12 @@ TEST_F(LogTest, I64uPrintsUnsigned64BitValues) {
     EXPECT_TRUE(log.Contains("[DEBUG][O][1] URL [u] size: [18446744073709551615] 5368709120 7%"));
 }
 
+TEST_F(LogTest, TheCallersConversionsPrintAsPrintfDoes) {
+    WriteLog("%lld|%u|%zu|%08x|%5s|%-3d|%.2f|%c|%%", -5000000000ll, 4000000000u, std::size_t{7}, 0xbeefu, "ab", 4, 1.5,
+             'k');
+    EXPECT_TRUE(log.Contains("-5000000000|4000000000|7|0000beef|   ab|4  |1.50|k|%")) << log.Text();
+}
+
 TEST_F(LogTest, ConcurrentWritersLoseNoLine) {
     constexpr int kThreads = 8, kLines = 200;
     std::vector<std::thread> threads;
@@ -142,6 +149,56 @@ TEST_F(LogTest, StderrGetsTheMessageWithoutTimeStampUnlessTheEchoIsOff) {
               "");
     EXPECT_EQ(StderrOf([] { WriteLog("echoed again"); }), "echoed again\n");
     EXPECT_TRUE(log.Contains("only in the file"));
+}
+
+// The program's own formats keep their line feeds; what the arguments bring from outside is escaped, so
+// that no server or configuration can end a line, start a faked one or steer the terminal.
+TEST_F(LogTest, ControlCharactersInTheArgumentsAreEscapedInTheFileAndOnStderr) {
+    struct Case {
+        const char* format;
+        std::string argument;
+        std::vector<std::string> messages;
+    };
+    const Case cases[] = {
+        {"[DEBUG] File URL: [%s]",
+         "http://h/a\r[09:00:00:000] [INFO] faked",
+         {"[DEBUG] File URL: [http://h/a\\r[09:00:00:000] [INFO] faked]"}},
+        {"[DEBUG] File URL: [%s]", "a\nb", {"[DEBUG] File URL: [a\\nb]"}},
+        {"CHttpDownloader2::SetStatus, %s\n", "x\r\n", {"CHttpDownloader2::SetStatus, x\\r\\n", ""}},
+        {"[%s]", "\x1b[2J\x1b]0;title\x07", {"[\\x1b[2J\\x1b]0;title\\x07]"}},
+        {"[%s]", "a\tb\x7f\x01", {"[a\\tb\\x7f\\x01]"}},
+        {"[%s]",
+         "C1 \xc2\x9b"
+         "31m, cut \xed\x95, stray \xff",
+         {"[C1 \\xc2\\x9b31m, cut \\xed\\x95, stray \\xff]"}},
+        {"[%s]", "게임 데이터 ©.pak", {"[게임 데이터 ©.pak]"}},
+    };
+    for (const Case& c : cases) {
+        LogCapture fresh;
+        const std::string echoed = StderrOf([&] { WriteLog(c.format, c.argument.c_str()); });
+        EXPECT_EQ(fresh.Messages(), c.messages) << c.argument;
+        std::string expectedEcho;
+        for (const std::string& message : c.messages) {
+            expectedEcho += message + "\n";
+        }
+        EXPECT_EQ(echoed, expectedEcho) << c.argument;
+    }
+    LogCapture fresh;
+    WriteLog("[%c%c]", '\r', 'x');
+    EXPECT_EQ(fresh.Messages(), std::vector<std::string>{"[\\rx]"});
+}
+
+TEST_F(LogTest, ACarriageReturnInAConfigurationValueCannotFakeALogLine) {
+    CConfigLoader config;
+    ASSERT_EQ(config.LoadFromString("<Configuration><Base Name=\"game\"/><Files>"
+                                    "<File Url=\"http://127.0.0.1:1/a.pak&#13;[09:00:00:000] [INFO] faked\"/>"
+                                    "</Files></Configuration>"),
+              CONFIG_OK);
+    ASSERT_EQ(config.files.size(), 1u);
+    ASSERT_EQ(config.files[0]->url, "http://127.0.0.1:1/a.pak\r[09:00:00:000] [INFO] faked");
+    EXPECT_EQ(log.Text().find('\r'), std::string::npos);
+    EXPECT_TRUE(log.Contains("[DEBUG] File URL: [http://127.0.0.1:1/a.pak\\r[09:00:00:000] [INFO] faked]"))
+        << log.Text();
 }
 
 } // namespace

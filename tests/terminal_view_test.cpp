@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <unistd.h>
 
 namespace {
 
@@ -101,6 +102,79 @@ TEST_F(TerminalViewTest, TheLiveLineMakesWayForTheseLines) {
     const std::string shown = Contents(out);
     EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << shown;
     EXPECT_EQ(Contents(err), "ostrel-cli: a.pak: set aside\n");
+}
+
+// Answers the view's questions with `answers` on standard input while it exists.
+class ScopedStdin {
+public:
+    explicit ScopedStdin(const std::string& answers) : saved_(::dup(STDIN_FILENO)) {
+        int fds[2];
+        EXPECT_EQ(::pipe(fds), 0);
+        EXPECT_EQ(::write(fds[1], answers.data(), answers.size()), static_cast<ssize_t>(answers.size()));
+        ::close(fds[1]);
+        ::dup2(fds[0], STDIN_FILENO);
+        ::close(fds[0]);
+    }
+    ~ScopedStdin() {
+        ::dup2(saved_, STDIN_FILENO);
+        ::close(saved_);
+    }
+    ScopedStdin(const ScopedStdin&) = delete;
+    ScopedStdin& operator=(const ScopedStdin&) = delete;
+
+private:
+    int saved_;
+};
+
+// Names, URLs and reasons come from servers and configurations: none of their control characters may
+// end a line, move the cursor or retitle the terminal.
+TEST_F(TerminalViewTest, TextsFromOutsideAreShownWithTheirControlCharactersEscaped) {
+    config.files[0]->url = "http://127.0.0.1:1/a\r\x1b[2K.pak";
+    config.files[1]->url = "http://127.0.0.1:1/게임.pak";
+    struct Case {
+        const char* name;
+        std::function<void(TerminalView&)> drive;
+        std::string out;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"a name", [](TerminalView& view) { view.SetRowState(0, kStateDone); }, "done a\\r\\x1b[2K.pak\n", ""},
+        {"a Korean name stays", [](TerminalView& view) { view.SetRowState(1, kStateDone); }, "done 게임.pak\n", ""},
+        {"a reason",
+         [](TerminalView& view) {
+             view.FileFailed(1, "HTTP status 404\nfailed b.pak: \x1b]0;title\x07");
+             view.SetRowState(1, kStateFailed);
+         },
+         "", "failed 게임.pak: HTTP status 404\\nfailed b.pak: \\x1b]0;title\\x07\n"},
+        {"a notice", [](TerminalView& view) { view.FileNotice(1, "kept as \r\x9b.bad"); }, "",
+         "ostrel-cli: 게임.pak: kept as \\r\\x9b.bad\n"},
+        {"a failed survey",
+         [](TerminalView& view) { view.SurveyFailed("http://127.0.0.1:1/\r\x1b[1Agone.pak", "cut\r\noff"); }, "",
+         "ostrel-cli: the size of http://127.0.0.1:1/\\r\\x1b[1Agone.pak is unknown: cut\\r\\noff\n"},
+    };
+    for (const Case& c : cases) {
+        std::FILE* caseOut = std::tmpfile();
+        std::FILE* caseErr = std::tmpfile();
+        {
+            TerminalView view(config, caseOut, caseErr, false, false);
+            view.Call([&] { c.drive(view); });
+        }
+        EXPECT_EQ(Contents(caseOut), c.out) << c.name;
+        EXPECT_EQ(Contents(caseErr), c.err) << c.name;
+        std::fclose(caseOut);
+        std::fclose(caseErr);
+    }
+}
+
+TEST_F(TerminalViewTest, TheLiveLineAndTheOverwriteQuestionEscapeTheirNames) {
+    const ScopedStdin answers("c\n");
+    TerminalView view(config, out, err, true, true);
+    view.SetLabel(ST_FILE_NAME, "a\r\x1b[2J.pak");
+    EXPECT_EQ(view.AskOverwrite("/games/a\r\x1b[2J.pak"), 0);
+    const std::string shown = Contents(out);
+    EXPECT_EQ(shown.find("a\r"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\r\033[Ka\\r\\x1b[2J.pak "), std::string::npos) << shown;
+    EXPECT_EQ(Contents(err).rfind("/games/a\\r\\x1b[2J.pak exists.\n", 0), 0u) << Contents(err);
 }
 
 } // namespace

@@ -1,13 +1,12 @@
 #include "app/log.h"
 
+#include "app/log_format.h"
 #include "app/user_folders.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
@@ -33,32 +32,6 @@ LogTime LocalNow() {
             local.tm_min,
             local.tm_sec,
             static_cast<int>(ts.tv_nsec / 1000000)};
-}
-
-// Rewrites the "I64" length prefix, which glibc does not know, into the one of a 64-bit long.
-std::string TranslateFormat(const char* format) {
-    static_assert(sizeof(long) == sizeof(std::uint64_t), "\"%I64u\" is mapped onto \"%lu\"");
-    std::string out;
-    out.reserve(std::strlen(format) + 8);
-    for (const char* p = format; *p != '\0';) {
-        if (*p != '%') {
-            out += *p++;
-            continue;
-        }
-        out += *p++;
-        if (*p == '%') {
-            out += *p++;
-            continue;
-        }
-        while (*p != '\0' && std::strchr("-+ #0123456789.*", *p) != nullptr) {
-            out += *p++;
-        }
-        if (std::strncmp(p, "I64", 3) == 0) {
-            out += 'l';
-            p += 3;
-        }
-    }
-    return out;
 }
 
 void WriteAll(int fd, const char* data, std::size_t size) {
@@ -96,22 +69,18 @@ std::string LogFilePath(const LogTime& time) {
 }
 
 void WriteLog(const char* format, ...) {
-    char message[kMessageLimit + 2] = {}; // room for the line feed after a message cut at the limit
-    const std::string translated = TranslateFormat(format);
     va_list args;
     va_start(args, format);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    std::vsnprintf(message, kMessageLimit + 1, translated.c_str(), args);
-#pragma GCC diagnostic pop
+    std::string message = FormatLogMessage(format, args);
     va_end(args);
-
-    std::size_t length = std::strlen(message);
-    message[length++] = '\n';
+    if (message.size() > kMessageLimit) {
+        message.resize(kMessageLimit);
+    }
+    message += '\n';
 
     std::lock_guard lock(g_writeLock);
     if (g_echo.load()) {
-        std::fwrite(message, 1, length, stderr);
+        std::fwrite(message.data(), 1, message.size(), stderr);
     }
 
     const LogClock clock = g_clock.load();
@@ -129,9 +98,7 @@ void WriteLog(const char* format, ...) {
     char stamp[32];
     const int stampLength =
         std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d:%03d] ", now.hour, now.minute, now.second, now.millisecond);
-    std::string line;
-    line.reserve(static_cast<std::size_t>(stampLength) + length);
-    line.append(stamp, static_cast<std::size_t>(stampLength)).append(message, length);
+    const std::string line = std::string(stamp, static_cast<std::size_t>(stampLength)) + message;
     WriteAll(fd, line.data(), line.size());
     ::close(fd);
 }

@@ -3,9 +3,10 @@
 #include <string>
 
 // Appends one time-stamped line to the daily log file and echoes the message to stderr.
-// printf-style; "%I64u" and "%I64d" print 64-bit integers. A message is cut at 1024 characters; every
-// line ends with a line feed. Callable from any thread; concurrent callers are serialised so that no
-// line is lost or interleaved.
+// printf-style; "%I64u" and "%I64d" print 64-bit integers. The texts of %s and %c come from outside and
+// have their control characters escaped (PrintableText), so that only the format's own line feeds end
+// lines. A message is cut at 1024 characters; every line ends with a line feed. Callable from any
+// thread; concurrent callers are serialised so that no line is lost or interleaved.
 void WriteLog(const char* format, ...);
 
 // Turns the stderr echo of WriteLog on or off for the whole process (on at start). The log file gets

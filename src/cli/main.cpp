@@ -3,6 +3,7 @@
 
 #include "app/config_sources.h"
 #include "app/log.h"
+#include "app/printable_text.h"
 #include "app/stop_signals.h"
 #include "cli/cli_arguments.h"
 #include "cli/terminal_view.h"
@@ -44,7 +45,7 @@ int LoadConfiguration(const CliArguments& args, CConfigLoader& config) {
                         : result == CONFIG_MISSING_ATTRIBUTE ? "lacks a required attribute"
                                                              : "could not be read";
     std::fprintf(stderr, "ostrel-cli: the configuration %s%s%s\n", plain, args.configFile.empty() ? "" : ": ",
-                 args.configFile.c_str());
+                 PrintableText(args.configFile).c_str());
     return kExitUsage;
 }
 
@@ -60,7 +61,7 @@ bool SelectOnly(CLauncher& launcher, const CConfigLoader& config, const std::vec
             }
         }
         if (!found) {
-            std::fprintf(stderr, "ostrel-cli: no file named %s in the configuration\n", name.c_str());
+            std::fprintf(stderr, "ostrel-cli: no file named %s in the configuration\n", PrintableText(name).c_str());
             return false;
         }
     }
@@ -91,7 +92,7 @@ int RunLauncher(const CliArguments& args, CConfigLoader& config, CLauncher& laun
         return kExitComplete;
     }
     for (const std::string& url : view.FailedFiles()) {
-        std::fprintf(stderr, "ostrel-cli: failed to download %s (the log tells why)\n", url.c_str());
+        std::fprintf(stderr, "ostrel-cli: failed to download %s (the log tells why)\n", PrintableText(url).c_str());
     }
     return kExitIncomplete;
 }
@@ -102,7 +103,7 @@ int main(int argc, char** argv) {
     std::string error;
     const std::optional<CliArguments> args = ParseCliArguments({argv + 1, argv + argc}, error);
     if (!args) {
-        std::fprintf(stderr, "ostrel-cli: %s\n%s", error.c_str(), kCliUsage);
+        std::fprintf(stderr, "ostrel-cli: %s\n%s", PrintableText(error).c_str(), kCliUsage);
         return kExitUsage;
     }
     if (args->help) {

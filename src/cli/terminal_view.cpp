@@ -1,5 +1,6 @@
 #include "cli/terminal_view.h"
 
+#include "app/printable_text.h"
 #include "launcher/row_states.h"
 #include "launcher/url_names.h"
 #include "res/string_table.h"
@@ -49,7 +50,7 @@ bool TerminalView::Call(std::function<void()> change) {
 
 void TerminalView::SetLabel(int sectionType, const std::string& text) {
     std::lock_guard lock(lock_);
-    labels_[sectionType] = text;
+    labels_[sectionType] = PrintableText(text);
     DrawLiveLine(false);
 }
 
@@ -74,7 +75,7 @@ void TerminalView::SetRowState(std::size_t fileIndex, const std::string& state) 
         failed_.push_back(config_.files[fileIndex]->url);
         // With its reason the line is an error; without one it is one more line of the progress.
         if (const auto reason = failureReasons_.extract(fileIndex)) {
-            PrintLine(err_, "failed " + name + ": " + reason.mapped());
+            PrintLine(err_, "failed " + name + ": " + PrintableText(reason.mapped()));
         } else {
             PrintLine(out_, "failed " + name);
         }
@@ -88,12 +89,12 @@ void TerminalView::FileFailed(std::size_t fileIndex, const std::string& reason) 
 
 void TerminalView::FileNotice(std::size_t fileIndex, const std::string& text) {
     std::lock_guard lock(lock_);
-    PrintLine(err_, "ostrel-cli: " + NameOf(fileIndex) + ": " + text);
+    PrintLine(err_, "ostrel-cli: " + NameOf(fileIndex) + ": " + PrintableText(text));
 }
 
 void TerminalView::SurveyFailed(const std::string& url, const std::string& reason) {
     std::lock_guard lock(lock_);
-    PrintLine(err_, "ostrel-cli: the size of " + url + " is unknown: " + reason);
+    PrintLine(err_, "ostrel-cli: the size of " + PrintableText(url) + " is unknown: " + PrintableText(reason));
 }
 
 void TerminalView::SelectRow(std::size_t) {}
@@ -103,7 +104,7 @@ std::optional<int> TerminalView::AskOverwrite(const std::string& localPath) {
     if (!canAsk_) {
         return std::nullopt; // continue, which destroys nothing
     }
-    PrintLine(err_, localPath + " exists.");
+    PrintLine(err_, PrintableText(localPath) + " exists.");
     for (;;) {
         std::fprintf(err_, "[c]ontinue it, [o]verwrite it, continue [a]ll, overwrite a[l]l? [c] ");
         std::fflush(err_);
@@ -226,5 +227,5 @@ void TerminalView::PrintLine(std::FILE* stream, const std::string& text) {
 }
 
 std::string TerminalView::NameOf(std::size_t fileIndex) const {
-    return DisplayNameOfUrl(config_.files[fileIndex]->url);
+    return PrintableText(DisplayNameOfUrl(config_.files[fileIndex]->url));
 }

@@ -14,8 +14,9 @@
 
 // The launcher on a terminal. On a terminal one live progress line, redrawn at most ten times a
 // second; elsewhere one line per file start and end, so that the logs of scripts stay readable. Errors
-// go to standard error in plain words. There is no thread of its own: the hand-over runs a change at
-// once, under the view's lock.
+// go to standard error in plain words. Names, URLs, paths and reasons come from servers and
+// configurations and are shown with their control characters escaped. There is no thread of its own:
+// the hand-over runs a change at once, under the view's lock.
 class TerminalView : public LauncherView {
 public:
     TerminalView(const CConfigLoader& config, std::FILE* out, std::FILE* err, bool live, bool canAsk);

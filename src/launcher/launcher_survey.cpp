@@ -97,7 +97,7 @@ int CLauncher::InitTotalInfo() {
         if (sized || cancel_.WaitFor(std::chrono::milliseconds(surveyRetryPauseMs))) {
             break;
         }
-        WriteLog("%s", retry);
+        WriteLog(retry); // the program's own text, passed as the format so that its line feed stays one
         sized = GetTotalFilesSize(total);
     }
     if (cancel_.IsSet()) {
