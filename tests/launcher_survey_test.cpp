@@ -3,7 +3,9 @@
 
 #include <chrono>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -107,6 +109,17 @@ TEST_F(LauncherSurveyTest, SecondAttemptSucceeds) {
     EXPECT_EQ(Label(ST_TOTAL_SIZE), "700 Bytes");
     EXPECT_TRUE(view.messages.empty());
     EXPECT_EQ(Buttons(), kReady);
+}
+
+TEST_F(LauncherSurveyTest, ATemporaryFolderTakenByAnotherUserDoesNotStopTheSurvey) {
+    const std::string taken = home.File("ostrel-" + std::to_string(::getuid()));
+    ASSERT_EQ(::mkdir(taken.c_str(), 0777), 0);
+    ASSERT_EQ(::chown(taken.c_str(), 65534, 65534), 0);
+    served.Write("a.pak", PatternBytes(700));
+    Open(Configuration(File("a.pak")));
+    EXPECT_EQ(Label(ST_TOTAL_SIZE), "700 Bytes");
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_NE(log.Text().find("[" + taken + "] is not a folder of this user's own; using ["), std::string::npos);
 }
 
 TEST_F(LauncherSurveyTest, SizeWithoutContentLengthEndsTheViewAfterThreeAttempts) {

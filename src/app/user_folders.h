@@ -16,9 +16,12 @@ std::string HomeFolder();
 // The user's documents folder: XDG_DOCUMENTS_DIR of $XDG_CONFIG_HOME/user-dirs.dirs, else ~/Documents.
 std::string DocumentsFolder();
 
-// The private temporary folder ${TMPDIR:-/tmp}/ostrel-<uid>/, created with mode 0700. Refused (false)
-// when the path is not a real folder owned by this user, since fixed names in a shared folder are unsafe.
-// On success `path` ends with '/'.
+// The private temporary folder ${TMPDIR:-/tmp}/ostrel-<uid>/, created with mode 0700. When that name
+// is taken by something that is not a real folder of this user's (whoever comes first takes a fixed
+// name in a shared folder), it is left alone and a stand-in is used, told in the log:
+// $XDG_RUNTIME_DIR/ostrel/, else ${TMPDIR:-/tmp}/ostrel-<uid>-XXXXXX/, made once for the process. False
+// when no folder can be made in ${TMPDIR:-/tmp} at all or no stand-in can be had. On success `path`
+// ends with '/'.
 bool PrivateTempFolder(std::string& path);
 
 // Full path of the running program (/proc/self/exe); empty when it cannot be read.
