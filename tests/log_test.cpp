@@ -1,6 +1,7 @@
 #include "app/log.h"
 #include "config/config_loader.h"
 #include "support/log_capture.h"
+#include "support/scoped_env.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -199,6 +201,77 @@ TEST_F(LogTest, ACarriageReturnInAConfigurationValueCannotFakeALogLine) {
     EXPECT_EQ(log.Text().find('\r'), std::string::npos);
     EXPECT_TRUE(log.Contains("[DEBUG] File URL: [http://127.0.0.1:1/a.pak\\r[09:00:00:000] [INFO] faked]"))
         << log.Text();
+}
+
+unsigned ModeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Made with `mode` exactly, by `owner` (-1: this user).
+void Prepare(const std::string& path, bool folder, unsigned mode, int owner) {
+    if (folder) {
+        ASSERT_EQ(::mkdir(path.c_str(), 0700), 0) << path;
+    } else {
+        WriteWholeFile(path, "[00:00:00:000] an earlier line\n");
+    }
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
+    if (owner >= 0) {
+        ASSERT_EQ(::chown(path.c_str(), static_cast<uid_t>(owner), static_cast<gid_t>(owner)), 0) << path;
+    }
+}
+
+// The log tells which servers and folders a player uses: no other user may read it. What is not this
+// user's own is left as it is, and the log says so.
+TEST_F(LogTest, TheLogAndItsFolderAreClosedToOtherUsers) {
+    struct Case {
+        const char* name;
+        unsigned folderBefore, fileBefore; // 0: none
+        int folderOwner, fileOwner;
+        unsigned folderAfter, fileAfter;
+        bool told;
+    };
+    const Case cases[] = {
+        {"a first line", 0, 0, -1, -1, 0700, 0600, false},
+        {"a folder and a log made open before", 0755, 0644, -1, -1, 0700, 0600, false},
+        {"an open folder without a log yet", 0777, 0, -1, -1, 0700, 0600, false},
+        {"another user's log", 0700, 0666, -1, 65534, 0700, 0666, true},
+        {"another user's folder", 0777, 0, 65534, -1, 0777, 0600, true},
+    };
+    g_fakeNow = {2012, 8, 22, 9, 5, 3, 7};
+    SetLogClock(FakeClock);
+    for (const Case& c : cases) {
+        LogCapture fresh;
+        const std::string folder = fresh.stateHome() + "/Harnlow";
+        const std::string file = folder + "/launcher_2012_08_22.log";
+        if (c.folderBefore != 0) {
+            Prepare(folder, true, c.folderBefore, c.folderOwner);
+        }
+        if (c.fileBefore != 0) {
+            Prepare(file, false, c.fileBefore, c.fileOwner);
+        }
+        WriteLog("a line");
+        WriteLog("another line");
+        EXPECT_EQ(ModeOf(folder), c.folderAfter) << c.name;
+        EXPECT_EQ(ModeOf(file), c.fileAfter) << c.name;
+        EXPECT_TRUE(fresh.Contains("another line")) << c.name;
+        const std::string notice = "[WARNING][WriteLog][";
+        EXPECT_EQ(fresh.CountStartingWith(notice), c.told ? 1 : 0) << c.name << "\n" << fresh.Text();
+        if (c.told) {
+            EXPECT_NE(fresh.Text().find("] The log [" + file + "] stays open to other users:"), std::string::npos)
+                << fresh.Text();
+        }
+    }
+}
+
+TEST_F(LogTest, TheFoldersMadeForTheLogAreClosedToo) {
+    TempDir home;
+    ScopedEnv homeEnv("HOME", home.path());
+    ScopedEnv stateEnv("XDG_STATE_HOME", "");
+    WriteLog("a line");
+    for (const char* made : {"/.local", "/.local/state", "/.local/state/Harnlow"}) {
+        EXPECT_EQ(ModeOf(home.path() + made), 0700u) << made;
+    }
 }
 
 } // namespace

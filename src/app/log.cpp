@@ -1,6 +1,7 @@
 #include "app/log.h"
 
 #include "app/log_format.h"
+#include "app/printable_text.h"
 #include "app/user_folders.h"
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -19,6 +21,7 @@ constexpr std::size_t kMessageLimit = 1024;
 std::atomic<LogClock> g_clock{nullptr};
 std::atomic<bool> g_echo{true};
 std::mutex g_writeLock;
+std::string g_closedFile; // the log file last closed to other users, under g_writeLock
 
 LogTime LocalNow() {
     timespec ts{};
@@ -46,6 +49,40 @@ void WriteAll(int fd, const char* data, std::size_t size) {
         data += n;
         size -= static_cast<std::size_t>(n);
     }
+}
+
+void Echo(const std::string& message) {
+    if (g_echo.load()) {
+        std::fwrite(message.data(), 1, message.size(), stderr);
+    }
+}
+
+void AppendLine(int fd, const LogTime& now, const std::string& message) {
+    char stamp[32];
+    const int stampLength =
+        std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d:%03d] ", now.hour, now.minute, now.second, now.millisecond);
+    const std::string line = std::string(stamp, static_cast<std::size_t>(stampLength)) + message;
+    WriteAll(fd, line.data(), line.size());
+}
+
+// Whether the open file or folder `fd` is closed to other users; one of this user's own is closed now.
+bool CloseToOthers(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return false;
+    }
+    return (st.st_mode & 0077) == 0 || (st.st_uid == ::geteuid() && ::fchmod(fd, st.st_mode & 0700) == 0);
+}
+
+// Closes the open log `fileFd` and its folder to other users; false when either stays open.
+bool CloseLogToOthers(int fileFd) {
+    const int folderFd = ::open(LogFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool folderClosed = folderFd >= 0 && CloseToOthers(folderFd);
+    if (folderFd >= 0) {
+        ::close(folderFd);
+    }
+    const bool fileClosed = CloseToOthers(fileFd);
+    return folderClosed && fileClosed;
 }
 
 } // namespace
@@ -79,26 +116,30 @@ void WriteLog(const char* format, ...) {
     message += '\n';
 
     std::lock_guard lock(g_writeLock);
-    if (g_echo.load()) {
-        std::fwrite(message.data(), 1, message.size(), stderr);
-    }
+    Echo(message);
 
     const LogClock clock = g_clock.load();
     const LogTime now = clock != nullptr ? clock() : LocalNow();
     const std::string path = LogFilePath(now);
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0 && errno == ENOENT) {
         // The folder is made when it is missing, not before every line.
-        MakeFolderPath(LogFolder());
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        MakeFolderPath(LogFolder(), 0700);
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     }
     if (fd < 0) {
         return;
     }
-    char stamp[32];
-    const int stampLength =
-        std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d:%03d] ", now.hour, now.minute, now.second, now.millisecond);
-    const std::string line = std::string(stamp, static_cast<std::size_t>(stampLength)) + message;
-    WriteAll(fd, line.data(), line.size());
+    // Once for each file: an earlier version made the log and its folder readable by everybody.
+    const bool closed = path == g_closedFile || CloseLogToOthers(fd);
+    g_closedFile = path;
+    AppendLine(fd, now, message);
+    if (!closed) {
+        const std::string notice = "[WARNING][WriteLog][" + std::to_string(__LINE__) + "] The log [" +
+                                   PrintableText(path) +
+                                   "] stays open to other users: it or its folder could not be closed to them.\n";
+        Echo(notice);
+        AppendLine(fd, now, notice);
+    }
     ::close(fd);
 }

@@ -23,7 +23,9 @@ struct LogTime {
 using LogClock = LogTime (*)();
 void SetLogClock(LogClock clock);
 
-// $XDG_STATE_HOME/Harnlow, or ~/.local/state/Harnlow.
+// $XDG_STATE_HOME/Harnlow, or ~/.local/state/Harnlow. Only this user may read the log: the folders
+// made for it get mode 0700 and its files 0600, and a folder or file of this user's made more open
+// before is closed with the first line written to it; one that cannot be closed is told in the log.
 std::string LogFolder();
 // The day's file inside LogFolder(): launcher_YYYY_MM_DD.log.
 std::string LogFilePath(const LogTime& time);

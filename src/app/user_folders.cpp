@@ -167,9 +167,9 @@ std::string ProgramPath() {
     return std::string(buffer, static_cast<std::size_t>(n));
 }
 
-void MakeFolderPath(const std::string& path) {
+void MakeFolderPath(const std::string& path, mode_t mode) {
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-        ::mkdir(path.substr(0, slash).c_str(), 0755);
+        ::mkdir(path.substr(0, slash).c_str(), mode);
     }
-    ::mkdir(path.c_str(), 0755);
+    ::mkdir(path.c_str(), mode);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 
 // Paths of this user and this program. None of them ends with a separator unless stated.
 
@@ -27,5 +28,5 @@ bool PrivateTempFolder(std::string& path);
 // Full path of the running program (/proc/self/exe); empty when it cannot be read.
 std::string ProgramPath();
 
-// Creates `path` and any missing parents; existing levels are left alone, failures are ignored.
-void MakeFolderPath(const std::string& path);
+// Creates `path` and any missing parents with `mode`; existing levels are left alone, failures are ignored.
+void MakeFolderPath(const std::string& path, mode_t mode = 0755);
