@@ -2,12 +2,16 @@
 #include "launcher/file_opener.h"
 #include "launcher/launcher.h"
 #include "launcher/local_files.h"
+#include "launcher/row_states.h"
 #include "net/end_report.h"
 #include "res/string_table.h"
 
 namespace {
 
 constexpr int IDS_EXECUTE_FAILED = 152;
+constexpr int IDS_NOT_VERIFIED = 161;
+constexpr const char* kNotVerified = "not started: it could not be verified (no Sha256 is configured for it, and it "
+                                     "did not arrive whole over HTTPS from its own server in this run)";
 
 } // namespace
 
@@ -54,10 +58,15 @@ bool CLauncher::ExecuteDownloadedFiles(bool automatic) {
             WriteLog("[INFO][%s][%d] Successfully executed downloaded local file [%s].", origin, 345,
                      entry.localPath.c_str());
         };
-        if (!OpenDownloadedFile(folder, name, entry.waitExecute, announce, &cancel_)) {
+        const bool vouched = IsVouchedFor(i);
+        if (!vouched || !OpenDownloadedFile(folder, name, entry.waitExecute, announce, &cancel_)) {
             if (cancel_.IsSet()) {
                 WriteLog("[INFO][%s][%d] Not starting [%s]: the launcher was stopped.", origin, __LINE__,
                          entry.localPath.c_str());
+                return false;
+            }
+            if (!vouched) {
+                RefuseUnverified(i);
                 return false;
             }
             WriteLog("[ERROR][%s][%d] Failed to execute file [%s].", origin, 358, entry.localPath.c_str());
@@ -70,6 +79,16 @@ bool CLauncher::ExecuteDownloadedFiles(bool automatic) {
         return result;
     }
     return result;
+}
+
+void CLauncher::RefuseUnverified(std::size_t fileIndex) {
+    const FileInfo& entry = *config_.files[fileIndex];
+    WriteLog("[ERROR][%s][%d] Not starting [%s]: it could not be verified; the service must add Sha256=\"<its "
+             "SHA-256>\" to the File element of [%s], or serve it over HTTPS.",
+             "COstrelDlg::ExecuteDownloadedFiles", __LINE__, entry.localPath.c_str(), entry.url.c_str());
+    OnView([this, fileIndex] { view_.FileFailed(fileIndex, kNotVerified); });
+    SetRowState(fileIndex, kStateUnverified);
+    OnView([this] { ShowMessage(IDS_NOT_VERIFIED, IDS_TITLE_ERROR, MessageIcon::Error); });
 }
 
 void CLauncher::SendEndReport() {

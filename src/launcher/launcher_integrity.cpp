@@ -20,7 +20,7 @@ bool CLauncher::AcceptDigest(std::size_t fileIndex, const Sha256Bytes& digest, c
     const std::optional<Sha256Bytes> expected = ParseSha256(entry.sha256);
     if (!expected || digest == *expected) {
         std::lock_guard lock(verifiedLock_);
-        verified_[fileIndex] = StampOf(entry.localPath);
+        verified_[fileIndex].digest = StampOf(entry.localPath);
         return true;
     }
     // Set aside, not deleted: the bytes may tell support what went wrong; the next run fetches anew.
@@ -35,7 +35,7 @@ bool CLauncher::AcceptDigest(std::size_t fileIndex, const Sha256Bytes& digest, c
                   (setAside ? "kept as " + name : "it could not be renamed to " + name);
     }
     std::lock_guard lock(verifiedLock_);
-    verified_[fileIndex].reset();
+    verified_[fileIndex].digest.reset();
     return false;
 }
 
@@ -47,7 +47,7 @@ bool CLauncher::VerifyOnDisk(std::size_t fileIndex, const char* origin, std::str
     const std::optional<FileStamp> now = StampOf(entry.localPath);
     {
         std::lock_guard lock(verifiedLock_);
-        if (now && verified_[fileIndex] == now) {
+        if (now && verified_[fileIndex].digest == now) {
             return true; // checked as it was written, and unchanged since
         }
     }
@@ -67,6 +67,33 @@ bool CLauncher::VerifyOnDisk(std::size_t fileIndex, const char* origin, std::str
         return false;
     }
     return AcceptDigest(fileIndex, digest.Final(), origin, whyNot);
+}
+
+bool CLauncher::FetchNotingSecurity(std::size_t fileIndex) {
+    CRunDownloader& d = downloader_;
+    const std::optional<FileStamp> before = StampOf(d.localFileName);
+    bool keptSecure = d.startOffset == 0;
+    if (!keptSecure && before) {
+        std::lock_guard lock(verifiedLock_);
+        keptSecure = verified_[fileIndex].transport == before;
+    }
+    const bool fetched = d.Download();
+    const std::optional<FileStamp> after = StampOf(d.localFileName);
+    if (after != before) {
+        // A transfer that wrote the file from its first byte after all reads a start offset of 0.
+        const bool secure = d.verifiedSecure() && (d.startOffset == 0 || keptSecure);
+        std::lock_guard lock(verifiedLock_);
+        verified_[fileIndex].transport = secure ? after : std::nullopt;
+    }
+    return fetched;
+}
+
+bool CLauncher::IsVouchedFor(std::size_t fileIndex) {
+    const FileInfo& entry = *config_.files[fileIndex];
+    const std::optional<FileStamp> now = StampOf(entry.localPath);
+    std::lock_guard lock(verifiedLock_);
+    const Vouched& vouched = verified_[fileIndex];
+    return now && (entry.sha256.empty() ? vouched.transport : vouched.digest) == now;
 }
 
 std::uint64_t CLauncher::MissingBytes(const std::string& folder) const {
