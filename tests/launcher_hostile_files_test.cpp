@@ -3,8 +3,10 @@
 #include "support/test_certificates.h"
 
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -115,6 +117,108 @@ TEST_F(LauncherHostileFilesTest, OnlyAVerifiedInstallerStarts) {
                                     "of [" +
                                     url + "], or serve it over HTTPS.\n"),
                   std::string::npos);
+    }
+}
+
+// The bytes that start are the bytes checked against the Sha256, whatever the file's size and time say.
+TEST_F(LauncherHostileFilesTest, TheExecutionButtonChecksTheBytesThatStart) {
+    served.Write("setup.sh", kInstaller);
+    Open(Configuration(
+        File("setup.sh", R"(executable="true" waitexecute="true" Sha256=")" + HexDigest(kInstaller) + "\"")));
+    ASSERT_TRUE(Run());
+    ASSERT_EQ(RowStates(), Texts{"완료"});
+    // Other bytes of the same size, with the time the checked file had.
+    struct stat checked {};
+    ASSERT_EQ(::stat(Local("setup.sh").c_str(), &checked), 0);
+    std::string other = "#!/bin/sh\necho other >> installed.txt\n";
+    other.resize(kInstaller.size(), '#');
+    WriteWholeFile(Local("setup.sh"), other);
+    const timespec times[2] = {checked.st_atim, checked.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, Local("setup.sh").c_str(), times, 0), 0);
+
+    PressExecution();
+    EXPECT_FALSE(FileExists(Local("installed.txt")));
+    EXPECT_EQ(RowStates(), Texts{"검증 안 됨"});
+    EXPECT_EQ(view.MessageTexts(), Texts{kNotVerified});
+    EXPECT_EQ(view.failures, (LauncherRecordingView::Told{{0, "not started: its bytes do not match its Sha256"}}));
+    EXPECT_NE(log.Text().find("Not starting [" + Local("setup.sh") +
+                              "]: right before its start its bytes do not match "
+                              "SHA-256 [" +
+                              HexDigest(kInstaller) + "].\n"),
+              std::string::npos);
+}
+
+// Whatever is at a file's name in the download folder that is not a regular file, a link above all, is
+// left as it is: no transfer, cut, mode or start reaches what a link points at, and the file fails.
+TEST_F(LauncherHostileFilesTest, ALinkOrOtherNonRegularFileAtAFilesNameIsLeftAlone) {
+    enum class Place { Link, DanglingLink, Fifo, Folder };
+    struct Case {
+        const char* what;
+        Place place;
+        std::size_t victimSize; // of the file outside the folder that the link points at
+        int overwriteAnswer;    // to the question about the existing file
+    } const cases[] = {
+        {"a link to a smaller file, continued", Place::Link, kInstaller.size() - 9, 1},
+        {"a link to a file of the same size", Place::Link, kInstaller.size(), 1},
+        {"a link to a larger file", Place::Link, kInstaller.size() + 9, 1},
+        {"a link to a file, overwritten", Place::Link, kInstaller.size() - 9, 2},
+        {"a link to nothing yet", Place::DanglingLink, 0, 2},
+        {"a FIFO", Place::Fifo, 0, 2},
+        {"a folder", Place::Folder, 0, 2},
+    };
+    served.Write("setup.sh", kInstaller);
+    const std::string victimPath = home.File(".bashrc");
+    const std::string ran = home.File("victim-ran");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        view.Reopen();
+        view.OnViewThread([&] { view.failures.clear(); });
+        std::filesystem::remove_all(DownloadFolder());
+        std::remove(victimPath.c_str());
+        std::string victim;
+        if (c.place == Place::Link) {
+            // A script that would leave its mark if it ran; its size against the server's decides the walk.
+            victim = "#!/bin/sh\ntouch " + ran + "\n#";
+            victim.resize(c.victimSize, '#');
+            WriteWholeFile(victimPath, victim);
+            ::chmod(victimPath.c_str(), 0644);
+        }
+        std::filesystem::create_directories(DownloadFolder());
+        const std::string local = Local("setup.sh");
+        switch (c.place) {
+        case Place::Link:
+        case Place::DanglingLink:
+            ASSERT_EQ(::symlink(victimPath.c_str(), local.c_str()), 0);
+            break;
+        case Place::Fifo:
+            ASSERT_EQ(::mkfifo(local.c_str(), 0644), 0);
+            break;
+        case Place::Folder:
+            ASSERT_EQ(::mkdir(local.c_str(), 0755), 0);
+            break;
+        }
+        view.overwriteFallback = c.overwriteAnswer;
+        Open(Configuration(
+            File("setup.sh", R"(autoexecute="true" waitexecute="true" Sha256=")" + HexDigest(kInstaller) + "\"")));
+        ASSERT_TRUE(Run());
+        EXPECT_EQ(RowStates(), Texts{"실패"});
+        EXPECT_EQ(view.failures,
+                  (LauncherRecordingView::Told{{0, "it is a link or not a regular file; it was left alone"}}));
+        EXPECT_EQ(view.outcomes, std::vector<RunOutcome>{RunOutcome::Incomplete});
+        if (c.place == Place::Link) {
+            EXPECT_EQ(ReadWholeFile(victimPath), victim);
+            struct stat st {};
+            EXPECT_EQ(::stat(victimPath.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u, 0644u);
+        } else {
+            EXPECT_FALSE(FileExists(victimPath)); // nothing made where a link points
+        }
+        struct stat st {};
+        const bool there = ::lstat(local.c_str(), &st) == 0;
+        const bool link = c.place == Place::Link || c.place == Place::DanglingLink;
+        EXPECT_TRUE(there && (link                     ? S_ISLNK(st.st_mode)
+                              : c.place == Place::Fifo ? S_ISFIFO(st.st_mode)
+                                                       : S_ISDIR(st.st_mode)));
+        EXPECT_FALSE(FileExists(ran));
     }
 }
 

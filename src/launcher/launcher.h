@@ -209,9 +209,10 @@ private:
     // The downloader's transfer of a file (true when it succeeded), noting whether all of the file on disk
     // came over verified HTTPS from its own servers: this transfer's bytes, and what it continues.
     bool FetchNotingSecurity(std::size_t fileIndex);
-    // Something vouches for the file on disk as it is now: its configured digest matched, or it arrived
-    // whole over verified HTTPS. Only such a file is started.
-    bool IsVouchedFor(std::size_t fileIndex);
+    // Something vouches for the file open at `fd`, to be started: its bytes match the configured digest,
+    // or without one it is the version that arrived whole over verified HTTPS. False too when a stop
+    // broke the check off.
+    bool IsVouchedFor(std::size_t fileIndex, int fd);
     // Tells the view, the player and the log why a file is not started.
     void RefuseUnverified(std::size_t fileIndex);
     void Complete();

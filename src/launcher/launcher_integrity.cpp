@@ -4,14 +4,24 @@
 #include "launcher/url_names.h"
 
 #include <cstdio>
+#include <string>
 #include <sys/stat.h>
 
-std::optional<FileStamp> CLauncher::StampOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+namespace {
+
+std::optional<FileStamp> StampOfStatus(const struct stat& st) {
+    if (!S_ISREG(st.st_mode)) {
         return std::nullopt;
     }
     return FileStamp{static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
+} // namespace
+
+std::optional<FileStamp> CLauncher::StampOf(const std::string& path) {
+    // A link is no file of the player's, whatever it points at.
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? StampOfStatus(st) : std::nullopt;
 }
 
 bool CLauncher::AcceptDigest(std::size_t fileIndex, const Sha256Bytes& digest, const char* origin,
@@ -88,12 +98,22 @@ bool CLauncher::FetchNotingSecurity(std::size_t fileIndex) {
     return fetched;
 }
 
-bool CLauncher::IsVouchedFor(std::size_t fileIndex) {
+bool CLauncher::IsVouchedFor(std::size_t fileIndex, int fd) {
     const FileInfo& entry = *config_.files[fileIndex];
-    const std::optional<FileStamp> now = StampOf(entry.localPath);
-    std::lock_guard lock(verifiedLock_);
-    const Vouched& vouched = verified_[fileIndex];
-    return now && (entry.sha256.empty() ? vouched.transport : vouched.digest) == now;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return false;
+    }
+    if (entry.sha256.empty()) {
+        std::lock_guard lock(verifiedLock_);
+        const std::optional<FileStamp> now = StampOfStatus(st);
+        return now && verified_[fileIndex].transport == now;
+    }
+    // Read through the descriptor: the bytes checked are the bytes that start.
+    Sha256Digest digest;
+    const std::string opened = "/proc/self/fd/" + std::to_string(fd);
+    return HashFilePrefix(opened, static_cast<std::uint64_t>(st.st_size), digest, [this] { return Stopping(); }) &&
+           ParseSha256(entry.sha256) == digest.Final();
 }
 
 std::uint64_t CLauncher::MissingBytes(const std::string& folder) const {
