@@ -39,7 +39,7 @@ TEST_F(ConfigLoaderTest, EmbeddedExampleLoadsEveryRecord) {
     EXPECT_TRUE(config.files[0]->executable);
     EXPECT_FALSE(config.files[0]->waitExecute || config.files[0]->autoExecute || config.files[0]->autoClose);
     EXPECT_FALSE(config.files[1]->executable);
-    EXPECT_EQ(config.files[0]->sha256, "");
+    EXPECT_EQ(config.files[0]->sha256.size(), 64u); // the demo's installer
     EXPECT_EQ(config.files[1]->sha256.size(), 64u); // the demo's data file
     EXPECT_EQ(config.retries, 0);
 

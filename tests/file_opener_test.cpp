@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -69,6 +70,96 @@ TEST(FileOpener, MissingFileStartsNothing) {
     EXPECT_FALSE(OpenDownloadedFile(dir.path(), "", false, count));
     EXPECT_FALSE(OpenDownloadedFile(dir.path(), ".", false, count));
     EXPECT_EQ(announced, 0);
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Whatever is at the name that is not a regular file, a link above all, is neither made executable nor
+// started, nor is what a link points at.
+TEST(FileOpener, StartsNothingThroughALinkOrAnythingButARegularFile) {
+    struct Case {
+        const char* what;
+        std::function<void(const TempDir& dir)> place;
+    } const cases[] = {
+        {"a link to a program outside the folder",
+         [](const TempDir& dir) { ::symlink(dir.File("victim.sh").c_str(), dir.File("game/setup.sh").c_str()); }},
+        {"a link to a link",
+         [](const TempDir& dir) {
+             ::symlink(dir.File("victim.sh").c_str(), dir.File("hop").c_str());
+             ::symlink(dir.File("hop").c_str(), dir.File("game/setup.sh").c_str());
+         }},
+        {"a FIFO", [](const TempDir& dir) { ::mkfifo(dir.File("game/setup.sh").c_str(), 0644); }},
+        {"a folder", [](const TempDir& dir) { ::mkdir(dir.File("game/setup.sh").c_str(), 0755); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        ::mkdir(dir.File("game").c_str(), 0755);
+        const std::string victim = "#!/bin/sh\ntouch " + dir.File("victim-ran") + "\n";
+        dir.Write("victim.sh", victim);
+        ::chmod(dir.File("victim.sh").c_str(), 0644);
+        c.place(dir);
+        int announced = 0;
+        EXPECT_FALSE(OpenDownloadedFile(dir.File("game"), "setup.sh", true, [&] { ++announced; }));
+        EXPECT_EQ(announced, 0);
+        EXPECT_EQ(ReadWholeFile(dir.File("victim.sh")), victim);
+        EXPECT_EQ(ModeOf(dir.File("victim.sh")), 0644u);
+        EXPECT_FALSE(FileExists(dir.File("victim-ran")));
+    }
+}
+
+// The file that was opened and checked is the one that starts: a file put in its place after the check
+// is neither started nor made executable.
+TEST(FileOpener, StartsTheFileThatWasCheckedNotWhatIsAtItsNameNow) {
+    struct Case {
+        const char* what;
+        std::function<void(const TempDir& dir)> write;
+        const char* ran; // what the started program leaves in "ran"
+    } const cases[] = {
+        {"a script", [](const TempDir& dir) { dir.Write("setup", "#!/bin/sh\necho checked > ran\n"); }, "checked\n"},
+        {"a program", [](const TempDir& dir) { std::filesystem::copy_file("/bin/true", dir.File("setup")); }, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        c.write(dir);
+        ::chmod(dir.File("setup").c_str(), 0644);
+        dir.Write("swapped", "#!/bin/sh\necho swapped > ran\n");
+        ::chmod(dir.File("swapped").c_str(), 0644);
+        int checks = 0;
+        const auto check = [&](int fd) {
+            struct stat opened {};
+            struct stat named {};
+            ++checks;
+            const bool same = ::fstat(fd, &opened) == 0 && ::stat(dir.File("setup").c_str(), &named) == 0 &&
+                              opened.st_ino == named.st_ino;
+            // Another file takes the name between the check and the start.
+            std::filesystem::rename(dir.File("swapped"), dir.File("setup"));
+            return same;
+        };
+        ASSERT_TRUE(OpenDownloadedFile(
+            dir.path(), "setup", true, [] {}, nullptr, check));
+        EXPECT_EQ(checks, 1);
+        EXPECT_EQ(FileExists(dir.File("ran")) ? ReadWholeFile(dir.File("ran")) : std::string(),
+                  c.ran != nullptr ? c.ran : "");
+        EXPECT_EQ(ModeOf(dir.File("setup")), 0644u); // the file now at the name was not made executable
+    }
+}
+
+// A file the check refuses is neither made executable nor started.
+TEST(FileOpener, ARefusedFileStartsNothing) {
+    TempDir dir;
+    dir.Write("setup.sh", "#!/bin/sh\ntouch ran\n");
+    ::chmod(dir.File("setup.sh").c_str(), 0644);
+    int announced = 0;
+    EXPECT_FALSE(OpenDownloadedFile(
+        dir.path(), "setup.sh", true, [&] { ++announced; }, nullptr, [](int) { return false; }));
+    EXPECT_EQ(announced, 0);
+    EXPECT_EQ(ModeOf(dir.File("setup.sh")), 0644u);
+    EXPECT_FALSE(FileExists(dir.File("ran")));
 }
 
 TEST(DiskSpace, AsksTheNearestExistingFolder) {

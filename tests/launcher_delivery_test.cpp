@@ -37,7 +37,7 @@ TEST_F(LauncherDeliveryTest, AFlippedByteSetsTheFileAsideAndTheNextRunFetchesItF
     const std::string setup = "#!/bin/sh\ntouch started\n";
     served.Write("setup.sh", setup);
     served.Write("data.pak", Flipped(data)); // the right size, one bit wrong on the way
-    Open(Configuration(File("setup.sh", R"(autoexecute="true" waitexecute="true")") +
+    Open(Configuration(File("setup.sh", R"(autoexecute="true" waitexecute="true" Sha256=")" + HexDigest(setup) + "\"") +
                        File("data.pak", "Sha256=\"" + HexDigest(data) + "\"")));
     ASSERT_TRUE(Run());
     EXPECT_EQ(RowStates(), (Texts{"완료", "실패"}));

@@ -185,11 +185,14 @@ TEST_F(LauncherOutcomeTest, NoInstallerStartsAfterAStopDuringTheEndReport) {
 // Check-box clicks during the start survey leave no survey counted twice: through a run and the
 // awaited installer it starts, no second installer can be started, and afterwards the buttons are back.
 TEST_F(LauncherOutcomeTest, ClicksDuringTheStartSurveyKeepTheButtonsExact) {
-    served.Write("setup.sh", "#!/bin/sh\ntouch running\nwhile [ ! -e go ]; do sleep 0.05; done\n");
+    const std::string installer = "#!/bin/sh\ntouch running\nwhile [ ! -e go ]; do sleep 0.05; done\n";
+    served.Write("setup.sh", installer);
     served.Write("a.pak", PatternBytes(1000));
     const std::string slow = "a.pak?delay_ms=300"; // a slow start survey, and a run that outlasts the clicks'
-    CLauncher& l = Make(
-        Configuration(File("setup.sh", R"(autoexecute="true" executable="true" waitexecute="true")") + File(slow)));
+    CLauncher& l =
+        Make(Configuration(File("setup.sh", R"(autoexecute="true" executable="true" waitexecute="true" Sha256=")" +
+                                                HexDigest(installer) + "\"") +
+                           File(slow)));
     view.OnViewThread([&] {
         l.Start();
         l.OnRowChecked(1, false);

@@ -20,7 +20,9 @@ TEST_F(LauncherRunTest, FreshRunDownloadsReportsAndStartsTheInstaller) {
     const std::string data = PatternBytes(300000);
     served.Write("setup.sh", installer);
     served.Write("data.pak", data);
-    Open(Configuration(File("setup.sh", R"(autoexecute="true" waitexecute="true")") + File("data.pak")));
+    Open(Configuration(
+        File("setup.sh", R"(autoexecute="true" waitexecute="true" Sha256=")" + HexDigest(installer) + "\"") +
+        File("data.pak")));
     ASSERT_TRUE(Run());
     EXPECT_EQ(ReadWholeFile(Local("setup.sh")), installer);
     EXPECT_EQ(ReadWholeFile(Local("data.pak")), data);
@@ -238,8 +240,10 @@ TEST_F(LauncherRunTest, FailedFileShowsTheIncompleteMessageAndStartsNothing) {
 }
 
 TEST_F(LauncherRunTest, EndReportThatFailsStillStartsTheInstaller) {
-    served.Write("setup.sh", "#!/bin/sh\ntouch started\n");
-    CLauncher& l = Open(Configuration(File("setup.sh", R"(autoexecute="true" waitexecute="true")")));
+    const std::string installer = "#!/bin/sh\ntouch started\n";
+    served.Write("setup.sh", installer);
+    CLauncher& l = Open(Configuration(
+        File("setup.sh", R"(autoexecute="true" waitexecute="true" Sha256=")" + HexDigest(installer) + "\"")));
     int closedPort = 0;
     {
         ServedFolder gone;

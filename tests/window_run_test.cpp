@@ -1,5 +1,6 @@
 #include "launcher/disk_space.h"
 #include "launcher/format_text.h"
+#include "net/sha256_digest.h"
 #include "support/silent_listener.h"
 #include "ui/controls/color_static.h"
 #include "ui/controls/progress_ex.h"
@@ -101,8 +102,12 @@ TEST_F(WindowRunTest, CloseDuringAStalledCheckBoxSurveyEndsAtOnce) {
 
 TEST_F(WindowRunTest, WindowKeepsRunningWhileAnAwaitedInstallerRuns) {
     // The installer ends only when the test lets it.
-    served.Write("setup.sh", "#!/bin/sh\nwhile [ ! -e go ]; do sleep 0.05; done\ntouch done\n");
-    COstrelDlg& dlg = OpenWindow(Configuration(File("setup.sh", R"(autoexecute="true" waitexecute="true")")));
+    const std::string installer = "#!/bin/sh\nwhile [ ! -e go ]; do sleep 0.05; done\ntouch done\n";
+    served.Write("setup.sh", installer);
+    Sha256Digest digest;
+    digest.Update(installer.data(), installer.size());
+    COstrelDlg& dlg = OpenWindow(Configuration(
+        File("setup.sh", R"(autoexecute="true" waitexecute="true" Sha256=")" + Sha256Hex(digest.Final()) + "\"")));
     dlg.buttons[CT_DOWNLOAD]->click();
     ASSERT_TRUE(
         PumpUntil([&] { return log.Text().find("Successfully executed downloaded local file") != std::string::npos; }));

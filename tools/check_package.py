@@ -20,6 +20,7 @@ run  on a system with a desktop's base libraries (X11, xcb, GL, fontconfig, free
 """
 
 import argparse
+import hashlib
 import os
 import re
 import shutil
@@ -147,12 +148,16 @@ class Desktop:
         self.server.wait()
 
 
+INSTALLER = b"#!/bin/sh\nenv > installer-environment.txt\n"
+
+
 def check_config(port, installer):
-    """The worked example with two files on the local server; the last one is the installer."""
+    """The worked example with two files on the local server; the last one is the installer, which its
+    SHA-256 vouches for."""
     text = (ROOT / "res/config.xml").read_text(encoding="utf-8")
     files = (f'<File Url="http://127.0.0.1:{port}/data.bin" />\n'
              f'        <File Url="http://127.0.0.1:{port}/setup.sh" autoexecute="true" waitexecute="true" '
-             f'autoclose="{"true" if installer else "false"}" />')
+             f'autoclose="{"true" if installer else "false"}" Sha256="{hashlib.sha256(INSTALLER).hexdigest()}" />')
     return re.sub(r"<Files>.*?</Files>", lambda _: f"<Files>\n        {files}\n    </Files>", text, flags=re.S)
 
 
@@ -329,7 +334,7 @@ def main():
 
     served = Path(tempfile.mkdtemp(prefix="ostrel-check-"))
     (served / "data.bin").write_bytes(os.urandom(3 * 1024 * 1024))
-    (served / "setup.sh").write_text("#!/bin/sh\nenv > installer-environment.txt\n")
+    (served / "setup.sh").write_bytes(INSTALLER)
     server = subprocess.Popen([options.serve, "--root", served, "--port", "0"], stdout=subprocess.PIPE,
                               stderr=subprocess.DEVNULL)
     port = int(server.stdout.readline())

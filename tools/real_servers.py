@@ -9,6 +9,7 @@ must end byte for byte equal to what the server has then. Servers that are not i
 """
 
 import argparse
+import hashlib
 import os
 import re
 import shutil
@@ -157,8 +158,9 @@ def exercise(cli, name, start, work):
         if not check.expect(wait_for_port(port, server), "the server did not start"):
             return check
         config = os.path.join(work, "config.xml")
-        write_config(config, f"http://127.0.0.1:{port}", [("setup.sh", ' executable="true" autoexecute="true"'),
-                                                           ("data.bin", ""), ("empty.dat", "")])
+        # Over plain HTTP only its SHA-256 vouches for the installer.
+        setup = f' executable="true" autoexecute="true" Sha256="{hashlib.sha256(INSTALLER).hexdigest()}"'
+        write_config(config, f"http://127.0.0.1:{port}", [("setup.sh", setup), ("data.bin", ""), ("empty.dat", "")])
         env = dict(os.environ, XDG_STATE_HOME=os.path.join(work, "state"), HOME=work)
         names = list(files)
 

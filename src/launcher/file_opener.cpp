@@ -19,29 +19,31 @@ namespace {
 
 constexpr auto kWaitPollInterval = std::chrono::milliseconds(50);
 
-bool IsProgram(const std::string& path) {
+enum class Kind { Document, Elf, Script };
+
+Kind KindOf(int fd) {
     char head[4] = {};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    if (got == 4 && std::memcmp(head,
+                                "\x7f"
+                                "ELF",
+                                4) == 0) {
+        return Kind::Elf;
     }
-    const ssize_t got = ::read(fd, head, sizeof head);
-    ::close(fd);
-    return (got == 4 && std::memcmp(head,
-                                    "\x7f"
-                                    "ELF",
-                                    4) == 0) ||
-           (got >= 2 && head[0] == '#' && head[1] == '!');
+    return got >= 2 && head[0] == '#' && head[1] == '!' ? Kind::Script : Kind::Document;
 }
 
-bool MakeExecutable(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return false;
-    }
+bool MakeExecutable(int fd, mode_t mode) {
     // Execute wherever read is allowed, as a freshly installed program would be.
-    const mode_t read = st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
-    return ::chmod(path.c_str(), st.st_mode | (read >> 2)) == 0;
+    const mode_t read = mode & (S_IRUSR | S_IRGRP | S_IROTH);
+    return ::fchmod(fd, (mode & 07777) | (read >> 2)) == 0;
+}
+
+// The name still holds the file that was opened, and no link.
+bool StillNames(const std::string& path, const struct stat& opened) {
+    struct stat now {};
+    return ::lstat(path.c_str(), &now) == 0 && S_ISREG(now.st_mode) && now.st_dev == opened.st_dev &&
+           now.st_ino == opened.st_ino;
 }
 
 std::string Absolute(const std::string& path) {
@@ -61,20 +63,51 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
     return pointers;
 }
 
-// Starts `arguments[0]` (looked up in PATH when `search`) in `folder` with the player's environment;
-// 0 when it could not be started.
-pid_t Spawn(const std::string& folder, std::vector<std::string> arguments, bool search) {
+// Starts `program` (looked up in PATH when `search`) with `arguments` in `folder` with the player's
+// environment; the descriptor `kept` (unless -1) stays open in it. 0 when it could not be started.
+pid_t Spawn(const std::string& folder, const std::string& program, std::vector<std::string> arguments, bool search,
+            int kept) {
     std::vector<char*> argv = Pointers(arguments);
     std::vector<std::string> environment = InstallerEnvironment();
     std::vector<char*> envp = Pointers(environment);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    if (kept >= 0) {
+        // Onto itself, the descriptor loses its close-on-exec flag in the new process only.
+        posix_spawn_file_actions_adddup2(&actions, kept, kept);
+    }
     pid_t pid = 0;
-    const int failed = search ? ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data())
-                              : ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int failed = search ? ::posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data())
+                              : ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     return failed == 0 ? pid : 0;
+}
+
+// Starts the regular file open at `fd`, which `path` named; 0 when nothing was started.
+pid_t StartOpened(int fd, const struct stat& opened, const std::string& folder, const std::string& path,
+                  CancelSignal* cancel) {
+    const Kind kind = KindOf(fd);
+    if (kind != Kind::Document && !MakeExecutable(fd, opened.st_mode)) {
+        return 0;
+    }
+    // The last moment a stop still keeps the file from starting.
+    if (cancel != nullptr && cancel->IsSet()) {
+        return 0;
+    }
+    // The kernel starts the open file itself; a script's interpreter opens that path in the new process,
+    // which keeps the descriptor for it.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    switch (kind) {
+    case Kind::Elf:
+        return Spawn(folder, self, {Absolute(path)}, false, -1);
+    case Kind::Script:
+        return Spawn(folder, self, {Absolute(path)}, false, fd);
+    case Kind::Document:
+        break;
+    }
+    // The desktop's opener takes a name: only while it still names the checked file.
+    return StillNames(path, opened) ? Spawn(folder, "xdg-open", {"xdg-open", Absolute(path)}, true, -1) : 0;
 }
 
 // Nobody waits for it any more; its exit status is collected so that it leaves no zombie.
@@ -88,27 +121,22 @@ void Release(pid_t pid) {
 } // namespace
 
 bool OpenDownloadedFile(const std::string& folder, const std::string& fileName, bool wait,
-                        const std::function<void()>& started, CancelSignal* cancel) {
+                        const std::function<void()>& started, CancelSignal* cancel,
+                        const std::function<bool(int fd)>& check) {
+    if (fileName.empty()) {
+        return false;
+    }
     const std::string workingFolder = folder.empty() ? std::string(".") : folder;
     const std::string path = (folder.empty() ? std::string() : folder + "/") + fileName;
-    struct stat st {};
-    if (fileName.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    // Without O_NONBLOCK a FIFO at the name would hold the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
         return false;
     }
-    const bool program = IsProgram(path);
-    if (program && !MakeExecutable(path)) {
-        return false;
-    }
-    // The last moment a stop still keeps the file from starting.
-    if (cancel != nullptr && cancel->IsSet()) {
-        return false;
-    }
-    pid_t pid = 0;
-    if (program) {
-        pid = Spawn(workingFolder, {Absolute(path)}, false);
-    } else {
-        pid = Spawn(workingFolder, {"xdg-open", Absolute(path)}, true);
-    }
+    struct stat opened {};
+    const bool startable = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && (!check || check(fd));
+    const pid_t pid = startable ? StartOpened(fd, opened, workingFolder, path, cancel) : 0;
+    ::close(fd);
     if (pid == 0) {
         return false;
     }

@@ -206,6 +206,15 @@ private:
     // What tells that a file is still the one that was checked or left alone; nothing when there is no
     // regular file.
     static std::optional<FileStamp> StampOf(const std::string& path);
+    // The downloader's transfer of a file (true when it succeeded), noting whether all of the file on disk
+    // came over verified HTTPS from its own servers: this transfer's bytes, and what it continues.
+    bool FetchNotingSecurity(std::size_t fileIndex);
+    // Something vouches for the file open at `fd`, to be started: its bytes match the configured digest,
+    // or without one it is the version that arrived whole over verified HTTPS. False too when a stop
+    // broke the check off.
+    bool IsVouchedFor(std::size_t fileIndex, int fd);
+    // Tells the view, the player and the log why a file is not started.
+    void RefuseUnverified(std::size_t fileIndex);
     void Complete();
 
     CConfigLoader& config_;
@@ -222,9 +231,14 @@ private:
     // A retry's pause, which a stop ends at once.
     std::mutex pauseLock_;
     std::condition_variable pauseWake_;
-    // The stamps of the files whose digest matched, by position.
+    // What vouches for each file, by position: the stamps of the version whose digest matched, and of
+    // the version that arrived whole over verified HTTPS from its own servers.
+    struct Vouched {
+        std::optional<FileStamp> digest;
+        std::optional<FileStamp> transport;
+    };
     mutable std::mutex verifiedLock_;
-    std::vector<std::optional<FileStamp>> verified_;
+    std::vector<Vouched> verified_;
     // The file the player chose to overwrite, as it was: while it is so on disk, nothing of it is
     // continued (the transfer replaces it only once a server answers). Worker thread.
     std::optional<FileStamp> overwritten_;

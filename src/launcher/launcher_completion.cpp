@@ -2,12 +2,17 @@
 #include "launcher/file_opener.h"
 #include "launcher/launcher.h"
 #include "launcher/local_files.h"
+#include "launcher/row_states.h"
 #include "net/end_report.h"
 #include "res/string_table.h"
 
 namespace {
 
 constexpr int IDS_EXECUTE_FAILED = 152;
+constexpr int IDS_NOT_VERIFIED = 161;
+constexpr const char* kNotVerified = "not started: it could not be verified (no Sha256 is configured for it, and it "
+                                     "did not arrive whole over HTTPS from its own server in this run)";
+constexpr const char* kNotMatching = "not started: its bytes do not match its Sha256";
 
 } // namespace
 
@@ -54,10 +59,19 @@ bool CLauncher::ExecuteDownloadedFiles(bool automatic) {
             WriteLog("[INFO][%s][%d] Successfully executed downloaded local file [%s].", origin, 345,
                      entry.localPath.c_str());
         };
-        if (!OpenDownloadedFile(folder, name, entry.waitExecute, announce, &cancel_)) {
+        bool refused = false;
+        const auto vouch = [&](int fd) {
+            refused = !IsVouchedFor(i, fd);
+            return !refused;
+        };
+        if (!OpenDownloadedFile(folder, name, entry.waitExecute, announce, &cancel_, vouch)) {
             if (cancel_.IsSet()) {
                 WriteLog("[INFO][%s][%d] Not starting [%s]: the launcher was stopped.", origin, __LINE__,
                          entry.localPath.c_str());
+                return false;
+            }
+            if (refused) {
+                RefuseUnverified(i);
                 return false;
             }
             WriteLog("[ERROR][%s][%d] Failed to execute file [%s].", origin, 358, entry.localPath.c_str());
@@ -70,6 +84,24 @@ bool CLauncher::ExecuteDownloadedFiles(bool automatic) {
         return result;
     }
     return result;
+}
+
+void CLauncher::RefuseUnverified(std::size_t fileIndex) {
+    const FileInfo& entry = *config_.files[fileIndex];
+    const char* const origin = "COstrelDlg::ExecuteDownloadedFiles";
+    const bool digest = !entry.sha256.empty();
+    if (digest) {
+        // Checked whole before, so changed or unreadable since.
+        WriteLog("[ERROR][%s][%d] Not starting [%s]: right before its start its bytes do not match SHA-256 [%s].",
+                 origin, __LINE__, entry.localPath.c_str(), entry.sha256.c_str());
+    } else {
+        WriteLog("[ERROR][%s][%d] Not starting [%s]: it could not be verified; the service must add Sha256=\"<its "
+                 "SHA-256>\" to the File element of [%s], or serve it over HTTPS.",
+                 origin, __LINE__, entry.localPath.c_str(), entry.url.c_str());
+    }
+    OnView([this, fileIndex, digest] { view_.FileFailed(fileIndex, digest ? kNotMatching : kNotVerified); });
+    SetRowState(fileIndex, kStateUnverified);
+    OnView([this] { ShowMessage(IDS_NOT_VERIFIED, IDS_TITLE_ERROR, MessageIcon::Error); });
 }
 
 void CLauncher::SendEndReport() {

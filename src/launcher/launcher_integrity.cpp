@@ -4,14 +4,24 @@
 #include "launcher/url_names.h"
 
 #include <cstdio>
+#include <string>
 #include <sys/stat.h>
 
-std::optional<FileStamp> CLauncher::StampOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+namespace {
+
+std::optional<FileStamp> StampOfStatus(const struct stat& st) {
+    if (!S_ISREG(st.st_mode)) {
         return std::nullopt;
     }
     return FileStamp{static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
+} // namespace
+
+std::optional<FileStamp> CLauncher::StampOf(const std::string& path) {
+    // A link is no file of the player's, whatever it points at.
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? StampOfStatus(st) : std::nullopt;
 }
 
 bool CLauncher::AcceptDigest(std::size_t fileIndex, const Sha256Bytes& digest, const char* origin,
@@ -20,7 +30,7 @@ bool CLauncher::AcceptDigest(std::size_t fileIndex, const Sha256Bytes& digest, c
     const std::optional<Sha256Bytes> expected = ParseSha256(entry.sha256);
     if (!expected || digest == *expected) {
         std::lock_guard lock(verifiedLock_);
-        verified_[fileIndex] = StampOf(entry.localPath);
+        verified_[fileIndex].digest = StampOf(entry.localPath);
         return true;
     }
     // Set aside, not deleted: the bytes may tell support what went wrong; the next run fetches anew.
@@ -35,7 +45,7 @@ bool CLauncher::AcceptDigest(std::size_t fileIndex, const Sha256Bytes& digest, c
                   (setAside ? "kept as " + name : "it could not be renamed to " + name);
     }
     std::lock_guard lock(verifiedLock_);
-    verified_[fileIndex].reset();
+    verified_[fileIndex].digest.reset();
     return false;
 }
 
@@ -47,7 +57,7 @@ bool CLauncher::VerifyOnDisk(std::size_t fileIndex, const char* origin, std::str
     const std::optional<FileStamp> now = StampOf(entry.localPath);
     {
         std::lock_guard lock(verifiedLock_);
-        if (now && verified_[fileIndex] == now) {
+        if (now && verified_[fileIndex].digest == now) {
             return true; // checked as it was written, and unchanged since
         }
     }
@@ -67,6 +77,43 @@ bool CLauncher::VerifyOnDisk(std::size_t fileIndex, const char* origin, std::str
         return false;
     }
     return AcceptDigest(fileIndex, digest.Final(), origin, whyNot);
+}
+
+bool CLauncher::FetchNotingSecurity(std::size_t fileIndex) {
+    CRunDownloader& d = downloader_;
+    const std::optional<FileStamp> before = StampOf(d.localFileName);
+    bool keptSecure = d.startOffset == 0;
+    if (!keptSecure && before) {
+        std::lock_guard lock(verifiedLock_);
+        keptSecure = verified_[fileIndex].transport == before;
+    }
+    const bool fetched = d.Download();
+    const std::optional<FileStamp> after = StampOf(d.localFileName);
+    if (after != before) {
+        // A transfer that wrote the file from its first byte after all reads a start offset of 0.
+        const bool secure = d.verifiedSecure() && (d.startOffset == 0 || keptSecure);
+        std::lock_guard lock(verifiedLock_);
+        verified_[fileIndex].transport = secure ? after : std::nullopt;
+    }
+    return fetched;
+}
+
+bool CLauncher::IsVouchedFor(std::size_t fileIndex, int fd) {
+    const FileInfo& entry = *config_.files[fileIndex];
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return false;
+    }
+    if (entry.sha256.empty()) {
+        std::lock_guard lock(verifiedLock_);
+        const std::optional<FileStamp> now = StampOfStatus(st);
+        return now && verified_[fileIndex].transport == now;
+    }
+    // Read through the descriptor: the bytes checked are the bytes that start.
+    Sha256Digest digest;
+    const std::string opened = "/proc/self/fd/" + std::to_string(fd);
+    return HashFilePrefix(opened, static_cast<std::uint64_t>(st.st_size), digest, [this] { return Stopping(); }) &&
+           ParseSha256(entry.sha256) == digest.Final();
 }
 
 std::uint64_t CLauncher::MissingBytes(const std::string& folder) const {

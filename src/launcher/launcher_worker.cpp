@@ -275,7 +275,7 @@ std::optional<CLauncher::Failure> CLauncher::TransferFrom(std::size_t k) {
                      __LINE__, d.startOffset, d.localFileName.c_str());
             return Failure{"the part on disk cannot be read to check its SHA-256", true};
         }
-        if (d.Download()) {
+        if (FetchNotingSecurity(k)) {
             return std::nullopt;
         }
         const TransferFailure failure = d.lastFailure();

@@ -13,7 +13,9 @@ std::uint64_t GetLocalFileSize(const std::string& path) {
     if (path.empty()) {
         return 0;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A link counts as no file: what it points at is not the player's download. Without O_NONBLOCK a
+    // FIFO would hold the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         return 0;
     }

@@ -8,7 +8,8 @@ class CHttpDownloader2;
 
 // Files on this computer that the launcher and the skin loading share.
 
-// Size of the regular file at `path`; 0 when there is none or it cannot be measured.
+// Size of the regular file at `path`; 0 when there is none (a link counts as none) or it cannot be
+// measured.
 std::uint64_t GetLocalFileSize(const std::string& path);
 
 // The name of the file at `path`, as the player sees it in the folder: what follows the last '/'.

@@ -9,6 +9,8 @@ constexpr const char* kStateTransferring = "전송중";
 constexpr const char* kStateDone = "완료";
 constexpr const char* kStateFailed = "실패";
 constexpr const char* kStateSkipped = "건너뜀";
+// Complete, but nothing vouches for its bytes, so it is not started.
+constexpr const char* kStateUnverified = "검증 안 됨";
 
 // The transferring state of a file that comes from its mirror number `mirror` (1 for the first).
 constexpr const char* kStateMirrorPrefix = "미러 ";

@@ -23,9 +23,18 @@ DownloadFile::~DownloadFile() {
 
 bool DownloadFile::Open(const std::string& path) {
     Close();
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    // Without O_NONBLOCK a FIFO at the name would hold the open until someone reads it.
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    struct stat info {};
     if (fd_ < 0) {
-        lastError_ = errno;
+        const int error = errno;
+        lastError_ = ::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) ? kNotRegularFile : error;
+        return false;
+    }
+    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+        lastError_ = kNotRegularFile;
+        ::close(fd_);
+        fd_ = -1;
         return false;
     }
     if (!buffer_) {

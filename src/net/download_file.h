@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -18,7 +19,11 @@ public:
     DownloadFile(const DownloadFile&) = delete;
     DownloadFile& operator=(const DownloadFile&) = delete;
 
+    // The lastError() of an Open that found a link, or anything else but a regular file, at the name.
+    static constexpr int kNotRegularFile = ELOOP;
+
     // Opens `path` for writing, creating it when missing; its content stays until SetPositionAndLength.
+    // Only a regular file is opened, never through a link: whatever else is at the name stays as it is.
     bool Open(const std::string& path);
     bool IsOpen() const { return fd_ >= 0; }
 

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <strings.h>
 #include <unistd.h>
 #include <vector>
 
@@ -145,6 +146,7 @@ void CHttpDownloader2::CloseSharedConnections() {
 bool CHttpDownloader2::_Download() {
     BeginTransport();
     lastFailure_ = {};
+    verifiedSecure_ = false;
 
     ParsedUrl parsed;
     if (!ParseUrl(url, parsed)) {
@@ -203,6 +205,7 @@ bool CHttpDownloader2::_Download() {
 
     HttpRequest* request = CurrentRequest();
     const std::uint32_t status = request != nullptr ? request->status() : 0;
+    verifiedSecure_ = AnswerIsVerifiedSecure();
     if (!RestartOrCheckRange(status) || !PositionFile()) {
         return false;
     }
@@ -389,6 +392,18 @@ bool CHttpDownloader2::FailOnStatus(std::uint32_t status) {
     }
     ReportErrorCode(113, status);
     return false;
+}
+
+bool CHttpDownloader2::AnswerIsVerifiedSecure() {
+    const std::uint32_t flags = GetOpenRequestFlags();
+    HttpRequest* request = CurrentRequest();
+    char* answered = nullptr;
+    ParsedUrl reached;
+    return request != nullptr && (flags & INTERNET_FLAG_SECURE) != 0 &&
+           (flags & INTERNET_FLAG_IGNORE_CERT_CN_INVALID) == 0 &&
+           curl_easy_getinfo(request->easy(), CURLINFO_EFFECTIVE_URL, &answered) == CURLE_OK && answered != nullptr &&
+           ParseUrl(answered, reached) && reached.serviceType == INET_SERVICE_HTTPS &&
+           reached.serverPort == serverPort && ::strcasecmp(reached.serverName.c_str(), serverName.c_str()) == 0;
 }
 
 void CHttpDownloader2::ReportFailure(int stringId, std::uint32_t code) {

@@ -65,6 +65,10 @@ public:
     // The digest of the whole local file after a hashed transfer that succeeded.
     Sha256Bytes FileDigest();
     const TransferFailure& lastFailure() const { return lastFailure_; }
+    // After a transfer: the answer it wrote came over HTTPS with the server's certificate and name
+    // checked, from the server of `url` itself (a redirect to another server does not count). False when
+    // no answer was written.
+    bool verifiedSecure() const { return verifiedSecure_; }
 
     // Opt-in, between transfers: take the session from a process-wide pool instead of this object's
     // own, so that downloaders made one after another reuse the connections of those before them.
@@ -162,6 +166,7 @@ private:
     // Sets one credential on the request; a failure is logged with `failureFormat` and reported.
     bool ApplyCredential(bool proxy, bool password, const std::string& value, const char* failureFormat);
     bool FailOnStatus(std::uint32_t status);
+    bool AnswerIsVerifiedSecure();
     // Reports why the transfer fails and keeps the code for lastFailure().
     void ReportFailure(int stringId, std::uint32_t code);
     // The same for a failure of the local file, which no retry or other server can mend.
@@ -189,6 +194,7 @@ private:
     std::thread::id transferThread_;
     std::condition_variable handlesClosed_;
     TransferFailure lastFailure_;
+    bool verifiedSecure_ = false;
     std::optional<std::string> resumeValidator_; // sent with If-Range
     bool lengthProbe_ = false;                   // the request asks for byte 0 only, to learn the length
     struct RateWindow {

@@ -1,5 +1,6 @@
 #include "net/transfer_failure.h"
 
+#include "net/download_file.h"
 #include "net/internet_errors.h"
 
 #include <cerrno>
@@ -17,6 +18,8 @@ std::string DescribeLocalError(std::uint32_t error) {
         return "the folder is read-only";
     case EIO:
         return "a read or write error on the disk";
+    case DownloadFile::kNotRegularFile:
+        return "it is a link or not a regular file; it was left alone";
     default:
         break;
     }

@@ -42,6 +42,8 @@ constexpr std::pair<int, const char*> kStrings[] = {
     {158, OSTREL_CONFIG_URL_TEXT},
     {159, "설정 파일의 Base 노드를 확인하지 못했습니다."},
     {160, "설정 파일을 파싱 하지 못했습니다."},
+    // Our own: the installer was not started, since nothing vouches for its bytes.
+    {161, "다운로드 한 설치 파일을 검증할 수 없어 실행하지 않았습니다."},
 };
 
 } // namespace

@@ -9,6 +9,7 @@ Usage: run_e2e.py --program ostrel-e2e --serve ostrel-serve --config res/config.
 
 import argparse
 import ctypes
+import hashlib
 import os
 import re
 import select
@@ -367,6 +368,8 @@ class Scenario:
 
 # The installer takes a moment, so that a start that is not waited for shows.
 SETUP = b"#!/bin/sh\nsleep 0.3\npwd > installed.marker\n"
+# Only an installer whose bytes are vouched for is started.
+SETUP_DIGEST = f'Sha256="{hashlib.sha256(SETUP).hexdigest()}"'
 MARKER = "installed.marker"
 DATA = pattern_bytes(256 * 1024, 1)
 PATCH = pattern_bytes(96 * 1024 + 13, 2)
@@ -375,7 +378,7 @@ PATCH = pattern_bytes(96 * 1024 + 13, 2)
 def fresh_run(s):
     """Two files from nothing: both arrive whole, the report is sent, the installer runs and is waited for."""
     s.start_server({"AmbrelSetup.sh": SETUP, "AmbrelData.pak": DATA})
-    s.write_config([f'Url="{s.url("AmbrelSetup.sh")}" autoexecute="true" waitexecute="true"',
+    s.write_config([f'Url="{s.url("AmbrelSetup.sh")}" autoexecute="true" waitexecute="true" {SETUP_DIGEST}',
                     f'Url="{s.url("AmbrelData.pak")}"'])
     s.start_program()
     s.click_button("Download")
@@ -452,7 +455,7 @@ def stop_and_restart(s):
     After the stop the third file is never started, the Stopped message shows, no report is sent."""
     slow = "AmbrelData.pak?rate=50000"
     s.start_server({"AmbrelSetup.sh": SETUP, "AmbrelData.pak": DATA, "AmbrelPatch.pak": PATCH})
-    s.write_config([f'Url="{s.url("AmbrelSetup.sh")}" autoexecute="true"', f'Url="{s.url(slow)}"',
+    s.write_config([f'Url="{s.url("AmbrelSetup.sh")}" autoexecute="true" {SETUP_DIGEST}', f'Url="{s.url(slow)}"',
                     f'Url="{s.url("AmbrelPatch.pak")}"'])
     s.start_program()
     s.click_button("Download")
@@ -554,7 +557,8 @@ def awaited_installer(s):
     A button lights up under the pointer; the installer keeps running after the program has ended."""
     waiting = b"#!/bin/sh\ni=0\nwhile [ ! -e go ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\ntouch finished\n"
     s.start_server({"AmbrelSetup.sh": waiting})
-    s.write_config([f'Url="{s.url("AmbrelSetup.sh")}" autoexecute="true" waitexecute="true"'])
+    s.write_config([f'Url="{s.url("AmbrelSetup.sh")}" autoexecute="true" waitexecute="true" '
+                    f'Sha256="{hashlib.sha256(waiting).hexdigest()}"'])
     s.start_program()
     s.click_button("Download")
     s.wait_for_log("Successfully executed downloaded local file [" + os.path.join(s.downloads, "AmbrelSetup.sh"))
