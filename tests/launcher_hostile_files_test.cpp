@@ -108,7 +108,7 @@ TEST_F(LauncherHostileFilesTest, OnlyAVerifiedInstallerStarts) {
             continue;
         }
         EXPECT_EQ(view.MessageTexts(), (Texts{kNotVerified, kNotVerified}));
-        const std::string why = "not started: it could not be verified (no Sha256 is configured for it, and it did not "
+        const std::string why = "it could not be verified (no Sha256 is configured for it, and it did not "
                                 "arrive whole over HTTPS from its own server in this run)";
         EXPECT_EQ(view.failures, (LauncherRecordingView::Told{{0, why}, {0, why}}));
         EXPECT_EQ(fresh.CountStartingWith("[ERROR][COstrelDlg::ExecuteDownloadedFiles]"), 2);
@@ -140,7 +140,7 @@ TEST_F(LauncherHostileFilesTest, TheExecutionButtonChecksTheBytesThatStart) {
     EXPECT_FALSE(FileExists(Local("installed.txt")));
     EXPECT_EQ(RowStates(), Texts{"검증 안 됨"});
     EXPECT_EQ(view.MessageTexts(), Texts{kNotVerified});
-    EXPECT_EQ(view.failures, (LauncherRecordingView::Told{{0, "not started: its bytes do not match its Sha256"}}));
+    EXPECT_EQ(view.failures, (LauncherRecordingView::Told{{0, "its bytes do not match its Sha256"}}));
     EXPECT_NE(log.Text().find("Not starting [" + Local("setup.sh") +
                               "]: right before its start its bytes do not match "
                               "SHA-256 [" +

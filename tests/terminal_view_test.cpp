@@ -66,6 +66,12 @@ TEST_F(TerminalViewTest, TellsWhyAFileFailedAndWhatWasDoneToIt) {
              view.SetRowState(1, kStateFailed);
          },
          "failed a.pak\nfailed b.pak\n", "failed b.pak: disk full\n"},
+        {"an installer that is not started, and why",
+         [](TerminalView& view) {
+             view.FileFailed(1, "its bytes do not match its Sha256");
+             view.SetRowState(1, kStateUnverified);
+         },
+         "", "not started b.pak: its bytes do not match its Sha256\n"},
         {"a notice",
          [](TerminalView& view) { view.FileNotice(1, "the local file was larger; it is kept as b.pak.bad"); }, "",
          "ostrel-cli: b.pak: the local file was larger; it is kept as b.pak.bad\n"},

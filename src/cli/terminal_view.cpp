@@ -26,6 +26,7 @@ constexpr PlainMessage kPlainMessages[] = {
     // Each failed file has told its own cause and remedy; a damaged one is not mended by running again.
     {153, "some files are incomplete"},
     {154, "the server did not tell the size of every file"},
+    {161, "the downloaded installer was not started: nothing vouches for its bytes"},
 };
 
 std::string Plain(const std::string& text) {
@@ -71,6 +72,9 @@ void TerminalView::SetRowState(std::size_t fileIndex, const std::string& state) 
         PrintLine(out_, "skipped " + name + " (already complete)");
     } else if (const std::string mirror = MirrorOfState(state); !mirror.empty()) {
         PrintLine(out_, "started " + name + " again from mirror " + mirror);
+    } else if (state == kStateUnverified) {
+        const auto reason = failureReasons_.extract(fileIndex);
+        PrintLine(err_, "not started " + name + (reason ? ": " + PrintableText(reason.mapped()) : std::string()));
     } else if (state == kStateFailed) {
         failed_.push_back(config_.files[fileIndex]->url);
         // With its reason the line is an error; without one it is one more line of the progress.

@@ -10,9 +10,9 @@ namespace {
 
 constexpr int IDS_EXECUTE_FAILED = 152;
 constexpr int IDS_NOT_VERIFIED = 161;
-constexpr const char* kNotVerified = "not started: it could not be verified (no Sha256 is configured for it, and it "
+constexpr const char* kNotVerified = "it could not be verified (no Sha256 is configured for it, and it "
                                      "did not arrive whole over HTTPS from its own server in this run)";
-constexpr const char* kNotMatching = "not started: its bytes do not match its Sha256";
+constexpr const char* kNotMatching = "its bytes do not match its Sha256";
 
 } // namespace
 
