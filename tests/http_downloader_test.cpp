@@ -80,6 +80,24 @@ std::function<void(const RecordingDownloader&, const std::vector<RecordedRequest
     };
 }
 
+// A server's fault, which another attempt or server may mend.
+std::function<void(const RecordingDownloader&, const std::vector<RecordedRequest>&)>
+ExpectServerFault(std::string cause) {
+    return [cause](const RecordingDownloader& d, const auto&) {
+        EXPECT_EQ(DescribeTransferFailure(d.lastFailure()), cause);
+        EXPECT_FALSE(d.lastFailure().local);
+    };
+}
+
+// The calls of the pieces alone, without the read that finds the end.
+std::vector<ProgressCall> PiecesOnly(std::vector<ProgressCall> calls) {
+    calls.pop_back();
+    return calls;
+}
+
+// Should a body never be stopped, the transfer ends at this progress call instead of filling the disk.
+constexpr int kRunawayGuard = 100;
+
 std::vector<Case> Cases() {
     const auto full = ExpectedProgress(10000, 1024, true, 10000);
     const auto fromOffset = ExpectedProgress(6000, 1024, true, 10000);
@@ -179,6 +197,51 @@ std::vector<Case> Cases() {
          .fileAfter = Prefixed('L', 4000, kBody.substr(4000)),
          .progress = ExpectedProgress(6000, 1024, false, 4000)},
         {.name = "EmptyBody", .target = "/empty.bin", .progress = {{0, 0, true, 0}}},
+        // No answer makes the file larger than expected; one that breaks its own word keeps none of its bytes,
+        // which at the expected size would pass for the whole file.
+        {.name = "EndlessBodyStopsAtTheExpectedSize",
+         .target = "/data.bin?endless=1",
+         .setUp =
+             [](RecordingDownloader& d) {
+                 d.expectedSize = 10000;
+                 d.abortAtCall = kRunawayGuard;
+             },
+         .result = false,
+         .progress = PiecesOnly(ExpectedProgress(9216, 1024, false, 0)),
+         .logFragments = {"The server sent more than the [10000] bytes of ["},
+         .verify = ExpectServerFault("the server sent more than the 10000 bytes it announced")},
+        {.name = "EndlessRangeStopsAtItsLastByte",
+         .target = "/data.bin?endless=1",
+         .startOffset = 4000,
+         .localBefore = std::string(4000, 'L'),
+         .setUp = [](RecordingDownloader& d) { d.abortAtCall = kRunawayGuard; },
+         .result = false,
+         .range = "bytes=4000-",
+         .fileAfter = std::string(4000, 'L'),
+         .progress = PiecesOnly(ExpectedProgress(5120, 1024, false, 4000)),
+         .verify = ExpectServerFault("the server sent more than the 10000 bytes it announced")},
+        {.name = "BodyWithoutLengthMayReachTheExpectedSize",
+         .target = "/data.bin?no_length=1",
+         .setUp = [](RecordingDownloader& d) { d.expectedSize = 10000; },
+         .fileAfter = kBody,
+         .progress = ExpectedProgress(10000, 1024, false, 0)},
+        {.name = "LargerAnnouncedFileIsRefusedBeforeAByte",
+         .target = "/data.bin?announce=100000000",
+         .localBefore = "the player's bytes",
+         .setUp = [](RecordingDownloader& d) { d.expectedSize = 10000; },
+         .result = false,
+         .fileAfter = "the player's bytes",
+         .logFragments = {"The server announces [100000000] bytes of ["},
+         .verify = ExpectServerFault("the server announced 100000000 bytes, more than the 10000 it announced before")},
+        {.name = "LargerAnnouncedRangeIsRefusedBeforeAByte",
+         .target = "/data.bin",
+         .startOffset = 4000,
+         .localBefore = std::string(4000, 'L'),
+         .setUp = [](RecordingDownloader& d) { d.expectedSize = 9000; },
+         .result = false,
+         .range = "bytes=4000-",
+         .fileAfter = std::string(4000, 'L'),
+         .verify = ExpectServerFault("the server announced 10000 bytes, more than the 9000 it announced before")},
         {.name = "NotFound",
          .target = "/data.bin?status=404",
          .result = false,

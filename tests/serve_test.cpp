@@ -3,7 +3,9 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <fcntl.h>
 #include <future>
 #include <sys/stat.h>
@@ -35,6 +37,9 @@ public:
     Client() : easy_(curl_easy_init()) { curl_easy_setopt(easy_, CURLOPT_USERAGENT, "serve-test"); }
     ~Client() { curl_easy_cleanup(easy_); }
 
+    // A body grows no longer than this: the transfer ends there with CURLE_WRITE_ERROR.
+    std::size_t bodyLimit = SIZE_MAX;
+
     Answer Get(const std::string& url, const std::string& range = "", bool head = false,
                const std::string& ifRange = "") {
         Answer answer;
@@ -48,8 +53,9 @@ public:
         curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers);
         curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Append);
         curl_easy_setopt(easy_, CURLOPT_HEADERDATA, &answer.headers);
-        curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Append);
-        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, &answer.body);
+        curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &AppendBody);
+        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+        body_ = &answer.body;
         answer.result = curl_easy_perform(easy_);
         curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &answer.status);
         curl_slist_free_all(headers);
@@ -61,7 +67,14 @@ private:
         static_cast<std::string*>(text)->append(data, size * count);
         return size * count;
     }
+    static std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* self) {
+        auto& client = *static_cast<Client*>(self);
+        const std::size_t room = client.bodyLimit - client.body_->size();
+        client.body_->append(data, std::min(size * count, room));
+        return size * count <= room ? size * count : 0;
+    }
     CURL* easy_;
+    std::string* body_ = nullptr;
 };
 
 class FileServerTest : public ::testing::Test {
@@ -139,6 +152,26 @@ TEST_F(FileServerTest, FaultsChosenByTheQuery) {
     const Answer slow = client.Get(served.Url("/data.bin?rate=40000"));
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(200));
     EXPECT_EQ(slow.body, body);
+}
+
+TEST_F(FileServerTest, BodiesLongerThanTheirFile) {
+    client.bodyLimit = 25000;
+    const Answer endless = client.Get(served.Url("/data.bin?endless=1"));
+    EXPECT_EQ(endless.result, CURLE_WRITE_ERROR);
+    EXPECT_TRUE(endless.HasHeader("Transfer-Encoding: chunked")) << endless.headers;
+    EXPECT_EQ(endless.body, (body + body + body).substr(0, 25000));
+    const std::string rest = body.substr(4000);
+    const Answer endlessRange = client.Get(served.Url("/data.bin?endless=1"), "bytes=4000-");
+    EXPECT_EQ(endlessRange.status, 206);
+    EXPECT_TRUE(endlessRange.HasHeader("Content-Range: bytes 4000-9999/10000")) << endlessRange.headers;
+    EXPECT_EQ(endlessRange.body, (rest + rest + rest + rest + rest).substr(0, 25000));
+    client.bodyLimit = SIZE_MAX;
+
+    const Answer announced = client.Get(served.Url("/data.bin?announce=100000000"));
+    EXPECT_TRUE(announced.HasHeader("Content-Length: 100000000")) << announced.headers;
+    EXPECT_EQ(announced.result, CURLE_PARTIAL_FILE);
+    EXPECT_EQ(announced.body, body);
+    EXPECT_TRUE(client.Get(served.Url("/data.bin?announce=100000000"), "", true).HasHeader("Content-Length: 10000"));
 }
 
 TEST_F(FileServerTest, IfRangeGetsThePartOnlyForTheSameVersion) {

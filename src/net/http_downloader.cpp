@@ -48,16 +48,30 @@ std::vector<std::string> SplitAcceptTypes(const std::string& text) {
     return pieces;
 }
 
-// The first byte of a "bytes first-last/complete" Content-Range value.
-bool ParseContentRangeStart(const std::string& value, std::uint64_t& first) {
+// A "bytes first-last/complete" Content-Range value.
+bool ParseContentRange(const std::string& value, ContentRange& range) {
     if (value.rfind("bytes ", 0) != 0) {
         return false;
     }
     const char* digits = value.c_str() + 6;
     char* end = nullptr;
     errno = 0;
-    first = std::strtoull(digits, &end, 10);
-    return end != digits && *end == '-' && errno == 0;
+    range.first = std::strtoull(digits, &end, 10);
+    if (end == digits || *end != '-' || errno != 0) {
+        return false;
+    }
+    digits = end + 1;
+    range.last = std::strtoull(digits, &end, 10);
+    if (end == digits || *end != '/' || errno != 0) {
+        return false;
+    }
+    if (std::strcmp(end + 1, "*") == 0) {
+        range.complete.reset();
+        return true;
+    }
+    digits = end + 1;
+    range.complete = std::strtoull(digits, &end, 10);
+    return end != digits && *end == '\0' && errno == 0;
 }
 
 // The complete length of a "bytes first-last/complete" or "bytes */complete" Content-Range value.
@@ -203,11 +217,14 @@ bool CHttpDownloader2::_Download() {
 
     HttpRequest* request = CurrentRequest();
     const std::uint32_t status = request != nullptr ? request->status() : 0;
-    if (!RestartOrCheckRange(status) || !PositionFile()) {
+    std::optional<ContentRange> range;
+    std::optional<std::uint64_t> bodyLimit;
+    if (!RestartOrCheckRange(status, range) ||
+        !BoundBody(lengthKnown ? std::optional(length) : std::nullopt, range, bodyLimit) || !PositionFile()) {
         return false;
     }
     StoreResumeValidator(status);
-    return TransferBody(length, lengthKnown);
+    return TransferBody(length, lengthKnown, bodyLimit);
 }
 
 void CHttpDownloader2::BeginTransport() {
@@ -465,7 +482,7 @@ Sha256Bytes CHttpDownloader2::FileDigest() {
     return digest_ ? digest_->Final() : Sha256Bytes{};
 }
 
-bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status) {
+bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status, std::optional<ContentRange>& range) {
     if (status == 200 && startOffset > 0) {
         // A whole body written behind a partial copy would corrupt the file: start it again.
         if (resumeValidator_) {
@@ -485,20 +502,64 @@ bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status) {
     }
     if (status == 206) {
         HttpRequest* request = CurrentRequest();
-        std::string range;
-        std::uint64_t first = 0;
-        if (request == nullptr || !request->FindHeader("Content-Range", range) ||
-            !ParseContentRangeStart(range, first) || first != startOffset) {
+        std::string value;
+        ContentRange parsed;
+        if (request == nullptr || !request->FindHeader("Content-Range", value) || !ParseContentRange(value, parsed) ||
+            parsed.first != startOffset) {
             WriteLog("[ERROR][%s][%d] Content-Range [%s] does not start at [%I64u].", "CHttpDownloader2::_Download",
-                     __LINE__, range.c_str(), startOffset);
+                     __LINE__, value.c_str(), startOffset);
             ReportErrorCode(113, status);
             return false;
         }
+        range = parsed;
     }
     return true;
 }
 
-bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown) {
+bool CHttpDownloader2::BoundBody(std::optional<std::uint64_t> length, const std::optional<ContentRange>& range,
+                                 std::optional<std::uint64_t>& bodyLimit) {
+    // The size of the file by the answer's word: the whole a range is part of, else the length of a whole.
+    std::optional<std::uint64_t> announced;
+    if (range) {
+        bodyLimit = range->last - range->first + 1;
+        announced = range->complete.value_or(range->last + 1);
+    } else if (length) {
+        bodyLimit = length;
+        announced = length;
+    }
+    if (expectedSize && announced && *announced > *expectedSize) {
+        WriteLog("[ERROR][%s][%d] The server announces [%I64u] bytes of [%s], more than the [%I64u] expected; the "
+                 "local file is left alone.",
+                 "CHttpDownloader2::_Download", __LINE__, *announced, url.c_str(), *expectedSize);
+        lastFailure_.answerFault = AnswerFault::LargerThanExpected;
+        lastFailure_.expectedSize = *expectedSize;
+        lastFailure_.announcedSize = *announced;
+        return false;
+    }
+    if (expectedSize && !bodyLimit) {
+        bodyLimit = *expectedSize; // a whole file without a length, from byte 0
+    }
+    return true;
+}
+
+bool CHttpDownloader2::DropLongerBody(std::uint64_t announced) {
+    WriteLog("[ERROR][%s][%d] The server sent more than the [%I64u] bytes of [%s] it announced; what it sent is "
+             "dropped.",
+             "CHttpDownloader2::_Download", __LINE__, announced, url.c_str());
+    lastFailure_.answerFault = AnswerFault::LongerThanAnnounced;
+    lastFailure_.expectedSize = announced;
+    // An answer that breaks its word vouches for none of its bytes: kept up to the size it announced, they
+    // would pass every size check as the whole file.
+    if (!file.SetPositionAndLength(startOffset)) {
+        WriteLog("CHttpDownloader2::_Download, An exception occured while set file pointer position, Error:%d\n",
+                 file.lastError());
+        ReportLocalFailure(133);
+    }
+    return false;
+}
+
+bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown,
+                                    std::optional<std::uint64_t> bodyLimit) {
     rateWindow_ = {maxBytesPerMs.load(), TickCount(), 0};
     const std::unique_ptr<char[]> buffer(readBufferSize > 0 ? new (std::nothrow) char[readBufferSize] : nullptr);
     if (!buffer) {
@@ -520,6 +581,9 @@ bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown
             return false;
         }
         if (bytesRead > 0) {
+            if (bodyLimit && bytesRead > *bodyLimit - transferred) {
+                return DropLongerBody(startOffset + *bodyLimit);
+            }
             if (!OnDownloadData(buffer.get(), bytesRead)) {
                 WriteLog("CHttpDownloader::_Download, Failed in call to OnDownloadData.\n");
                 return false;

@@ -301,13 +301,15 @@ struct FileServer::Impl {
 
         struct Plan {
             std::uint64_t first, length, stallMs, stallAfter, resetAfter, rate;
+            bool endless;
         };
         const Plan plan{first,
                         length,
                         NumberParam(request, "stall_ms"),
                         NumberParam(request, "stall_after"),
                         request.has_param("reset_after") ? NumberParam(request, "reset_after") : UINT64_MAX,
-                        request.has_param("rate") ? NumberParam(request, "rate") : options.rateBytesPerSecond};
+                        request.has_param("rate") ? NumberParam(request, "rate") : options.rateBytesPerSecond,
+                        NumberParam(request, "endless") != 0 && length > 0};
         auto started = std::make_shared<Clock::time_point>();
 
         // Writes the body from `offset` on, one chunk per call; false ends the connection.
@@ -322,7 +324,8 @@ struct FileServer::Impl {
             if (offset >= plan.resetAfter) {
                 return false;
             }
-            std::uint64_t want = std::min<std::uint64_t>({kChunkSize, plan.length - offset, plan.resetAfter - offset});
+            const std::uint64_t at = plan.endless ? offset % plan.length : offset; // endless: over and over
+            std::uint64_t want = std::min<std::uint64_t>({kChunkSize, plan.length - at, plan.resetAfter - offset});
             if (offset < plan.stallAfter) {
                 want = std::min(want, plan.stallAfter - offset); // the pause falls exactly there
             }
@@ -334,25 +337,31 @@ struct FileServer::Impl {
                 }
             }
             source->chunk.resize(want);
-            const ssize_t got =
-                ::pread(source->fd, source->chunk.data(), want, static_cast<off_t>(plan.first + offset));
+            const ssize_t got = ::pread(source->fd, source->chunk.data(), want, static_cast<off_t>(plan.first + at));
             if (got <= 0) {
                 return false;
             }
             return sink.write(source->chunk.data(), static_cast<std::size_t>(got));
         };
 
-        if (length == 0 && !noLength) {
+        auto writeBody = [plan, writeChunk](std::size_t offset, httplib::DataSink& sink) {
+            if (!plan.endless && offset >= plan.length) {
+                sink.done();
+                return true;
+            }
+            return writeChunk(offset, sink);
+        };
+        // announce: the length is the query's, the body the file's, and its end the connection's.
+        if (request.method == "GET" && request.has_param("announce")) {
+            response.set_header("Content-Length", request.get_param_value("announce"));
+            response.set_content_provider("application/octet-stream",
+                                          [plan, writeChunk](std::size_t offset, httplib::DataSink& sink) {
+                                              return (plan.endless || offset < plan.length) && writeChunk(offset, sink);
+                                          });
+        } else if (noLength || plan.endless) {
+            response.set_chunked_content_provider("application/octet-stream", writeBody);
+        } else if (length == 0) {
             response.set_content(std::string(), "application/octet-stream");
-        } else if (noLength) {
-            response.set_chunked_content_provider("application/octet-stream",
-                                                  [plan, writeChunk](std::size_t offset, httplib::DataSink& sink) {
-                                                      if (offset >= plan.length) {
-                                                          sink.done();
-                                                          return true;
-                                                      }
-                                                      return writeChunk(offset, sink);
-                                                  });
         } else {
             response.set_content_provider(static_cast<std::size_t>(length), "application/octet-stream",
                                           [writeChunk](std::size_t offset, std::size_t, httplib::DataSink& sink) {

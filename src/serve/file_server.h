@@ -54,6 +54,10 @@ struct FileServerOptions {
 //   stall_ms=N      send the headers, then nothing for N ms before the body (or, with stall_after=B,
 //                   before body byte B)
 //   reset_after=N   close the connection after N bytes of the body
+//   endless=1       a chunked body that never ends: the file's bytes (or its range) over and over until the
+//                   client goes (a file of at least one byte)
+//   announce=N      a GET is answered with Content-Length: N as given, then the file's bytes (or its range)
+//                   and the end of the connection; a HEAD tells the true length
 //   auth=401|407    demand (proxy) credentials; any Authorization (Proxy-Authorization) header passes
 //   refuse_credentials=1  with auth=: no credentials pass
 //   rate=N          body at N bytes per second
