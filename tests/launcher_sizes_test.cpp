@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
 using Told = LauncherRecordingView::Told;
 
-// What the launcher does with servers whose sizes cannot be true: answers larger than the survey found.
+// What the launcher does with servers whose sizes cannot be true: sizes no file can have or that add up past
+// what 64 bits count, answers larger than the survey found.
 class LauncherSizesTest : public MirroredLauncherTest {
 protected:
     Told Failures() {
@@ -65,6 +69,48 @@ TEST_F(LauncherSizesTest, AnAnswerPastTheSurveyedSizeIsTheServersFault) {
         EXPECT_EQ(Gets(served, "/a.pak" + c.query).size(), 1u); // no retry: the server's answer is its word
         EXPECT_TRUE(ReadWholeFile(Local("a.pak" + c.query)) == c.fileAfter);
         EXPECT_EQ(Failures(), c.cause.empty() ? Told{} : (Told{{0, url + ": " + c.cause}}));
+    }
+}
+
+TEST_F(LauncherSizesTest, SizesThatCannotBeAddedEndTheSurvey) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> queries; // of a.pak, one file each
+        std::size_t failing;              // the file the survey ends at
+        std::string cause;
+    };
+    const std::string largest = "?length=9223372036854775807";
+    const Case cases[] = {
+        {"a length past 64 bits", {"?length=18446744073709551615", "?n=2"}, 0, "the server announced an invalid size"},
+        {"a length past the largest file",
+         {"?n=1", "?length=9223372036854775808"},
+         1,
+         "the server announced an invalid size"},
+        {"a sum past 64 bits",
+         {largest + "&n=1", largest + "&n=2", largest + "&n=3"},
+         2,
+         "the sizes of the files add up to more than any disk holds"},
+    };
+    served.Write("a.pak", PatternBytes(1000));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string elements;
+        for (const std::string& query : c.queries) {
+            std::string element = File("a.pak" + query);
+            if (const std::size_t at = element.find('&'); at != std::string::npos) {
+                element.insert(at + 1, "amp;");
+            }
+            elements += element;
+        }
+        view.Reopen();
+        view.surveyFailures.clear();
+        CLauncher& l = Make(Configuration(elements));
+        EXPECT_FALSE(l.Prepare());
+        const std::string url = served.Url("/a.pak" + c.queries[c.failing]);
+        view.OnViewThread([&] {
+            EXPECT_EQ(view.surveyFailures, (std::vector<std::pair<std::string, std::string>>{{url, c.cause}}));
+        });
+        EXPECT_EQ(log.Text().find("Total size of contents"), std::string::npos);
     }
 }
 

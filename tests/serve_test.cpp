@@ -174,6 +174,20 @@ TEST_F(FileServerTest, BodiesLongerThanTheirFile) {
     EXPECT_TRUE(client.Get(served.Url("/data.bin?announce=100000000"), "", true).HasHeader("Content-Length: 10000"));
 }
 
+TEST_F(FileServerTest, ForgedLengthsAndRangesGoOutAsGiven) {
+    for (const bool head : {true, false}) {
+        SCOPED_TRACE(head ? "HEAD" : "GET");
+        const Answer huge = client.Get(served.Url("/data.bin?length=18446744073709551615"), "", head);
+        EXPECT_TRUE(huge.HasHeader("Content-Length: 18446744073709551615")) << huge.headers;
+        const Answer spaced = client.Get(served.Url("/data.bin?length=1%200"), "", head);
+        EXPECT_TRUE(spaced.HasHeader("Content-Length: 1 0")) << spaced.headers;
+    }
+    const Answer ranged = client.Get(served.Url("/data.bin?content_range=bytes%204000-9998/10000"), "bytes=4000-");
+    EXPECT_EQ(ranged.status, 206);
+    EXPECT_TRUE(ranged.HasHeader("Content-Range: bytes 4000-9998/10000")) << ranged.headers;
+    EXPECT_EQ(ranged.body, body.substr(4000));
+}
+
 TEST_F(FileServerTest, IfRangeGetsThePartOnlyForTheSameVersion) {
     const Answer head = client.Get(served.Url("/data.bin"), "", true);
     const std::string etag = head.Header("ETag");

@@ -8,11 +8,12 @@
 #include "res/string_table.h"
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -48,43 +49,58 @@ std::vector<std::string> SplitAcceptTypes(const std::string& text) {
     return pieces;
 }
 
-// A "bytes first-last/complete" Content-Range value.
-bool ParseContentRange(const std::string& value, ContentRange& range) {
-    if (value.rfind("bytes ", 0) != 0) {
+// The largest size a file can have: file systems count in signed 64 bits.
+constexpr std::uint64_t kLargestFileSize = std::numeric_limits<std::int64_t>::max();
+
+// A size of a file in decimal digits alone: no sign, space or anything after them.
+bool ParseFileSize(std::string_view text, std::uint64_t& size) {
+    const char* const end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, size);
+    return stop == end && error == std::errc() && size <= kLargestFileSize;
+}
+
+// A "bytes first-last/complete" Content-Range value; the complete length may be "*".
+bool ParseContentRange(std::string_view value, ContentRange& range) {
+    constexpr std::string_view kUnit = "bytes ";
+    const std::size_t dash = value.find('-');
+    const std::size_t slash = value.find('/');
+    if (!value.starts_with(kUnit) || dash == std::string_view::npos || slash == std::string_view::npos ||
+        dash > slash || !ParseFileSize(value.substr(kUnit.size(), dash - kUnit.size()), range.first) ||
+        !ParseFileSize(value.substr(dash + 1, slash - dash - 1), range.last)) {
         return false;
     }
-    const char* digits = value.c_str() + 6;
-    char* end = nullptr;
-    errno = 0;
-    range.first = std::strtoull(digits, &end, 10);
-    if (end == digits || *end != '-' || errno != 0) {
-        return false;
-    }
-    digits = end + 1;
-    range.last = std::strtoull(digits, &end, 10);
-    if (end == digits || *end != '/' || errno != 0) {
-        return false;
-    }
-    if (std::strcmp(end + 1, "*") == 0) {
-        range.complete.reset();
+    const std::string_view complete = value.substr(slash + 1);
+    range.complete.reset();
+    if (complete == "*") {
         return true;
     }
-    digits = end + 1;
-    range.complete = std::strtoull(digits, &end, 10);
-    return end != digits && *end == '\0' && errno == 0;
+    std::uint64_t size = 0;
+    if (!ParseFileSize(complete, size)) {
+        return false;
+    }
+    range.complete = size;
+    return true;
+}
+
+// A range of bytes that exist, of the length the answer gives for them.
+bool RangeAgrees(const ContentRange& range, std::optional<std::uint64_t> length) {
+    return range.first <= range.last && (!range.complete || range.last < *range.complete) &&
+           (!length || *length == range.last - range.first + 1);
 }
 
 // The complete length of a "bytes first-last/complete" or "bytes */complete" Content-Range value.
 bool ParseContentRangeTotal(const std::string& value, std::uint64_t& total) {
-    const std::size_t slash = value.rfind('/');
-    if (value.rfind("bytes ", 0) != 0 || slash == std::string::npos || slash + 1 == value.size()) {
+    constexpr std::string_view kUnsatisfied = "bytes */";
+    const std::string_view text = value;
+    if (text.starts_with(kUnsatisfied)) {
+        return ParseFileSize(text.substr(kUnsatisfied.size()), total);
+    }
+    ContentRange range;
+    if (!ParseContentRange(text, range) || !range.complete || !RangeAgrees(range, std::nullopt)) {
         return false;
     }
-    const char* digits = value.c_str() + slash + 1;
-    char* end = nullptr;
-    errno = 0;
-    total = std::strtoull(digits, &end, 10);
-    return *digits >= '0' && *digits <= '9' && *end == '\0' && errno == 0;
+    total = *range.complete;
+    return true;
 }
 
 // The name of the file a transfer writes, for texts a player reads; "?" without one.
@@ -204,7 +220,10 @@ bool CHttpDownloader2::_Download() {
     }
 
     std::uint64_t length = 0;
-    const bool lengthKnown = QueryContentLength(length);
+    bool lengthKnown = false;
+    if (!ReadContentLength(length, lengthKnown)) {
+        return false;
+    }
     if (headOnly) {
         return lengthKnown ? AcceptContentLength(length) : ProbeContentLength();
     }
@@ -219,8 +238,9 @@ bool CHttpDownloader2::_Download() {
     const std::uint32_t status = request != nullptr ? request->status() : 0;
     std::optional<ContentRange> range;
     std::optional<std::uint64_t> bodyLimit;
-    if (!RestartOrCheckRange(status, range) ||
-        !BoundBody(lengthKnown ? std::optional(length) : std::nullopt, range, bodyLimit) || !PositionFile()) {
+    const std::optional<std::uint64_t> answerLength = lengthKnown ? std::optional(length) : std::nullopt;
+    if (!RestartOrCheckRange(status, answerLength, range) || !BoundBody(answerLength, range, bodyLimit) ||
+        !PositionFile()) {
         return false;
     }
     StoreResumeValidator(status);
@@ -278,10 +298,18 @@ bool CHttpDownloader2::ProbeContentLength() {
     std::string value;
     std::uint64_t length = 0;
     const std::uint32_t status = request != nullptr ? request->status() : 0;
-    const bool known = status == 200 ? QueryContentLength(length)
-                                     : request != nullptr && request->FindHeader("Content-Range", value) &&
-                                           ParseContentRangeTotal(value, length);
+    bool known = false;
+    bool sound = true;
+    if (status == 200) {
+        sound = ReadContentLength(length, known);
+    } else {
+        known =
+            request != nullptr && request->FindHeader("Content-Range", value) && ParseContentRangeTotal(value, length);
+    }
     BeginTransport(); // the body, up to the whole file for a 200, is not wanted
+    if (!sound) {
+        return false;
+    }
     if (!known) {
         WriteLog("[ERROR][%s][%d] The server tells no length of [%s] for a range either.",
                  "CHttpDownloader2::_Download", __LINE__, url.c_str());
@@ -482,7 +510,8 @@ Sha256Bytes CHttpDownloader2::FileDigest() {
     return digest_ ? digest_->Final() : Sha256Bytes{};
 }
 
-bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status, std::optional<ContentRange>& range) {
+bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status, std::optional<std::uint64_t> length,
+                                           std::optional<ContentRange>& range) {
     if (status == 200 && startOffset > 0) {
         // A whole body written behind a partial copy would corrupt the file: start it again.
         if (resumeValidator_) {
@@ -509,6 +538,16 @@ bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status, std::optional<C
             WriteLog("[ERROR][%s][%d] Content-Range [%s] does not start at [%I64u].", "CHttpDownloader2::_Download",
                      __LINE__, value.c_str(), startOffset);
             ReportErrorCode(113, status);
+            lastFailure_.answerFault = AnswerFault::InvalidRange;
+            return false;
+        }
+        if (!RangeAgrees(parsed, length)) {
+            WriteLog("[ERROR][%s][%d] Content-Range [%s] names no bytes of the file or not the [%s] bytes the answer "
+                     "brings.",
+                     "CHttpDownloader2::_Download", __LINE__, value.c_str(),
+                     length ? std::to_string(*length).c_str() : "?");
+            ReportErrorCode(113, status);
+            lastFailure_.answerFault = AnswerFault::InvalidRange;
             return false;
         }
         range = parsed;
@@ -690,13 +729,20 @@ bool CHttpDownloader2::DeleteDownloadedFile() {
 bool CHttpDownloader2::QueryContentLength(std::uint64_t& length) {
     HttpRequest* request = CurrentRequest();
     std::string value;
-    if (request == nullptr || !request->FindHeader("Content-Length", value)) {
-        return false;
+    return request != nullptr && request->FindHeader("Content-Length", value) && ParseFileSize(value, length);
+}
+
+bool CHttpDownloader2::ReadContentLength(std::uint64_t& length, bool& known) {
+    known = QueryContentLength(length);
+    HttpRequest* request = CurrentRequest();
+    std::string value;
+    if (known || request == nullptr || !request->FindHeader("Content-Length", value)) {
+        return true;
     }
-    char text[512] = {};
-    std::snprintf(text, sizeof text, "%s", value.c_str());
-    length = std::strtoull(text, nullptr, 10);
-    return true;
+    WriteLog("[ERROR][%s][%d] Content-Length [%s] of [%s] is no size a file can have.", "CHttpDownloader2::_Download",
+             __LINE__, value.c_str(), url.c_str());
+    lastFailure_.answerFault = AnswerFault::InvalidLength;
+    return false;
 }
 
 std::string CHttpDownloader2::FormatErrorText(std::uint32_t code) {

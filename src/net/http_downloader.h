@@ -62,6 +62,8 @@ public:
     // Callable from any thread: a send or read blocked on another thread fails at once.
     void CloseHandles();
     bool DeleteDownloadedFile();
+    // False without a Content-Length, or with one that is no size a file can have (digits alone, at most
+    // 2^63 - 1).
     bool QueryContentLength(std::uint64_t& length);
     static std::string FormatErrorText(std::uint32_t code);
 
@@ -181,8 +183,12 @@ private:
     // file leaves its own version with it.
     void LoadResumeValidator();
     void StoreResumeValidator(std::uint32_t status);
-    // For a 206, `range` is the part it brings, checked against the request.
-    bool RestartOrCheckRange(std::uint32_t status, std::optional<ContentRange>& range);
+    // The answer's Content-Length, `known` false without one; false (the answer refused) for one that is
+    // no size a file can have.
+    bool ReadContentLength(std::uint64_t& length, bool& known);
+    // For a 206, `range` is the part it brings, checked against the request and the answer's `length`.
+    bool RestartOrCheckRange(std::uint32_t status, std::optional<std::uint64_t> length,
+                             std::optional<ContentRange>& range);
     // Refuses an answer that announces a larger file than expectedSize; `bodyLimit` is the most it may
     // bring: its range, its length, or what expectedSize leaves.
     bool BoundBody(std::optional<std::uint64_t> length, const std::optional<ContentRange>& range,

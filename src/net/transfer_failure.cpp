@@ -72,6 +72,10 @@ std::string DescribeTransferFailure(const TransferFailure& failure) {
         return DescribeTransportError(failure.error);
     }
     switch (failure.answerFault) {
+    case AnswerFault::InvalidLength:
+        return "the server announced an invalid size";
+    case AnswerFault::InvalidRange:
+        return "the server sent a range that does not match the request";
     case AnswerFault::LargerThanExpected:
         return "the server announced " + std::to_string(failure.announcedSize) + " bytes, more than the " +
                std::to_string(failure.expectedSize) + " it announced before";

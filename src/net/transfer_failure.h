@@ -6,6 +6,8 @@
 // What a server's answer said of its size that the transfer could not accept.
 enum class AnswerFault {
     None,
+    InvalidLength,       // a Content-Length that is no size a file can have
+    InvalidRange,        // a Content-Range that is no range, not the one asked for, or not the body's
     LargerThanExpected,  // a file of `announcedSize` bytes, more than the `expectedSize` it may have
     LongerThanAnnounced, // a body past the end it announced (or past `expectedSize`): `expectedSize`
 };

@@ -290,8 +290,10 @@ struct FileServer::Impl {
                     first = std::min(NumberParam(request, "range_from"), last);
                 }
                 response.status = 206;
-                response.set_header("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) +
-                                                         "/" + std::to_string(size));
+                response.set_header("Content-Range", request.has_param("content_range")
+                                                         ? request.get_param_value("content_range")
+                                                         : "bytes " + std::to_string(first) + "-" +
+                                                               std::to_string(last) + "/" + std::to_string(size));
                 break;
             case RangeResult::None:
                 break;
@@ -351,9 +353,12 @@ struct FileServer::Impl {
             }
             return writeChunk(offset, sink);
         };
-        // announce: the length is the query's, the body the file's, and its end the connection's.
-        if (request.method == "GET" && request.has_param("announce")) {
-            response.set_header("Content-Length", request.get_param_value("announce"));
+        // length and announce: the length is the query's, the body the file's, and its end the connection's.
+        const char* const forged = request.has_param("length")                                ? "length"
+                                   : request.method == "GET" && request.has_param("announce") ? "announce"
+                                                                                              : nullptr;
+        if (forged != nullptr) {
+            response.set_header("Content-Length", request.get_param_value(forged));
             response.set_content_provider("application/octet-stream",
                                           [plan, writeChunk](std::size_t offset, httplib::DataSink& sink) {
                                               return (plan.endless || offset < plan.length) && writeChunk(offset, sink);

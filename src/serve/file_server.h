@@ -56,8 +56,10 @@ struct FileServerOptions {
 //   reset_after=N   close the connection after N bytes of the body
 //   endless=1       a chunked body that never ends: the file's bytes (or its range) over and over until the
 //                   client goes (a file of at least one byte)
-//   announce=N      a GET is answered with Content-Length: N as given, then the file's bytes (or its range)
-//                   and the end of the connection; a HEAD tells the true length
+//   length=TEXT     Content-Length: TEXT as given (any text, on HEAD too), then the file's bytes (or its
+//                   range) and the end of the connection
+//   announce=N      the same for a GET only: a HEAD tells the true length
+//   content_range=TEXT  a 206 says Content-Range: TEXT as given, and sends the range asked for
 //   auth=401|407    demand (proxy) credentials; any Authorization (Proxy-Authorization) header passes
 //   refuse_credentials=1  with auth=: no credentials pass
 //   rate=N          body at N bytes per second
