@@ -39,6 +39,7 @@ public:
 
     // A body grows no longer than this: the transfer ends there with CURLE_WRITE_ERROR.
     std::size_t bodyLimit = SIZE_MAX;
+    long timeoutMs = 0; // of the whole transfer; 0: none
 
     Answer Get(const std::string& url, const std::string& range = "", bool head = false,
                const std::string& ifRange = "") {
@@ -50,6 +51,7 @@ public:
         curl_easy_setopt(easy_, CURLOPT_URL, url.c_str());
         curl_easy_setopt(easy_, CURLOPT_NOBODY, head ? 1L : 0L);
         curl_easy_setopt(easy_, CURLOPT_PATH_AS_IS, 1L);
+        curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, timeoutMs);
         curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers);
         curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Append);
         curl_easy_setopt(easy_, CURLOPT_HEADERDATA, &answer.headers);
@@ -186,6 +188,23 @@ TEST_F(FileServerTest, ForgedLengthsAndRangesGoOutAsGiven) {
     EXPECT_EQ(ranged.status, 206);
     EXPECT_TRUE(ranged.HasHeader("Content-Range: bytes 4000-9998/10000")) << ranged.headers;
     EXPECT_EQ(ranged.body, body.substr(4000));
+}
+
+TEST_F(FileServerTest, HeadersCanTrickle) {
+    client.timeoutMs = 400;
+    const Answer trickled = client.Get(served.Url("/data.bin?trickle_headers_ms=100"));
+    EXPECT_EQ(trickled.result, CURLE_OPERATION_TIMEDOUT);
+    EXPECT_EQ(trickled.headers.rfind("HTTP/1.1 100 Continue\r\n", 0), 0u) << trickled.headers;
+    EXPECT_TRUE(trickled.HasHeader("HTTP/1.1 200 OK")) << trickled.headers;
+    EXPECT_TRUE(trickled.HasHeader("X-Trickle-1: 1")) << trickled.headers;
+    EXPECT_FALSE(trickled.HasHeader("X-Trickle-7: 7")) << trickled.headers;
+    EXPECT_EQ(trickled.body, "");
+
+    client.timeoutMs = 0; // a client that waits for all the lines gets the file
+    const Answer whole = client.Get(served.Url("/data.bin?trickle_headers_ms=1"));
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_TRUE(whole.HasHeader("X-Trickle-999: 999"));
+    EXPECT_EQ(whole.body, body);
 }
 
 TEST_F(FileServerTest, IfRangeGetsThePartOnlyForTheSameVersion) {

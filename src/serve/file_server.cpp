@@ -23,6 +23,7 @@ constexpr std::size_t kChunkSize = 256 * 1024;
 constexpr std::size_t kWorkerThreads = 32;
 constexpr std::size_t kRequestsPerConnection = 1000000;
 constexpr time_t kKeepAliveSeconds = 5;
+constexpr std::size_t kTrickledHeaderLines = 1000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -250,6 +251,32 @@ struct FileServer::Impl {
         return given ? status : 503;
     }
 
+    // The answer to trickle_headers_ms: an interim 100 whose body, to the library, is the final answer
+    // written by hand, one header line at a time.
+    void TrickleHeaders(std::chrono::milliseconds interval, const std::string& body, httplib::Response& response) {
+        auto pieces = std::make_shared<std::vector<std::string>>();
+        pieces->push_back("HTTP/1.1 200 OK\r\n");
+        for (std::size_t line = 0; line < kTrickledHeaderLines; ++line) {
+            pieces->push_back("X-Trickle-" + std::to_string(line) + ": " + std::to_string(line) + "\r\n");
+        }
+        pieces->push_back("Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+        std::size_t length = 0;
+        for (const std::string& piece : *pieces) {
+            length += piece.size();
+        }
+        auto next = std::make_shared<std::size_t>(0);
+        response.status = 100;
+        response.set_content_provider(
+            length, "application/octet-stream",
+            [this, pieces, next, interval](std::size_t, std::size_t, httplib::DataSink& sink) {
+                if (*next > 0 && !WaitUntil(Clock::now() + interval)) {
+                    return false;
+                }
+                const std::string& piece = (*pieces)[(*next)++];
+                return sink.write(piece.data(), piece.size());
+            });
+    }
+
     void ServeFile(const httplib::Request& request, httplib::Response& response) {
         const std::string path = options.root + request.path;
         struct stat info {};
@@ -261,6 +288,14 @@ struct FileServer::Impl {
             return;
         }
         const auto size = static_cast<std::uint64_t>(info.st_size);
+        if (const std::uint64_t interval = NumberParam(request, "trickle_headers_ms"); interval > 0) {
+            std::string body(size, '\0');
+            if (::pread(source->fd, body.data(), body.size(), 0) != static_cast<ssize_t>(body.size())) {
+                body.clear();
+            }
+            TrickleHeaders(std::chrono::milliseconds(interval), body, response);
+            return;
+        }
         // head_no_length: a HEAD is answered without Content-Length, a GET with it (as some servers do for
         // an empty file).
         const bool noLength = NumberParam(request, "no_length") != 0 ||
