@@ -92,6 +92,20 @@ TEST_F(ConfigUrlTest, FailedFetchEndsWithoutConfigXml) {
     EXPECT_EQ(StartupMessageId(CONFIG_FETCH_FAILED), 138);
 }
 
+TEST_F(ConfigUrlTest, AnAnswerLargerThanAnyConfigurationIsNotRead) {
+    // Padded, so that the endless body comes in large pieces.
+    served.Write("cfg.xml", "<C><Base Name=\"endless\"/></C><!--" + std::string(65536, '-') + "-->");
+    for (const char* query : {"?endless=1", "?announce=16777217"}) {
+        SCOPED_TRACE(query);
+        const std::string url = served.Url(std::string("/cfg.xml") + query);
+        EXPECT_EQ(LoadConfigurationFromSources(config, Sources(url)), CONFIG_FETCH_FAILED);
+        EXPECT_EQ(config.name, "");
+        EXPECT_TRUE(TempFiles().empty());
+        EXPECT_NE(log.Text().find("The configuration at [" + url + "] is larger than [16777216] bytes: not read."),
+                  std::string::npos);
+    }
+}
+
 TEST_F(ConfigUrlTest, LaunchersStartedTogetherEachReadTheirOwnFetch) {
     // Both transfers are under way at once: the answers come only after a pause.
     constexpr int kLaunchers = 4;

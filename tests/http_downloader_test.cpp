@@ -80,6 +80,24 @@ std::function<void(const RecordingDownloader&, const std::vector<RecordedRequest
     };
 }
 
+// A server's fault, which another attempt or server may mend.
+std::function<void(const RecordingDownloader&, const std::vector<RecordedRequest>&)>
+ExpectServerFault(std::string cause) {
+    return [cause](const RecordingDownloader& d, const auto&) {
+        EXPECT_EQ(DescribeTransferFailure(d.lastFailure()), cause);
+        EXPECT_FALSE(d.lastFailure().local);
+    };
+}
+
+// The calls of the pieces alone, without the read that finds the end.
+std::vector<ProgressCall> PiecesOnly(std::vector<ProgressCall> calls) {
+    calls.pop_back();
+    return calls;
+}
+
+// Should a body never be stopped, the transfer ends at this progress call instead of filling the disk.
+constexpr int kRunawayGuard = 100;
+
 std::vector<Case> Cases() {
     const auto full = ExpectedProgress(10000, 1024, true, 10000);
     const auto fromOffset = ExpectedProgress(6000, 1024, true, 10000);
@@ -179,6 +197,51 @@ std::vector<Case> Cases() {
          .fileAfter = Prefixed('L', 4000, kBody.substr(4000)),
          .progress = ExpectedProgress(6000, 1024, false, 4000)},
         {.name = "EmptyBody", .target = "/empty.bin", .progress = {{0, 0, true, 0}}},
+        // No answer makes the file larger than expected; one that breaks its own word keeps none of its bytes,
+        // which at the expected size would pass for the whole file.
+        {.name = "EndlessBodyStopsAtTheExpectedSize",
+         .target = "/data.bin?endless=1",
+         .setUp =
+             [](RecordingDownloader& d) {
+                 d.expectedSize = 10000;
+                 d.abortAtCall = kRunawayGuard;
+             },
+         .result = false,
+         .progress = PiecesOnly(ExpectedProgress(9216, 1024, false, 0)),
+         .logFragments = {"The server sent more than the [10000] bytes of ["},
+         .verify = ExpectServerFault("the server sent more than the 10000 bytes it announced")},
+        {.name = "EndlessRangeStopsAtItsLastByte",
+         .target = "/data.bin?endless=1",
+         .startOffset = 4000,
+         .localBefore = std::string(4000, 'L'),
+         .setUp = [](RecordingDownloader& d) { d.abortAtCall = kRunawayGuard; },
+         .result = false,
+         .range = "bytes=4000-",
+         .fileAfter = std::string(4000, 'L'),
+         .progress = PiecesOnly(ExpectedProgress(5120, 1024, false, 4000)),
+         .verify = ExpectServerFault("the server sent more than the 10000 bytes it announced")},
+        {.name = "BodyWithoutLengthMayReachTheExpectedSize",
+         .target = "/data.bin?no_length=1",
+         .setUp = [](RecordingDownloader& d) { d.expectedSize = 10000; },
+         .fileAfter = kBody,
+         .progress = ExpectedProgress(10000, 1024, false, 0)},
+        {.name = "LargerAnnouncedFileIsRefusedBeforeAByte",
+         .target = "/data.bin?announce=100000000",
+         .localBefore = "the player's bytes",
+         .setUp = [](RecordingDownloader& d) { d.expectedSize = 10000; },
+         .result = false,
+         .fileAfter = "the player's bytes",
+         .logFragments = {"The server announces [100000000] bytes of ["},
+         .verify = ExpectServerFault("the server announced 100000000 bytes, more than the 10000 it announced before")},
+        {.name = "LargerAnnouncedRangeIsRefusedBeforeAByte",
+         .target = "/data.bin",
+         .startOffset = 4000,
+         .localBefore = std::string(4000, 'L'),
+         .setUp = [](RecordingDownloader& d) { d.expectedSize = 9000; },
+         .result = false,
+         .range = "bytes=4000-",
+         .fileAfter = std::string(4000, 'L'),
+         .verify = ExpectServerFault("the server announced 10000 bytes, more than the 9000 it announced before")},
         {.name = "NotFound",
          .target = "/data.bin?status=404",
          .result = false,
@@ -191,7 +254,8 @@ std::vector<Case> Cases() {
          .range = "bytes=4000-",
          .fileAfter = std::string(4000, 'L'),
          .logLines = {"206 MB"},
-         .logFragments = {"Content-Range [bytes 3000-9999/10000] does not start at [4000]."}},
+         .logFragments = {"Content-Range [bytes 3000-9999/10000] does not start at [4000]."},
+         .verify = ExpectServerFault("the server sent a range that does not match the request")},
         {.name = "RedirectsFollowed",
          .target = "/data.bin?hops=3",
          .requests = 4,
@@ -391,6 +455,60 @@ TEST_F(HttpDownloaderTest, EdgeCases) {
         }
         if (c.verify) {
             c.verify(downloader, requests);
+        }
+    }
+}
+
+// Lengths and ranges are read whole and checked against each other, the request and what a file system
+// holds (2^63 - 1 bytes); an answer that fails leaves the player's file as it was.
+TEST_F(HttpDownloaderTest, SizesNoFileCanHaveAreRefused) {
+    struct Forged {
+        std::string query;
+        bool headOnly;
+        std::uint64_t startOffset;
+        std::string cause; // empty: the transfer succeeds
+    };
+    const std::string badLength = "the server announced an invalid size";
+    const std::string badRange = "the server sent a range that does not match the request";
+    const Forged cases[] = {
+        {"length=18446744073709551615", true, 0, badLength},
+        {"length=18446744073709551615", false, 0, badLength},
+        {"length=9223372036854775808", true, 0, badLength},
+        {"length=9223372036854775807", true, 0, ""},
+        {"length=%2B10000", false, 0, badLength},
+        {"length=10000x", false, 0, badLength},
+        {"length=1%200000", false, 0, badLength},
+        {"content_range=bytes%204000-9998/10000", false, 4000, badRange},
+        {"content_range=bytes%204000-9999/9999", false, 4000, badRange},
+        {"content_range=bytes%204000-3999/10000", false, 4000, badRange},
+        {"content_range=bytes%204000-9999/x", false, 4000, badRange},
+        {"content_range=bytes%204000-9999/10000x", false, 4000, badRange},
+        {"content_range=bytes%204000-9999/18446744073709551616", false, 4000, badRange},
+        {"content_range=bytes%204000-9999", false, 4000, badRange},
+        {"content_range=bytes%20%2B4000-9999/10000", false, 4000, badRange},
+        {"content_range=bytes%204000-9999/*", false, 4000, ""},
+    };
+    for (const Forged& c : cases) {
+        SCOPED_TRACE(c.query + (c.headOnly ? " HEAD" : " GET"));
+        const std::string before = c.startOffset > 0 ? std::string(c.startOffset, 'L') : "the player's bytes";
+        local.Write("forged.bin", before);
+        const std::string path = local.File("forged.bin");
+        RecordingDownloader downloader;
+        downloader.url = served.Url("/data.bin?" + c.query);
+        downloader.localFileName = path;
+        downloader.headOnly = c.headOnly ? 1 : 0;
+        downloader.startOffset = c.startOffset;
+        downloader.abortAtCall = kRunawayGuard;
+
+        EXPECT_EQ(downloader.Download(), c.cause.empty());
+        if (!c.cause.empty()) {
+            EXPECT_EQ(DescribeTransferFailure(downloader.lastFailure()), c.cause);
+            EXPECT_FALSE(downloader.lastFailure().local);
+            EXPECT_TRUE(SameBytes(ReadWholeFile(path), before));
+        } else if (c.headOnly) {
+            EXPECT_EQ(downloader.contentLength, 9223372036854775807u);
+        } else {
+            EXPECT_TRUE(SameBytes(ReadWholeFile(path), before + kBody.substr(c.startOffset)));
         }
     }
 }

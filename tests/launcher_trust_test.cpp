@@ -173,28 +173,34 @@ TEST_F(LauncherTrustTest, TheStoredVersionGoesOnlyToTheServerItCameFrom) {
 
 TEST_F(LauncherTrustTest, AFileThatArrivesWithAnotherSizeFails) {
     const std::string data = PatternBytes(2500000);
-    const std::string longer = PatternBytes(2600000);
+    const std::string shorter = PatternBytes(2400000);
+    const std::string shorterCause = "the file there has 2400000 bytes, 2500000 expected";
     struct Case {
         const char* what;
         std::string mainTarget;
-        std::string deliveredBy; // the URL that sent the other size
+        std::string other;       // the file of another size
+        std::string deliveredBy; // the URL that sent it
+        std::string cause;
     };
     const Case cases[] = {
-        {"a mirror with another file", "/big.pak?reset_after=1048576", mirror.Url("/big.pak")},
-        {"the main server's file changed since the survey", "/big.pak", served.Url("/big.pak")},
+        {"a mirror with another file", "/big.pak?reset_after=1048576", shorter, mirror.Url("/big.pak"), shorterCause},
+        {"the main server's file changed since the survey", "/big.pak", shorter, served.Url("/big.pak"), shorterCause},
+        // A larger one is refused before a byte of it is written.
+        {"a mirror with a larger file", "/big.pak?reset_after=1048576", PatternBytes(2600000), mirror.Url("/big.pak"),
+         "the server announced 2600000 bytes, more than the 2500000 it announced before"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::remove(Local(c.mainTarget.substr(1)).c_str());
         served.Write("big.pak", data);
-        mirror.Write("big.pak", longer);
+        mirror.Write("big.pak", c.other);
         view.failures.clear();
         view.outcomes.clear();
         Open(Configuration(WithMirror(served.Url(c.mainTarget), "big.pak")));
-        served.Write("big.pak", c.mainTarget == "/big.pak" ? longer : data);
+        served.Write("big.pak", c.mainTarget == "/big.pak" ? c.other : data);
         ASSERT_TRUE(Run());
         EXPECT_EQ(RowStates(), Texts{"실패"});
-        EXPECT_EQ(Failures(), (Told{{0, c.deliveredBy + ": the file there has 2600000 bytes, 2500000 expected"}}));
+        EXPECT_EQ(Failures(), (Told{{0, c.deliveredBy + ": " + c.cause}}));
         EXPECT_EQ(view.outcomes, std::vector<RunOutcome>{RunOutcome::Incomplete});
         EXPECT_FALSE(Logged("Successfully downloaded file [" + served.Url(c.mainTarget) + "]"));
     }

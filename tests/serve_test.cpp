@@ -3,7 +3,9 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <fcntl.h>
 #include <future>
 #include <sys/stat.h>
@@ -35,6 +37,10 @@ public:
     Client() : easy_(curl_easy_init()) { curl_easy_setopt(easy_, CURLOPT_USERAGENT, "serve-test"); }
     ~Client() { curl_easy_cleanup(easy_); }
 
+    // A body grows no longer than this: the transfer ends there with CURLE_WRITE_ERROR.
+    std::size_t bodyLimit = SIZE_MAX;
+    long timeoutMs = 0; // of the whole transfer; 0: none
+
     Answer Get(const std::string& url, const std::string& range = "", bool head = false,
                const std::string& ifRange = "") {
         Answer answer;
@@ -45,11 +51,13 @@ public:
         curl_easy_setopt(easy_, CURLOPT_URL, url.c_str());
         curl_easy_setopt(easy_, CURLOPT_NOBODY, head ? 1L : 0L);
         curl_easy_setopt(easy_, CURLOPT_PATH_AS_IS, 1L);
+        curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, timeoutMs);
         curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers);
         curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Append);
         curl_easy_setopt(easy_, CURLOPT_HEADERDATA, &answer.headers);
-        curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Append);
-        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, &answer.body);
+        curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &AppendBody);
+        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+        body_ = &answer.body;
         answer.result = curl_easy_perform(easy_);
         curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &answer.status);
         curl_slist_free_all(headers);
@@ -61,7 +69,14 @@ private:
         static_cast<std::string*>(text)->append(data, size * count);
         return size * count;
     }
+    static std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* self) {
+        auto& client = *static_cast<Client*>(self);
+        const std::size_t room = client.bodyLimit - client.body_->size();
+        client.body_->append(data, std::min(size * count, room));
+        return size * count <= room ? size * count : 0;
+    }
     CURL* easy_;
+    std::string* body_ = nullptr;
 };
 
 class FileServerTest : public ::testing::Test {
@@ -139,6 +154,57 @@ TEST_F(FileServerTest, FaultsChosenByTheQuery) {
     const Answer slow = client.Get(served.Url("/data.bin?rate=40000"));
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(200));
     EXPECT_EQ(slow.body, body);
+}
+
+TEST_F(FileServerTest, BodiesLongerThanTheirFile) {
+    client.bodyLimit = 25000;
+    const Answer endless = client.Get(served.Url("/data.bin?endless=1"));
+    EXPECT_EQ(endless.result, CURLE_WRITE_ERROR);
+    EXPECT_TRUE(endless.HasHeader("Transfer-Encoding: chunked")) << endless.headers;
+    EXPECT_EQ(endless.body, (body + body + body).substr(0, 25000));
+    const std::string rest = body.substr(4000);
+    const Answer endlessRange = client.Get(served.Url("/data.bin?endless=1"), "bytes=4000-");
+    EXPECT_EQ(endlessRange.status, 206);
+    EXPECT_TRUE(endlessRange.HasHeader("Content-Range: bytes 4000-9999/10000")) << endlessRange.headers;
+    EXPECT_EQ(endlessRange.body, (rest + rest + rest + rest + rest).substr(0, 25000));
+    client.bodyLimit = SIZE_MAX;
+
+    const Answer announced = client.Get(served.Url("/data.bin?announce=100000000"));
+    EXPECT_TRUE(announced.HasHeader("Content-Length: 100000000")) << announced.headers;
+    EXPECT_EQ(announced.result, CURLE_PARTIAL_FILE);
+    EXPECT_EQ(announced.body, body);
+    EXPECT_TRUE(client.Get(served.Url("/data.bin?announce=100000000"), "", true).HasHeader("Content-Length: 10000"));
+}
+
+TEST_F(FileServerTest, ForgedLengthsAndRangesGoOutAsGiven) {
+    for (const bool head : {true, false}) {
+        SCOPED_TRACE(head ? "HEAD" : "GET");
+        const Answer huge = client.Get(served.Url("/data.bin?length=18446744073709551615"), "", head);
+        EXPECT_TRUE(huge.HasHeader("Content-Length: 18446744073709551615")) << huge.headers;
+        const Answer spaced = client.Get(served.Url("/data.bin?length=1%200"), "", head);
+        EXPECT_TRUE(spaced.HasHeader("Content-Length: 1 0")) << spaced.headers;
+    }
+    const Answer ranged = client.Get(served.Url("/data.bin?content_range=bytes%204000-9998/10000"), "bytes=4000-");
+    EXPECT_EQ(ranged.status, 206);
+    EXPECT_TRUE(ranged.HasHeader("Content-Range: bytes 4000-9998/10000")) << ranged.headers;
+    EXPECT_EQ(ranged.body, body.substr(4000));
+}
+
+TEST_F(FileServerTest, HeadersCanTrickle) {
+    client.timeoutMs = 400;
+    const Answer trickled = client.Get(served.Url("/data.bin?trickle_headers_ms=100"));
+    EXPECT_EQ(trickled.result, CURLE_OPERATION_TIMEDOUT);
+    EXPECT_EQ(trickled.headers.rfind("HTTP/1.1 100 Continue\r\n", 0), 0u) << trickled.headers;
+    EXPECT_TRUE(trickled.HasHeader("HTTP/1.1 200 OK")) << trickled.headers;
+    EXPECT_TRUE(trickled.HasHeader("X-Trickle-1: 1")) << trickled.headers;
+    EXPECT_FALSE(trickled.HasHeader("X-Trickle-7: 7")) << trickled.headers;
+    EXPECT_EQ(trickled.body, "");
+
+    client.timeoutMs = 0; // a client that waits for all the lines gets the file
+    const Answer whole = client.Get(served.Url("/data.bin?trickle_headers_ms=1"));
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_TRUE(whole.HasHeader("X-Trickle-999: 999"));
+    EXPECT_EQ(whole.body, body);
 }
 
 TEST_F(FileServerTest, IfRangeGetsThePartOnlyForTheSameVersion) {

@@ -54,6 +54,8 @@ TEST_F(StallTest, SilentServersFailWithinTheStallTime) {
         {"GetNeverAnswered", silent.Url("/data.bin"), false, sendFailure, ""},
         {"BodyStopsMidway", served.Url("/data.bin?stall_after=4000&stall_ms=60000"), false,
          "CHttpDownloader::_Download, Failed in call to InternetReadFile, Error:12002", PatternBytes(4000)},
+        // A byte now and then restarts the stall time, but not the time the headers may take.
+        {"HeadersTrickle", served.Url("/data.bin?trickle_headers_ms=50"), false, sendFailure, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -67,6 +69,7 @@ TEST_F(StallTest, SilentServersFailWithinTheStallTime) {
         EXPECT_GE(took, kStall);
         EXPECT_LT(took, kStall + std::chrono::seconds(1));
         EXPECT_TRUE(log.Contains(c.logLine)) << log.Text();
+        EXPECT_EQ(DescribeTransferFailure(downloader.lastFailure()), "the server stopped answering");
         EXPECT_EQ(ReadWholeFile(downloader.localFileName), c.fileAfter); // what arrived stays
     }
 }

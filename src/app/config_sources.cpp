@@ -15,6 +15,9 @@ namespace {
 
 enum class FetchOutcome { NoFile, Unreadable, Read };
 
+// A configuration is a few kilobytes: a larger answer is none, and is not read into memory.
+constexpr std::uint64_t kMaxConfigurationBytes = 16 * 1024 * 1024;
+
 // Reads the whole fetched copy.
 FetchOutcome ReadFetchedFile(const std::string& path, std::string& text) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -65,6 +68,7 @@ bool MakeUniqueFetchFile(std::string& path) {
 FetchOutcome FetchConfiguration(const std::string& url, std::string& text) {
     CHttpDownloader2 downloader;
     downloader.url = url;
+    downloader.expectedSize = kMaxConfigurationBytes;
     if (!MakeUniqueFetchFile(downloader.localFileName)) {
         return FetchOutcome::NoFile;
     }
@@ -73,6 +77,11 @@ FetchOutcome FetchConfiguration(const std::string& url, std::string& text) {
     if (!fetched) {
         WriteLog("[ERROR][%s][%d] Failed to fetch the configuration from [%s].", "COstrelApp::LoadConfiguration",
                  __LINE__, downloader.url.c_str());
+    }
+    if (const AnswerFault fault = downloader.lastFailure().answerFault;
+        fault == AnswerFault::LargerThanExpected || fault == AnswerFault::LongerThanAnnounced) {
+        WriteLog("[ERROR][%s][%d] The configuration at [%s] is larger than [%I64u] bytes: not read.",
+                 "COstrelApp::LoadConfiguration", __LINE__, downloader.url.c_str(), kMaxConfigurationBytes);
     }
     const FetchOutcome outcome = fetched ? ReadFetchedFile(downloader.localFileName, text) : FetchOutcome::NoFile;
     ::unlink(downloader.localFileName.c_str());

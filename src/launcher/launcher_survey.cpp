@@ -6,6 +6,7 @@
 #include "net/transfer_failure.h"
 #include "res/string_table.h"
 
+#include <limits>
 #include <unistd.h>
 
 namespace {
@@ -80,7 +81,14 @@ bool CLauncher::GetTotalFilesSize(std::uint64_t& total) {
             return false;
         }
         WriteLog("[DEBUG][%s][%d] URL [%s] size: [%I64u]", origin, 553, entry.url.c_str(), size);
-        sum += size;
+        // Each size is one a file can have, but enough of them would wrap the total around.
+        if (__builtin_add_overflow(sum, size, &sum)) {
+            WriteLog("[ERROR][%s][%d] The sizes of the files add up to more than [%I64u] bytes with URL [%s].", origin,
+                     __LINE__, std::numeric_limits<std::uint64_t>::max(), entry.url.c_str());
+            surveyFailures_.assign(1, {entry.url, "the sizes of the files add up to more than any disk holds"});
+            total = 0;
+            return false;
+        }
         entry.size.store(size);
     }
     WriteLog("[INFO][%s][%d] Total size of contents: [%I64u]", origin, 560, sum);

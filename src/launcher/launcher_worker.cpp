@@ -243,6 +243,7 @@ void CLauncher::ContinueOn(std::size_t k, const std::string& url) {
     const bool replaced = overwritten_ && StampOf(d.localFileName) == overwritten_;
     const std::uint64_t local = replaced ? 0 : GetLocalFileSize(d.localFileName);
     d.startOffset = local;
+    d.expectedSize = entry.size.load(); // what the survey found: no answer makes the file larger
     d.validateResume = true;
     // A part that names no server is the player's, or of a server that named no version: the main URL's.
     const std::string origin = LoadFileOrigin(d.localFileName).value_or(ServerOf(entry.url));

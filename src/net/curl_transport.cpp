@@ -445,15 +445,19 @@ bool HttpRequest::Stalled(int& waitMs) {
     if (!connected_) {
         return false;
     }
-    const auto silent = std::chrono::steady_clock::now() - lastByte_;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(StallTimeout() - silent);
+    // Every byte restarts the stall time, so headers sent a line at a time would hold the request for ever:
+    // they have the same time in all.
+    const bool headersDue = !headersComplete_ && headersDeadline_ < lastByte_ + StallTimeout();
+    const auto due = headersDue ? headersDeadline_ : lastByte_ + StallTimeout();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
     if (left.count() > 0) {
         waitMs = static_cast<int>(std::min<std::chrono::milliseconds::rep>(waitMs, left.count()));
         return false;
     }
     done_ = true;
     result_ = CURLE_OPERATION_TIMEDOUT;
-    std::snprintf(errorText_, sizeof errorText_, "No data received for %lld ms",
+    std::snprintf(errorText_, sizeof errorText_,
+                  headersDue ? "No complete headers within %lld ms" : "No data received for %lld ms",
                   static_cast<long long>(StallTimeout().count()));
     return true;
 }
@@ -462,6 +466,7 @@ int HttpRequest::OnConnected(void* self, char*, char*, int, int) {
     auto& request = *static_cast<HttpRequest*>(self);
     request.connected_ = true;
     request.lastByte_ = std::chrono::steady_clock::now();
+    request.headersDeadline_ = request.lastByte_ + StallTimeout();
     return CURL_PREREQFUNC_OK;
 }
 

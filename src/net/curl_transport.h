@@ -51,7 +51,8 @@ struct RequestSettings {
 // sends or reads; between two reads nothing happens on the connection. `stillOpen` is asked whenever
 // the wait for the network wakes up, so that closing the handles on another thread (which wakes the
 // multi handle) makes the blocked send or read fail at once. A wait in which no byte arrives for the
-// stall time (stall_timeout.h) once the connection stands fails with ERROR_INTERNET_TIMEOUT.
+// stall time (stall_timeout.h) once the connection stands fails with ERROR_INTERNET_TIMEOUT, and so do
+// headers that are not complete within the stall time of the request being sent, however they trickle.
 class HttpRequest {
 public:
     HttpRequest(CURLM* multi, std::function<bool()> stillOpen);
@@ -88,8 +89,8 @@ private:
 
     // Drives the transfer until `ready` holds or the transfer ends; false when the handles were closed.
     bool Pump(const std::function<bool()>& ready);
-    // Ends the transfer as timed out when the server has been silent for the stall time; otherwise the
-    // milliseconds the next wait may last.
+    // Ends the transfer as timed out when the server has been silent for the stall time, or its headers
+    // are overdue; otherwise the milliseconds the next wait may last.
     bool Stalled(int& waitMs);
     void Detach();
     bool Available() const { return pendingRead_ < pending_.size(); }
@@ -117,4 +118,5 @@ private:
     // Silence counts only while a connection stands: connecting has its own time-out.
     bool connected_ = false;
     std::chrono::steady_clock::time_point lastByte_;
+    std::chrono::steady_clock::time_point headersDeadline_; // from the request being sent on its connection
 };

@@ -8,11 +8,12 @@
 #include "res/string_table.h"
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
+#include <string_view>
 #include <strings.h>
 #include <unistd.h>
 #include <vector>
@@ -49,29 +50,58 @@ std::vector<std::string> SplitAcceptTypes(const std::string& text) {
     return pieces;
 }
 
-// The first byte of a "bytes first-last/complete" Content-Range value.
-bool ParseContentRangeStart(const std::string& value, std::uint64_t& first) {
-    if (value.rfind("bytes ", 0) != 0) {
+// The largest size a file can have: file systems count in signed 64 bits.
+constexpr std::uint64_t kLargestFileSize = std::numeric_limits<std::int64_t>::max();
+
+// A size of a file in decimal digits alone: no sign, space or anything after them.
+bool ParseFileSize(std::string_view text, std::uint64_t& size) {
+    const char* const end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, size);
+    return stop == end && error == std::errc() && size <= kLargestFileSize;
+}
+
+// A "bytes first-last/complete" Content-Range value; the complete length may be "*".
+bool ParseContentRange(std::string_view value, ContentRange& range) {
+    constexpr std::string_view kUnit = "bytes ";
+    const std::size_t dash = value.find('-');
+    const std::size_t slash = value.find('/');
+    if (!value.starts_with(kUnit) || dash == std::string_view::npos || slash == std::string_view::npos ||
+        dash > slash || !ParseFileSize(value.substr(kUnit.size(), dash - kUnit.size()), range.first) ||
+        !ParseFileSize(value.substr(dash + 1, slash - dash - 1), range.last)) {
         return false;
     }
-    const char* digits = value.c_str() + 6;
-    char* end = nullptr;
-    errno = 0;
-    first = std::strtoull(digits, &end, 10);
-    return end != digits && *end == '-' && errno == 0;
+    const std::string_view complete = value.substr(slash + 1);
+    range.complete.reset();
+    if (complete == "*") {
+        return true;
+    }
+    std::uint64_t size = 0;
+    if (!ParseFileSize(complete, size)) {
+        return false;
+    }
+    range.complete = size;
+    return true;
+}
+
+// A range of bytes that exist, of the length the answer gives for them.
+bool RangeAgrees(const ContentRange& range, std::optional<std::uint64_t> length) {
+    return range.first <= range.last && (!range.complete || range.last < *range.complete) &&
+           (!length || *length == range.last - range.first + 1);
 }
 
 // The complete length of a "bytes first-last/complete" or "bytes */complete" Content-Range value.
 bool ParseContentRangeTotal(const std::string& value, std::uint64_t& total) {
-    const std::size_t slash = value.rfind('/');
-    if (value.rfind("bytes ", 0) != 0 || slash == std::string::npos || slash + 1 == value.size()) {
+    constexpr std::string_view kUnsatisfied = "bytes */";
+    const std::string_view text = value;
+    if (text.starts_with(kUnsatisfied)) {
+        return ParseFileSize(text.substr(kUnsatisfied.size()), total);
+    }
+    ContentRange range;
+    if (!ParseContentRange(text, range) || !range.complete || !RangeAgrees(range, std::nullopt)) {
         return false;
     }
-    const char* digits = value.c_str() + slash + 1;
-    char* end = nullptr;
-    errno = 0;
-    total = std::strtoull(digits, &end, 10);
-    return *digits >= '0' && *digits <= '9' && *end == '\0' && errno == 0;
+    total = *range.complete;
+    return true;
 }
 
 // The name of the file a transfer writes, for texts a player reads; "?" without one.
@@ -192,7 +222,10 @@ bool CHttpDownloader2::_Download() {
     }
 
     std::uint64_t length = 0;
-    const bool lengthKnown = QueryContentLength(length);
+    bool lengthKnown = false;
+    if (!ReadContentLength(length, lengthKnown)) {
+        return false;
+    }
     if (headOnly) {
         return lengthKnown ? AcceptContentLength(length) : ProbeContentLength();
     }
@@ -206,11 +239,15 @@ bool CHttpDownloader2::_Download() {
     HttpRequest* request = CurrentRequest();
     const std::uint32_t status = request != nullptr ? request->status() : 0;
     verifiedSecure_ = AnswerIsVerifiedSecure();
-    if (!RestartOrCheckRange(status) || !PositionFile()) {
+    std::optional<ContentRange> range;
+    std::optional<std::uint64_t> bodyLimit;
+    const std::optional<std::uint64_t> answerLength = lengthKnown ? std::optional(length) : std::nullopt;
+    if (!RestartOrCheckRange(status, answerLength, range) || !BoundBody(answerLength, range, bodyLimit) ||
+        !PositionFile()) {
         return false;
     }
     StoreResumeValidator(status);
-    return TransferBody(length, lengthKnown);
+    return TransferBody(length, lengthKnown, bodyLimit);
 }
 
 void CHttpDownloader2::BeginTransport() {
@@ -264,10 +301,18 @@ bool CHttpDownloader2::ProbeContentLength() {
     std::string value;
     std::uint64_t length = 0;
     const std::uint32_t status = request != nullptr ? request->status() : 0;
-    const bool known = status == 200 ? QueryContentLength(length)
-                                     : request != nullptr && request->FindHeader("Content-Range", value) &&
-                                           ParseContentRangeTotal(value, length);
+    bool known = false;
+    bool sound = true;
+    if (status == 200) {
+        sound = ReadContentLength(length, known);
+    } else {
+        known =
+            request != nullptr && request->FindHeader("Content-Range", value) && ParseContentRangeTotal(value, length);
+    }
     BeginTransport(); // the body, up to the whole file for a 200, is not wanted
+    if (!sound) {
+        return false;
+    }
     if (!known) {
         WriteLog("[ERROR][%s][%d] The server tells no length of [%s] for a range either.",
                  "CHttpDownloader2::_Download", __LINE__, url.c_str());
@@ -480,7 +525,8 @@ Sha256Bytes CHttpDownloader2::FileDigest() {
     return digest_ ? digest_->Final() : Sha256Bytes{};
 }
 
-bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status) {
+bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status, std::optional<std::uint64_t> length,
+                                           std::optional<ContentRange>& range) {
     if (status == 200 && startOffset > 0) {
         // A whole body written behind a partial copy would corrupt the file: start it again.
         if (resumeValidator_) {
@@ -500,20 +546,74 @@ bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status) {
     }
     if (status == 206) {
         HttpRequest* request = CurrentRequest();
-        std::string range;
-        std::uint64_t first = 0;
-        if (request == nullptr || !request->FindHeader("Content-Range", range) ||
-            !ParseContentRangeStart(range, first) || first != startOffset) {
+        std::string value;
+        ContentRange parsed;
+        if (request == nullptr || !request->FindHeader("Content-Range", value) || !ParseContentRange(value, parsed) ||
+            parsed.first != startOffset) {
             WriteLog("[ERROR][%s][%d] Content-Range [%s] does not start at [%I64u].", "CHttpDownloader2::_Download",
-                     __LINE__, range.c_str(), startOffset);
+                     __LINE__, value.c_str(), startOffset);
             ReportErrorCode(113, status);
+            lastFailure_.answerFault = AnswerFault::InvalidRange;
             return false;
         }
+        if (!RangeAgrees(parsed, length)) {
+            WriteLog("[ERROR][%s][%d] Content-Range [%s] names no bytes of the file or not the [%s] bytes the answer "
+                     "brings.",
+                     "CHttpDownloader2::_Download", __LINE__, value.c_str(),
+                     length ? std::to_string(*length).c_str() : "?");
+            ReportErrorCode(113, status);
+            lastFailure_.answerFault = AnswerFault::InvalidRange;
+            return false;
+        }
+        range = parsed;
     }
     return true;
 }
 
-bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown) {
+bool CHttpDownloader2::BoundBody(std::optional<std::uint64_t> length, const std::optional<ContentRange>& range,
+                                 std::optional<std::uint64_t>& bodyLimit) {
+    // The size of the file by the answer's word: the whole a range is part of, else the length of a whole.
+    std::optional<std::uint64_t> announced;
+    if (range) {
+        bodyLimit = range->last - range->first + 1;
+        announced = range->complete.value_or(range->last + 1);
+    } else if (length) {
+        bodyLimit = length;
+        announced = length;
+    }
+    if (expectedSize && announced && *announced > *expectedSize) {
+        WriteLog("[ERROR][%s][%d] The server announces [%I64u] bytes of [%s], more than the [%I64u] expected; the "
+                 "local file is left alone.",
+                 "CHttpDownloader2::_Download", __LINE__, *announced, url.c_str(), *expectedSize);
+        lastFailure_.answerFault = AnswerFault::LargerThanExpected;
+        lastFailure_.expectedSize = *expectedSize;
+        lastFailure_.announcedSize = *announced;
+        return false;
+    }
+    if (expectedSize && !bodyLimit) {
+        bodyLimit = *expectedSize; // a whole file without a length, from byte 0
+    }
+    return true;
+}
+
+bool CHttpDownloader2::DropLongerBody(std::uint64_t announced) {
+    WriteLog("[ERROR][%s][%d] The server sent more than the [%I64u] bytes of [%s] it announced; what it sent is "
+             "dropped.",
+             "CHttpDownloader2::_Download", __LINE__, announced, url.c_str());
+    lastFailure_.answerFault = AnswerFault::LongerThanAnnounced;
+    lastFailure_.expectedSize = announced;
+    // An answer that breaks its word vouches for none of its bytes: kept up to the size it announced, they
+    // would pass every size check as the whole file.
+    if (!file.SetPositionAndLength(startOffset)) {
+        WriteLog("CHttpDownloader2::_Download, An exception occured while set file pointer position, Error:%d\n",
+                 file.lastError());
+        ReportLocalFailure(133);
+    }
+    return false;
+}
+
+bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown,
+                                    std::optional<std::uint64_t> bodyLimit) {
     rateWindow_ = {maxBytesPerMs.load(), TickCount(), 0};
     const std::unique_ptr<char[]> buffer(readBufferSize > 0 ? new (std::nothrow) char[readBufferSize] : nullptr);
     if (!buffer) {
@@ -535,6 +635,9 @@ bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown
             return false;
         }
         if (bytesRead > 0) {
+            if (bodyLimit && bytesRead > *bodyLimit - transferred) {
+                return DropLongerBody(startOffset + *bodyLimit);
+            }
             if (!OnDownloadData(buffer.get(), bytesRead)) {
                 WriteLog("CHttpDownloader::_Download, Failed in call to OnDownloadData.\n");
                 return false;
@@ -641,13 +744,20 @@ bool CHttpDownloader2::DeleteDownloadedFile() {
 bool CHttpDownloader2::QueryContentLength(std::uint64_t& length) {
     HttpRequest* request = CurrentRequest();
     std::string value;
-    if (request == nullptr || !request->FindHeader("Content-Length", value)) {
-        return false;
+    return request != nullptr && request->FindHeader("Content-Length", value) && ParseFileSize(value, length);
+}
+
+bool CHttpDownloader2::ReadContentLength(std::uint64_t& length, bool& known) {
+    known = QueryContentLength(length);
+    HttpRequest* request = CurrentRequest();
+    std::string value;
+    if (known || request == nullptr || !request->FindHeader("Content-Length", value)) {
+        return true;
     }
-    char text[512] = {};
-    std::snprintf(text, sizeof text, "%s", value.c_str());
-    length = std::strtoull(text, nullptr, 10);
-    return true;
+    WriteLog("[ERROR][%s][%d] Content-Length [%s] of [%s] is no size a file can have.", "CHttpDownloader2::_Download",
+             __LINE__, value.c_str(), url.c_str());
+    lastFailure_.answerFault = AnswerFault::InvalidLength;
+    return false;
 }
 
 std::string CHttpDownloader2::FormatErrorText(std::uint32_t code) {

@@ -22,6 +22,13 @@ struct InternetSession;
 struct InternetConnection;
 class HttpRequest;
 
+// The bytes a 206 answer's Content-Range names: "bytes first-last/complete", complete may be "*".
+struct ContentRange {
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    std::optional<std::uint64_t> complete;
+};
+
 // A client certificate for HTTPS: PEM files of the certificate and its private key.
 struct ClientCertificate {
     std::string certificateFile;
@@ -55,6 +62,8 @@ public:
     // Callable from any thread: a send or read blocked on another thread fails at once.
     void CloseHandles();
     bool DeleteDownloadedFile();
+    // False without a Content-Length, or with one that is no size a file can have (digits alone, at most
+    // 2^63 - 1).
     bool QueryContentLength(std::uint64_t& length);
     static std::string FormatErrorText(std::uint32_t code);
 
@@ -120,6 +129,10 @@ public:
     // A cap on the receive rate (0: none); another thread may change it during a transfer.
     std::atomic<double> maxBytesPerMs{0.0};
     std::uint64_t startOffset = 0; // reads 0 after a transfer whose server ignored the range
+    // The most the local file may hold when whole (the size a survey found, a bound on a document); unset:
+    // no bound but the answer's own. An answer that announces a larger file is refused before a byte is
+    // written, and a body without a length is read no further.
+    std::optional<std::uint64_t> expectedSize;
     // A continued file asks for the rest of the version it has (If-Range); off when another server
     // continues it and something else (a digest) decides whether the result is whole.
     bool validateResume = true;
@@ -175,10 +188,21 @@ private:
     // file leaves its own version with it.
     void LoadResumeValidator();
     void StoreResumeValidator(std::uint32_t status);
-    bool RestartOrCheckRange(std::uint32_t status);
+    // The answer's Content-Length, `known` false without one; false (the answer refused) for one that is
+    // no size a file can have.
+    bool ReadContentLength(std::uint64_t& length, bool& known);
+    // For a 206, `range` is the part it brings, checked against the request and the answer's `length`.
+    bool RestartOrCheckRange(std::uint32_t status, std::optional<std::uint64_t> length,
+                             std::optional<ContentRange>& range);
+    // Refuses an answer that announces a larger file than expectedSize; `bodyLimit` is the most it may
+    // bring: its range, its length, or what expectedSize leaves.
+    bool BoundBody(std::optional<std::uint64_t> length, const std::optional<ContentRange>& range,
+                   std::optional<std::uint64_t>& bodyLimit);
+    // The body ran past the `announced` size of the file: it fails, and its bytes go.
+    bool DropLongerBody(std::uint64_t announced);
     // Cuts or extends the file to startOffset and places the writes there.
     bool PositionFile();
-    bool TransferBody(std::uint64_t answerLength, bool lengthKnown);
+    bool TransferBody(std::uint64_t answerLength, bool lengthKnown, std::optional<std::uint64_t> bodyLimit);
     bool DrainAnswer();
     bool ReadPiece(char* buffer, std::uint32_t size, std::uint32_t& bytesRead, std::uint32_t& error);
     bool FlushDownloadedData();

@@ -74,6 +74,19 @@ std::string DescribeTransferFailure(const TransferFailure& failure) {
     if (failure.error != 0) {
         return DescribeTransportError(failure.error);
     }
+    switch (failure.answerFault) {
+    case AnswerFault::InvalidLength:
+        return "the server announced an invalid size";
+    case AnswerFault::InvalidRange:
+        return "the server sent a range that does not match the request";
+    case AnswerFault::LargerThanExpected:
+        return "the server announced " + std::to_string(failure.announcedSize) + " bytes, more than the " +
+               std::to_string(failure.expectedSize) + " it announced before";
+    case AnswerFault::LongerThanAnnounced:
+        return "the server sent more than the " + std::to_string(failure.expectedSize) + " bytes it announced";
+    case AnswerFault::None:
+        break;
+    }
     if (failure.lengthUnknown) {
         return "the server does not tell the file's size";
     }

@@ -3,6 +3,15 @@
 #include <cstdint>
 #include <string>
 
+// What a server's answer said of its size that the transfer could not accept.
+enum class AnswerFault {
+    None,
+    InvalidLength,       // a Content-Length that is no size a file can have
+    InvalidRange,        // a Content-Range that is no range, not the one asked for, or not the body's
+    LargerThanExpected,  // a file of `announcedSize` bytes, more than the `expectedSize` it may have
+    LongerThanAnnounced, // a body past the end it announced (or past `expectedSize`): `expectedSize`
+};
+
 // Why the last transfer failed; all empty after a success.
 struct TransferFailure {
     std::uint32_t error = 0;  // a transport or system error code, when the transfer broke
@@ -15,6 +24,9 @@ struct TransferFailure {
     bool credentialsSent = false;
     // The server answered but told no length, neither for HEAD nor for a range.
     bool lengthUnknown = false;
+    AnswerFault answerFault = AnswerFault::None;
+    std::uint64_t expectedSize = 0;  // with an answer fault: the size the file was to have at most
+    std::uint64_t announcedSize = 0; // with LargerThanExpected: the size the answer gave it
 };
 
 // The cause in plain words for a player or a script: "disk full", "HTTP status 404", "the proxy asks

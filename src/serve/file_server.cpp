@@ -23,6 +23,7 @@ constexpr std::size_t kChunkSize = 256 * 1024;
 constexpr std::size_t kWorkerThreads = 32;
 constexpr std::size_t kRequestsPerConnection = 1000000;
 constexpr time_t kKeepAliveSeconds = 5;
+constexpr std::size_t kTrickledHeaderLines = 1000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -250,6 +251,32 @@ struct FileServer::Impl {
         return given ? status : 503;
     }
 
+    // The answer to trickle_headers_ms: an interim 100 whose body, to the library, is the final answer
+    // written by hand, one header line at a time.
+    void TrickleHeaders(std::chrono::milliseconds interval, const std::string& body, httplib::Response& response) {
+        auto pieces = std::make_shared<std::vector<std::string>>();
+        pieces->push_back("HTTP/1.1 200 OK\r\n");
+        for (std::size_t line = 0; line < kTrickledHeaderLines; ++line) {
+            pieces->push_back("X-Trickle-" + std::to_string(line) + ": " + std::to_string(line) + "\r\n");
+        }
+        pieces->push_back("Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+        std::size_t length = 0;
+        for (const std::string& piece : *pieces) {
+            length += piece.size();
+        }
+        auto next = std::make_shared<std::size_t>(0);
+        response.status = 100;
+        response.set_content_provider(
+            length, "application/octet-stream",
+            [this, pieces, next, interval](std::size_t, std::size_t, httplib::DataSink& sink) {
+                if (*next > 0 && !WaitUntil(Clock::now() + interval)) {
+                    return false;
+                }
+                const std::string& piece = (*pieces)[(*next)++];
+                return sink.write(piece.data(), piece.size());
+            });
+    }
+
     void ServeFile(const httplib::Request& request, httplib::Response& response) {
         const std::string path = options.root + request.path;
         struct stat info {};
@@ -261,6 +288,14 @@ struct FileServer::Impl {
             return;
         }
         const auto size = static_cast<std::uint64_t>(info.st_size);
+        if (const std::uint64_t interval = NumberParam(request, "trickle_headers_ms"); interval > 0) {
+            std::string body(size, '\0');
+            if (::pread(source->fd, body.data(), body.size(), 0) != static_cast<ssize_t>(body.size())) {
+                body.clear();
+            }
+            TrickleHeaders(std::chrono::milliseconds(interval), body, response);
+            return;
+        }
         // head_no_length: a HEAD is answered without Content-Length, a GET with it (as some servers do for
         // an empty file).
         const bool noLength = NumberParam(request, "no_length") != 0 ||
@@ -290,8 +325,10 @@ struct FileServer::Impl {
                     first = std::min(NumberParam(request, "range_from"), last);
                 }
                 response.status = 206;
-                response.set_header("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) +
-                                                         "/" + std::to_string(size));
+                response.set_header("Content-Range", request.has_param("content_range")
+                                                         ? request.get_param_value("content_range")
+                                                         : "bytes " + std::to_string(first) + "-" +
+                                                               std::to_string(last) + "/" + std::to_string(size));
                 break;
             case RangeResult::None:
                 break;
@@ -301,13 +338,15 @@ struct FileServer::Impl {
 
         struct Plan {
             std::uint64_t first, length, stallMs, stallAfter, resetAfter, rate;
+            bool endless;
         };
         const Plan plan{first,
                         length,
                         NumberParam(request, "stall_ms"),
                         NumberParam(request, "stall_after"),
                         request.has_param("reset_after") ? NumberParam(request, "reset_after") : UINT64_MAX,
-                        request.has_param("rate") ? NumberParam(request, "rate") : options.rateBytesPerSecond};
+                        request.has_param("rate") ? NumberParam(request, "rate") : options.rateBytesPerSecond,
+                        NumberParam(request, "endless") != 0 && length > 0};
         auto started = std::make_shared<Clock::time_point>();
 
         // Writes the body from `offset` on, one chunk per call; false ends the connection.
@@ -322,7 +361,8 @@ struct FileServer::Impl {
             if (offset >= plan.resetAfter) {
                 return false;
             }
-            std::uint64_t want = std::min<std::uint64_t>({kChunkSize, plan.length - offset, plan.resetAfter - offset});
+            const std::uint64_t at = plan.endless ? offset % plan.length : offset; // endless: over and over
+            std::uint64_t want = std::min<std::uint64_t>({kChunkSize, plan.length - at, plan.resetAfter - offset});
             if (offset < plan.stallAfter) {
                 want = std::min(want, plan.stallAfter - offset); // the pause falls exactly there
             }
@@ -334,25 +374,34 @@ struct FileServer::Impl {
                 }
             }
             source->chunk.resize(want);
-            const ssize_t got =
-                ::pread(source->fd, source->chunk.data(), want, static_cast<off_t>(plan.first + offset));
+            const ssize_t got = ::pread(source->fd, source->chunk.data(), want, static_cast<off_t>(plan.first + at));
             if (got <= 0) {
                 return false;
             }
             return sink.write(source->chunk.data(), static_cast<std::size_t>(got));
         };
 
-        if (length == 0 && !noLength) {
+        auto writeBody = [plan, writeChunk](std::size_t offset, httplib::DataSink& sink) {
+            if (!plan.endless && offset >= plan.length) {
+                sink.done();
+                return true;
+            }
+            return writeChunk(offset, sink);
+        };
+        // length and announce: the length is the query's, the body the file's, and its end the connection's.
+        const char* const forged = request.has_param("length")                                ? "length"
+                                   : request.method == "GET" && request.has_param("announce") ? "announce"
+                                                                                              : nullptr;
+        if (forged != nullptr) {
+            response.set_header("Content-Length", request.get_param_value(forged));
+            response.set_content_provider("application/octet-stream",
+                                          [plan, writeChunk](std::size_t offset, httplib::DataSink& sink) {
+                                              return (plan.endless || offset < plan.length) && writeChunk(offset, sink);
+                                          });
+        } else if (noLength || plan.endless) {
+            response.set_chunked_content_provider("application/octet-stream", writeBody);
+        } else if (length == 0) {
             response.set_content(std::string(), "application/octet-stream");
-        } else if (noLength) {
-            response.set_chunked_content_provider("application/octet-stream",
-                                                  [plan, writeChunk](std::size_t offset, httplib::DataSink& sink) {
-                                                      if (offset >= plan.length) {
-                                                          sink.done();
-                                                          return true;
-                                                      }
-                                                      return writeChunk(offset, sink);
-                                                  });
         } else {
             response.set_content_provider(static_cast<std::size_t>(length), "application/octet-stream",
                                           [writeChunk](std::size_t offset, std::size_t, httplib::DataSink& sink) {

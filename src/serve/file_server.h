@@ -54,6 +54,14 @@ struct FileServerOptions {
 //   stall_ms=N      send the headers, then nothing for N ms before the body (or, with stall_after=B,
 //                   before body byte B)
 //   reset_after=N   close the connection after N bytes of the body
+//   trickle_headers_ms=N  an interim 100 answer, then the final one's headers one line every N ms, 1000
+//                   lines before the file's length and the whole file (a GET; a HEAD gets the 100 alone)
+//   endless=1       a chunked body that never ends: the file's bytes (or its range) over and over until the
+//                   client goes (a file of at least one byte)
+//   length=TEXT     Content-Length: TEXT as given (any text, on HEAD too), then the file's bytes (or its
+//                   range) and the end of the connection
+//   announce=N      the same for a GET only: a HEAD tells the true length
+//   content_range=TEXT  a 206 says Content-Range: TEXT as given, and sends the range asked for
 //   auth=401|407    demand (proxy) credentials; any Authorization (Proxy-Authorization) header passes
 //   refuse_credentials=1  with auth=: no credentials pass
 //   rate=N          body at N bytes per second
