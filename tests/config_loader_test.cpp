@@ -1,10 +1,15 @@
 #include "config/config_loader.h"
+#include "config/xml_pre_scan.h"
+#include "config/xml_stack_parse.h"
 #include "support/log_capture.h"
 #include "support/message_recorder.h"
 #include "support/temp_dir.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/resource.h>
+#include <tinyxml.h>
 #include <vector>
 
 namespace {
@@ -432,6 +437,69 @@ TEST_F(ConfigLoaderTest, DocumentsNestedTooDeeplyOrCutInACharacterAreRefusedBefo
         }
         if (c.refusal != nullptr) { // one line from each entry point
             EXPECT_EQ(fresh.CountStartingWith("[ERROR][CConfigLoader::"), 2) << c.what;
+        }
+    }
+}
+
+// Nesting too deep for the stack, hidden behind constructs that the pre-scan once read otherwise than
+// TinyXML: each load runs in a child process, so that a crash fails the case instead of the test run.
+TEST_F(ConfigLoaderTest, DeepNestingBehindConstructsTinyXmlReadsOnOverIsRefusedWithoutACrash) {
+    const std::string deep = Repeated("<a>", 50000);
+    struct Case {
+        const char* what;
+        std::string text;
+    } const cases[] = {
+        {"end tag with a space before '>'", "<C><x></x >" + deep},
+        {"end tag with a tab before '>'", "<C><x></x\t>" + deep},
+        {"end tag with a line break before '>'", "<C><x></x\r\n>" + deep},
+        {"character reference ending past the closing quote", "<C e=\"&#\"#;\">" + deep},
+        {"the same in single quotes", "<C e='&#'#;'>" + deep},
+        {"hexadecimal reference ending past the closing quote", "<C e=\"&#x\"x41;\">" + deep},
+        {"character reference in text ending past a comment's start", "<C>&#<!--#;" + deep},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PreScanXml(c.text), XmlPreScan::TooDeep) << c.what;
+        EXPECT_EXIT(std::exit(CConfigLoader().LoadFromString(c.text.c_str())),
+                    ::testing::ExitedWithCode(CONFIG_PARSE_FAILED), "")
+            << c.what;
+    }
+}
+
+// The parse bounds the depth by itself, for text that got past the pre-scan unseen. Each case runs in
+// a child process whose own stack may grow to 256 KiB only, far less than TinyXML needs for 4000 levels,
+// so that a crash fails the case instead of the test run. (TinyXML takes time quadratic in the depth.)
+TEST(XmlStackParseTest, TreesDeeperThanTheLimitAreRefusedAfterTheParseWithoutACrash) {
+    constexpr std::size_t kDeep = 4000;
+    struct Case {
+        const char* what;
+        std::string text;
+        XmlStackParse result;
+        std::size_t nesting; // of a tree that is kept
+    } const cases[] = {
+        {"nested without end", Repeated("<a>", kDeep), XmlStackParse::TooDeep, 0},
+        {"nested and closed", Repeated("<a>", kDeep) + Repeated("</a>", kDeep), XmlStackParse::TooDeep, 0},
+        {"deep in the last branch", "<r><b/>" + Repeated("<a x='1'>t", kDeep), XmlStackParse::TooDeep, 0},
+        {"one past the limit", Nested(257), XmlStackParse::TooDeep, 0},
+        {"at the limit", Nested(256), XmlStackParse::Parsed, 256},
+        {"siblings and text", Nested(3, Repeated("<a>t<!--c--></a>", 1000)), XmlStackParse::Parsed, 4},
+        {"not well-formed", Nested(5) + "<", XmlStackParse::Parsed, 5},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EXIT(
+            {
+                rlimit stack{};
+                ::getrlimit(RLIMIT_STACK, &stack);
+                stack.rlim_cur = 256 << 10;
+                ::setrlimit(RLIMIT_STACK, &stack);
+                TiXmlDocument document;
+                std::exit(static_cast<int>(ParseXmlOnOwnStack(c.text.c_str(), document)));
+            },
+            ::testing::ExitedWithCode(static_cast<int>(c.result)), "")
+            << c.what;
+        if (c.result == XmlStackParse::Parsed) {
+            TiXmlDocument document;
+            EXPECT_EQ(ParseXmlOnOwnStack(c.text.c_str(), document), XmlStackParse::Parsed) << c.what;
+            EXPECT_EQ(ElementNesting(document), c.nesting) << c.what;
         }
     }
 }

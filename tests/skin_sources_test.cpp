@@ -18,6 +18,8 @@
 #include <optional>
 #include <regex>
 #include <set>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -351,6 +353,32 @@ TEST_F(SkinSourcesTest, ASkinFolderThatCannotBeMadeEndsAsAFailedExtractionWritin
         EXPECT_EQ(CurrentFolderPath(), start.path()) << c.what;
         EXPECT_TRUE(ListTree(start.path()).empty()) << c.what;
     }
+}
+
+// The skin folder lasts as long as the window, which is the program's run; folders that crashed runs
+// left go at the next start, those of runs still going stay.
+TEST_F(SkinSourcesTest, TheSkinFolderGoesWithTheWindowAndThoseOfCrashedRunsAtTheNextStart) {
+    const std::string left = tempFolder + "AmbrelLauncher1000";
+    const std::string running = tempFolder + "AmbrelLauncher2000";
+    for (const std::string& folder : {left, running}) {
+        std::filesystem::create_directories(folder + "/sub");
+        WriteWholeFile(folder + "/sub/background.jpg", "image");
+        const timespec twoMinutesAgo[2] = {{::time(nullptr) - 120, 0}, {::time(nullptr) - 120, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, folder.c_str(), twoMinutesAgo, 0), 0);
+    }
+    const int runningLock = ::open(running.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(runningLock, LOCK_EX | LOCK_NB), 0);
+
+    ASSERT_TRUE(MakeWindow(Configuration("")).OnInitDialog()); // the embedded skin
+    const std::string skinName = std::filesystem::path(CurrentFolderPath()).filename().string();
+    EXPECT_EQ(TempEntries(), (std::set<std::string>{"AmbrelLauncher2000", skinName}));
+    const int skinLock = ::open(CurrentFolderPath().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    EXPECT_NE(::flock(skinLock, LOCK_EX | LOCK_NB), 0) << "held while the window lives";
+    ::close(skinLock);
+
+    window.reset();
+    EXPECT_EQ(TempEntries(), std::set<std::string>{"AmbrelLauncher2000"});
+    ::close(runningLock);
 }
 
 } // namespace

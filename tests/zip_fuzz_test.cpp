@@ -27,6 +27,7 @@ const std::vector<ZipEntry>& FixtureEntries() {
         {.name = "D:/e.jpg", .data = "", .versionMadeBy = 0x031E, .externalAttributes = 0x81240000},
         {.name = "f.jpg", .data = text, .method = 8, .password = ""},
         {.name = "g/./h.jpg", .data = text, .password = ""},
+        {.name = "zeros.jpg", .data = std::string(32 << 10, '\0'), .method = 8},
     };
     return entries;
 }
@@ -77,12 +78,21 @@ std::string Damage(const std::string& valid, RandomDamage& random) {
     return bytes;
 }
 
+// The bytes of the files below `folder`.
+std::uintmax_t TreeBytes(const std::string& folder) {
+    std::uintmax_t total = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        total += std::filesystem::is_regular_file(entry.symlink_status()) ? entry.file_size() : 0;
+    }
+    return total;
+}
+
 class ZipFuzzTest : public ZipFolderTest {
 protected:
     LogCapture log;
 };
 
-TEST_F(ZipFuzzTest, DamagedArchivesNeitherCrashNorWriteOutsideTheBaseFolder) {
+TEST_F(ZipFuzzTest, DamagedArchivesNeitherCrashNorWriteOutsideTheBaseFolderOrBeyondTheLimits) {
     // Extract two levels down so that short climbs out would still be seen inside base/.
     std::filesystem::create_directories("l1/l2");
     ScopedCurrentFolder deeper("l1/l2");
@@ -91,7 +101,15 @@ TEST_F(ZipFuzzTest, DamagedArchivesNeitherCrashNorWriteOutsideTheBaseFolder) {
     int unzipped = 0, opened = 0, extracted = 0;
     for (int round = 0; round < kRounds; ++round) {
         std::ofstream(archive, std::ios::binary) << Damage(valid, random);
-        unzipped += UnzipArchiveIntoCurrentFolder(archive);
+        // Now and then limits that the archive may pass, in all or in its dense entry.
+        ZipLimits limits;
+        if (random.Pick(3) == 0) {
+            limits = {.totalBytes = random.Pick(48 << 10),
+                      .entryRatio = random.Pick(200),
+                      .denseFreeBytes = random.Pick(8 << 10)};
+        }
+        unzipped += UnzipArchiveIntoCurrentFolder(archive, limits);
+        ASSERT_LE(TreeBytes("."), limits.totalBytes) << "round " << round;
 
         if (ZipPtr zip = Open()) {
             ++opened;

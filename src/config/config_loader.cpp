@@ -4,6 +4,7 @@
 #include "app/message_box.h"
 #include "config/value_forms.h"
 #include "config/xml_pre_scan.h"
+#include "config/xml_stack_parse.h"
 #include "net/sha256_digest.h"
 
 #include <cstdio>
@@ -96,13 +97,18 @@ const char* TrueFalse(bool value) {
 }
 
 // Parses `text` into `document`; false with the reason when it is refused or not well-formed. TinyXML
-// only sees text it can parse without running out of stack or reading past the end.
+// only sees text it can parse without reading past the end, and it parses on a stack that its
+// recursion cannot overflow: the pre-scan refuses deep text before any parse, the own stack stands
+// where the pre-scan was mistaken.
 bool ParseDocument(const char* text, TiXmlDocument& document, std::string& error) {
     if (const XmlPreScan scan = PreScanXml(text); scan != XmlPreScan::Fits) {
         error = DescribeXmlPreScan(scan);
         return false;
     }
-    document.Parse(text, nullptr, TIXML_DEFAULT_ENCODING);
+    if (const XmlStackParse parse = ParseXmlOnOwnStack(text, document); parse != XmlStackParse::Parsed) {
+        error = DescribeXmlStackParse(parse);
+        return false;
+    }
     if (document.Error()) {
         error = document.ErrorDesc();
         return false;

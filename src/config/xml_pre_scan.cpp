@@ -109,10 +109,15 @@ private:
         return false;
     }
 
-    // Steps over one character of text or of an attribute value.
+    // Steps over one character of text or of an attribute value. TinyXML takes a character reference
+    // whole, up to its ';', even where a quote or a '<' lies on the way.
     Step StepCharacter(std::size_t& pos) const {
         if (IsBadCharacterReference(pos)) {
             return Step::Stop;
+        }
+        if (At(pos) == '&' && At(pos + 1) == '#' && At(pos + 2) != 0) {
+            pos = text_.find(';', pos + 2) + 1;
+            return Step::Go;
         }
         const std::size_t length = CharLength(pos);
         if (pos + length > text_.size()) {
@@ -326,12 +331,16 @@ private:
                     return step;
                 }
             } else if (StartsWith(pos, "</", false)) {
-                // Only the end tag of the innermost open element, written exactly, closes it.
+                // Only the end tag of the innermost open element closes it; white space may stand before its '>'.
                 const std::string_view name = open.back();
-                if (!StartsWith(pos + 2, name, false) || At(pos + 2 + name.size()) != '>') {
+                if (!StartsWith(pos + 2, name, false)) {
                     return Step::Stop;
                 }
-                pos += name.size() + 3;
+                pos = SkipWhiteSpace(pos + 2 + name.size());
+                if (At(pos) != '>') {
+                    return Step::Stop;
+                }
+                ++pos;
                 open.pop_back();
                 if (open.empty()) {
                     return Step::Go;

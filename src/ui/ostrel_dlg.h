@@ -3,6 +3,7 @@
 #include "config/config_loader.h"
 #include "launcher/launcher.h"
 #include "launcher/launcher_view.h"
+#include "launcher/skin_folder.h"
 #include "res/embedded.h"
 #include "ui/controls/picture.h"
 #include "ui/dialog_keys.h"
@@ -118,6 +119,8 @@ private:
     int endResult_ = 0;
     bool inModalLoop_ = false;
     std::optional<QPoint> dragOffset_;
+    // The folder the skin was extracted into: held while the window lives, removed with it.
+    std::unique_ptr<SkinFolder> skinFolder_;
     // The skin's downloads, while the start sequence loads it.
     std::unique_ptr<SkinFetch> skinFetch_;
     // Last: made after the controls it shows on, stopped before them.

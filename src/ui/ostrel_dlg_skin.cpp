@@ -2,6 +2,7 @@
 #include "app/message_box.h"
 #include "app/user_folders.h"
 #include "launcher/local_files.h"
+#include "launcher/skin_folder.h"
 #include "launcher/tick_count.h"
 #include "launcher/url_names.h"
 #include "res/string_table.h"
@@ -16,25 +17,28 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int IDS_SKIN_DOWNLOAD_FAILED = 149;
 
-// Makes `folder` (an existing one will do) and enters it, so that relative image names open from it.
-// False, logged, when it can be neither: the skin is then written nowhere rather than into the folder
-// the program was started from.
-bool EnterSkinFolder(const std::string& folder) {
-    const bool made = ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
-    if (made && ::chdir(folder.c_str()) == 0) {
-        return true;
+// Makes the skin folder `path` (an existing one that no running program holds will do) and enters it,
+// so that relative image names open from it; first the folders that crashed runs left beside it go.
+// nullptr, logged, when it can be neither made nor entered: the skin is then written nowhere rather
+// than into the folder the program was started from.
+std::unique_ptr<SkinFolder> EnterSkinFolder(const std::string& path, const std::string& name) {
+    if (std::string temp; PrivateTempFolder(temp)) {
+        RemoveLeftSkinFolders(temp, SafeFolderName(name));
+    }
+    std::unique_ptr<SkinFolder> folder = SkinFolder::Make(path);
+    if (folder != nullptr && ::chdir(path.c_str()) == 0) {
+        return folder;
     }
     const int error = errno;
     WriteLog("[ERROR][%s][%d] Failed to %s skin folder [%s]: %s", "COstrelDlg::OnInitDialog", __LINE__,
-             made ? "enter" : "make", folder.c_str(), std::strerror(error));
-    return false;
+             folder != nullptr ? "enter" : "make", path.c_str(), std::strerror(error));
+    return nullptr;
 }
 
 bool WriteWholeFile(const std::string& path, const unsigned char* data, std::size_t size) {
@@ -84,7 +88,8 @@ bool COstrelDlg::AcquireSkin() {
         }
         WriteLog("[INFO][%s][%d] Successfully download skin image archive [%s].", origin, 188, config_.url.c_str());
         const std::string archive = TempPathForUrl(config_.url);
-        if (!EnterSkinFolder(SkinFolderPath()) || !UnzipFile(archive)) {
+        skinFolder_ = EnterSkinFolder(SkinFolderPath(), config_.name);
+        if (skinFolder_ == nullptr || !UnzipFile(archive)) {
             WriteLog("[ERROR][%s][%d] Failed to unzip skin image archive.", origin, 207);
             EndView(IDCANCEL);
             return false;
@@ -96,11 +101,11 @@ bool COstrelDlg::AcquireSkin() {
         return true;
     }
     const std::string folder = SkinFolderPath();
-    const bool entered = EnterSkinFolder(folder);
-    if (entered) {
+    skinFolder_ = EnterSkinFolder(folder, config_.name);
+    if (skinFolder_ != nullptr) {
         WriteWholeFile("images.zip", embeddedSkin.data, embeddedSkin.size); // a failure shows in the extraction
     }
-    if (!entered || !UnzipFile(folder + "/images.zip")) {
+    if (skinFolder_ == nullptr || !UnzipFile(folder + "/images.zip")) {
         WriteLog("[ERROR][%s][%d] Failed to unzip skin image archive.", origin, 257);
         EndView(IDCANCEL);
         return false;

@@ -7,6 +7,7 @@
 #include "zip/zip_item_times.h"
 #include "zip/zip_target.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -32,6 +33,8 @@ struct ZipArchiveReader {
     int cachedIndex = -1;
     std::unique_ptr<unsigned char[]> copyBuffer;
     std::string baseFolder;
+    ZipLimits limits;
+    std::uint64_t written = 0; // by all extractions so far
 
     ZipArchiveReader() = default;
     ZipArchiveReader(const ZipArchiveReader&) = delete;
@@ -142,11 +145,27 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
     return true;
 }
 
+// Whether `size` more bytes of an entry, `entryWritten` of which are written, stay within the limits.
+ZIPCODE CheckLimits(const ZipArchiveReader& zip, const unz_file_info64& central, std::uint64_t entryWritten,
+                    std::uint64_t size) {
+    const ZipLimits& limits = zip.limits;
+    if (size > limits.totalBytes - zip.written) { // what is written never passes the total
+        return ZIPCODE_TOO_LARGE;
+    }
+    // The packed size times the ratio, without overflow: no entry passes the total anyway.
+    const std::uint64_t packed = central.compressed_size;
+    const std::uint64_t dense = limits.entryRatio == 0 || packed <= limits.totalBytes / limits.entryRatio
+                                    ? packed * limits.entryRatio
+                                    : limits.totalBytes;
+    return entryWritten + size > std::max(dense, limits.denseFreeBytes) ? ZIPCODE_TOO_DENSE : ZIPCODE_OK;
+}
+
 ZIPCODE CopyEntryData(ZipArchiveReader& zip, const unz_file_info64& central, const ZipItemInfo& info, int target) {
     ZipEntryData data(zip.archive, central);
     if (!zip.copyBuffer) {
         zip.copyBuffer = std::make_unique<unsigned char[]>(kCopyBufferSize);
     }
+    std::uint64_t entryWritten = 0;
     while (true) {
         const int got = data.Read(zip.copyBuffer.get(), kCopyBufferSize);
         if (got == ZipEntryData::kBadPassword) {
@@ -155,9 +174,15 @@ ZIPCODE CopyEntryData(ZipArchiveReader& zip, const unz_file_info64& central, con
         if (got < 0) {
             return ZIPCODE_INFLATE_FAILED;
         }
+        const auto size = static_cast<std::uint64_t>(got);
+        if (const ZIPCODE code = CheckLimits(zip, central, entryWritten, size); code != ZIPCODE_OK) {
+            return code;
+        }
         if (got > 0 && !WriteAll(target, zip.copyBuffer.get(), static_cast<std::size_t>(got))) {
             return ZIPCODE_WRITE_FAILED;
         }
+        entryWritten += size;
+        zip.written += size;
         if (data.AtEnd()) {
             // The creation time has no counterpart here; the recorded CRC-32 is not compared.
             const timespec times[2] = {FileTimeToTimespec(info.accessTime), FileTimeToTimespec(info.modificationTime)};
@@ -184,8 +209,9 @@ bool HoldsOnlyAnEndRecord(const ZipFileStream& file) {
 
 } // namespace
 
-ZipHandle OpenZipArchive(const char* fileName) {
+ZipHandle OpenZipArchive(const char* fileName, const ZipLimits& limits) {
     auto zip = std::make_unique<ZipArchiveReader>();
+    zip->limits = limits;
     if (fileName == nullptr || !CurrentFolder(zip->baseFolder) || !zip->file.Open(fileName)) {
         return nullptr;
     }
