@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -33,19 +34,36 @@ protected:
         std::fclose(err);
     }
 
-    CConfigLoader config;
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-};
-
-TEST_F(TerminalViewTest, TellsWhyAFileFailedAndWhatWasDoneToIt) {
+    // What a view drives, and what it then shows on standard output and standard error.
     struct Case {
         const char* name;
         std::function<void(TerminalView&)> drive;
         std::string out;
         std::string err;
     };
-    const Case cases[] = {
+    // Each case on a view of its own.
+    void ExpectShown(const std::vector<Case>& cases) {
+        for (const Case& c : cases) {
+            std::FILE* caseOut = std::tmpfile();
+            std::FILE* caseErr = std::tmpfile();
+            {
+                TerminalView view(config, caseOut, caseErr, false, false);
+                view.Call([&] { c.drive(view); });
+            }
+            EXPECT_EQ(Contents(caseOut), c.out) << c.name;
+            EXPECT_EQ(Contents(caseErr), c.err) << c.name;
+            std::fclose(caseOut);
+            std::fclose(caseErr);
+        }
+    }
+
+    CConfigLoader config;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+};
+
+TEST_F(TerminalViewTest, TellsWhyAFileFailedAndWhatWasDoneToIt) {
+    const std::vector<Case> cases = {
         {"a failure with its reason is one line",
          [](TerminalView& view) {
              view.FileFailed(0, "http://127.0.0.1:1/a.pak: HTTP status 404");
@@ -79,18 +97,7 @@ TEST_F(TerminalViewTest, TellsWhyAFileFailedAndWhatWasDoneToIt) {
          [](TerminalView& view) { view.SurveyFailed("http://127.0.0.1:1/gone.pak", "HTTP status 404"); }, "",
          "ostrel-cli: the size of http://127.0.0.1:1/gone.pak is unknown: HTTP status 404\n"},
     };
-    for (const Case& c : cases) {
-        std::FILE* caseOut = std::tmpfile();
-        std::FILE* caseErr = std::tmpfile();
-        {
-            TerminalView view(config, caseOut, caseErr, false, false);
-            view.Call([&] { c.drive(view); });
-        }
-        EXPECT_EQ(Contents(caseOut), c.out) << c.name;
-        EXPECT_EQ(Contents(caseErr), c.err) << c.name;
-        std::fclose(caseOut);
-        std::fclose(caseErr);
-    }
+    ExpectShown(cases);
 }
 
 TEST_F(TerminalViewTest, AFailureWithItsReasonStillCountsAsFailed) {
@@ -137,13 +144,7 @@ private:
 TEST_F(TerminalViewTest, TextsFromOutsideAreShownWithTheirControlCharactersEscaped) {
     config.files[0]->url = "http://127.0.0.1:1/a\r\x1b[2K.pak";
     config.files[1]->url = "http://127.0.0.1:1/게임.pak";
-    struct Case {
-        const char* name;
-        std::function<void(TerminalView&)> drive;
-        std::string out;
-        std::string err;
-    };
-    const Case cases[] = {
+    const std::vector<Case> cases = {
         {"a name", [](TerminalView& view) { view.SetRowState(0, kStateDone); }, "done a\\r\\x1b[2K.pak\n", ""},
         {"a Korean name stays", [](TerminalView& view) { view.SetRowState(1, kStateDone); }, "done 게임.pak\n", ""},
         {"a reason",
@@ -158,18 +159,7 @@ TEST_F(TerminalViewTest, TextsFromOutsideAreShownWithTheirControlCharactersEscap
          [](TerminalView& view) { view.SurveyFailed("http://127.0.0.1:1/\r\x1b[1Agone.pak", "cut\r\noff"); }, "",
          "ostrel-cli: the size of http://127.0.0.1:1/\\r\\x1b[1Agone.pak is unknown: cut\\r\\noff\n"},
     };
-    for (const Case& c : cases) {
-        std::FILE* caseOut = std::tmpfile();
-        std::FILE* caseErr = std::tmpfile();
-        {
-            TerminalView view(config, caseOut, caseErr, false, false);
-            view.Call([&] { c.drive(view); });
-        }
-        EXPECT_EQ(Contents(caseOut), c.out) << c.name;
-        EXPECT_EQ(Contents(caseErr), c.err) << c.name;
-        std::fclose(caseOut);
-        std::fclose(caseErr);
-    }
+    ExpectShown(cases);
 }
 
 TEST_F(TerminalViewTest, TheLiveLineAndTheOverwriteQuestionEscapeTheirNames) {
