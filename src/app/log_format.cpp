@@ -13,35 +13,35 @@ namespace {
 
 static_assert(std::is_same_v<std::uint64_t, unsigned long>, "\"%I64u\" is read as an unsigned long");
 
-// Appends one conversion: `spec` is a whole printf conversion for `value` alone.
-template <typename T> void AppendConversion(std::string& out, const std::string& spec, T value) {
+// Appends `value` formatted by `conversion`, one whole printf conversion.
+template <typename T> void AppendConversion(std::string& out, const std::string& conversion, T value) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    const int length = std::snprintf(nullptr, 0, spec.c_str(), value);
+    const int length = std::snprintf(nullptr, 0, conversion.c_str(), value);
     if (length <= 0) {
         return;
     }
     const std::size_t start = out.size();
     out.resize(start + static_cast<std::size_t>(length) + 1);
-    std::snprintf(out.data() + start, static_cast<std::size_t>(length) + 1, spec.c_str(), value);
+    std::snprintf(out.data() + start, static_cast<std::size_t>(length) + 1, conversion.c_str(), value);
 #pragma GCC diagnostic pop
     out.resize(start + static_cast<std::size_t>(length));
 }
 
-// Copies digits or, for '*', the next int argument into `spec`; false for a negative '*' precision,
+// Copies digits or, for '*', the next int argument into `conversion`; false for a negative '*' precision,
 // which counts as none.
-bool TakeNumber(const char*& p, std::string& spec, std::va_list& args) {
+bool TakeNumber(const char*& p, std::string& conversion, std::va_list& args) {
     if (*p == '*') {
         ++p;
         const int value = va_arg(args, int);
-        if (value < 0 && spec.back() == '.') {
+        if (value < 0 && conversion.back() == '.') {
             return false;
         }
-        spec += std::to_string(value);
+        conversion += std::to_string(value);
         return true;
     }
     while (std::isdigit(static_cast<unsigned char>(*p)) != 0) {
-        spec += *p++;
+        conversion += *p++;
     }
     return true;
 }
@@ -61,35 +61,35 @@ std::string TakeLength(const char*& p) {
     return {};
 }
 
-void AppendSigned(std::string& out, const std::string& spec, const std::string& length, std::va_list& args) {
+void AppendSigned(std::string& out, const std::string& conversion, const std::string& length, std::va_list& args) {
     if (length == "l") {
-        AppendConversion(out, spec, va_arg(args, long));
+        AppendConversion(out, conversion, va_arg(args, long));
     } else if (length == "ll") {
-        AppendConversion(out, spec, va_arg(args, long long));
+        AppendConversion(out, conversion, va_arg(args, long long));
     } else if (length == "j") {
-        AppendConversion(out, spec, va_arg(args, std::intmax_t));
+        AppendConversion(out, conversion, va_arg(args, std::intmax_t));
     } else if (length == "z") {
-        AppendConversion(out, spec, va_arg(args, std::make_signed_t<std::size_t>));
+        AppendConversion(out, conversion, va_arg(args, std::make_signed_t<std::size_t>));
     } else if (length == "t") {
-        AppendConversion(out, spec, va_arg(args, std::ptrdiff_t));
+        AppendConversion(out, conversion, va_arg(args, std::ptrdiff_t));
     } else {
-        AppendConversion(out, spec, va_arg(args, int)); // "hh" and "h" arrive promoted
+        AppendConversion(out, conversion, va_arg(args, int)); // "hh" and "h" arrive promoted
     }
 }
 
-void AppendUnsigned(std::string& out, const std::string& spec, const std::string& length, std::va_list& args) {
+void AppendUnsigned(std::string& out, const std::string& conversion, const std::string& length, std::va_list& args) {
     if (length == "l") {
-        AppendConversion(out, spec, va_arg(args, unsigned long));
+        AppendConversion(out, conversion, va_arg(args, unsigned long));
     } else if (length == "ll") {
-        AppendConversion(out, spec, va_arg(args, unsigned long long));
+        AppendConversion(out, conversion, va_arg(args, unsigned long long));
     } else if (length == "j") {
-        AppendConversion(out, spec, va_arg(args, std::uintmax_t));
+        AppendConversion(out, conversion, va_arg(args, std::uintmax_t));
     } else if (length == "z") {
-        AppendConversion(out, spec, va_arg(args, std::size_t));
+        AppendConversion(out, conversion, va_arg(args, std::size_t));
     } else if (length == "t") {
-        AppendConversion(out, spec, va_arg(args, std::make_unsigned_t<std::ptrdiff_t>));
+        AppendConversion(out, conversion, va_arg(args, std::make_unsigned_t<std::ptrdiff_t>));
     } else {
-        AppendConversion(out, spec, va_arg(args, unsigned int));
+        AppendConversion(out, conversion, va_arg(args, unsigned int));
     }
 }
 
@@ -109,15 +109,15 @@ std::string FormatLogMessage(const char* format, std::va_list arguments) {
             out += *p++;
             continue;
         }
-        std::string spec = "%";
+        std::string conversion = "%";
         while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr) {
-            spec += *p++;
+            conversion += *p++;
         }
-        TakeNumber(p, spec, args);
+        TakeNumber(p, conversion, args);
         if (*p == '.') {
-            spec += *p++;
-            if (!TakeNumber(p, spec, args)) {
-                spec.pop_back();
+            conversion += *p++;
+            if (!TakeNumber(p, conversion, args)) {
+                conversion.pop_back();
             }
         }
         const std::string length = TakeLength(p);
@@ -130,13 +130,13 @@ std::string FormatLogMessage(const char* format, std::va_list arguments) {
         switch (type) {
         case 'd':
         case 'i':
-            AppendSigned(out, spec + length + type, length, args);
+            AppendSigned(out, conversion + length + type, length, args);
             break;
         case 'u':
         case 'o':
         case 'x':
         case 'X':
-            AppendUnsigned(out, spec + length + type, length, args);
+            AppendUnsigned(out, conversion + length + type, length, args);
             break;
         case 'e':
         case 'E':
@@ -147,23 +147,23 @@ std::string FormatLogMessage(const char* format, std::va_list arguments) {
         case 'a':
         case 'A':
             if (length == "L") {
-                AppendConversion(out, spec + "L" + type, va_arg(args, long double));
+                AppendConversion(out, conversion + "L" + type, va_arg(args, long double));
             } else {
-                AppendConversion(out, spec + type, va_arg(args, double));
+                AppendConversion(out, conversion + type, va_arg(args, double));
             }
             break;
         case 'c': {
             const char c = static_cast<char>(va_arg(args, int));
-            AppendConversion(out, spec + 's', PrintableText(std::string_view(&c, 1)).c_str());
+            AppendConversion(out, conversion + 's', PrintableText(std::string_view(&c, 1)).c_str());
             break;
         }
         case 's': {
             const char* text = va_arg(args, const char*);
-            AppendConversion(out, spec + 's', PrintableText(text != nullptr ? text : "(null)").c_str());
+            AppendConversion(out, conversion + 's', PrintableText(text != nullptr ? text : "(null)").c_str());
             break;
         }
         case 'p':
-            AppendConversion(out, spec + 'p', va_arg(args, void*));
+            AppendConversion(out, conversion + 'p', va_arg(args, void*));
             break;
         case 'n':
             va_arg(args, void*); // what has been written so far is nobody's business here
