@@ -115,3 +115,17 @@ TEST_F(LauncherSizesTest, SizesThatCannotBeAddedEndTheSurvey) {
 }
 
 } // namespace
+
+namespace {
+
+// A skin file comes from a URL too: a server that streams without end fills no disk.
+TEST_F(LauncherSizesTest, ASkinFileIsBoundedLikeAnyOtherDownload) {
+    served.Write("skin.zip", PatternBytes(5000));
+    TempFolderFetch bounded(5000);
+    EXPECT_TRUE(bounded.Download(served.Url("/skin.zip")));
+    const std::string endless = served.Url("/skin.zip?endless=1");
+    EXPECT_FALSE(bounded.Download(endless));
+    EXPECT_LE(ReadWholeFile(TempPathForUrl(endless)).size(), 5000u);
+}
+
+} // namespace

@@ -53,6 +53,7 @@ bool TempFolderFetch::Download(const std::string& fileUrl) {
     CHttpDownloader2 downloader;
     downloader.url = fileUrl;
     downloader.localFileName = path;
+    downloader.expectedSize = maxFileBytes_;
     {
         std::lock_guard lock(lock_);
         if (cancelled_) {

@@ -23,6 +23,11 @@ std::string TempPathForUrl(const std::string& fileUrl);
 // up on them.
 class TempFolderFetch {
 public:
+    // A skin file larger than a skin may unpack to is no skin: a server that streams without end must
+    // not fill the disk.
+    static constexpr std::uint64_t kMaxFileBytes = 256ULL * 1024 * 1024;
+    explicit TempFolderFetch(std::uint64_t maxFileBytes = kMaxFileBytes) : maxFileBytes_(maxFileBytes) {}
+
     // Fetches one URL with a downloader of its own; true on success. Nothing is deleted on failure.
     bool Download(const std::string& fileUrl);
     // Any thread: the fetch under way fails at once, and every later one without a request.
@@ -32,4 +37,5 @@ private:
     std::mutex lock_;
     CHttpDownloader2* running_ = nullptr;
     bool cancelled_ = false;
+    const std::uint64_t maxFileBytes_;
 };
