@@ -3,14 +3,17 @@
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
 #include "ui/overwrite_option_dlg.h"
+#include "ui/qt_message_box.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -71,27 +74,79 @@ TEST(OverwriteOptionDlg, NoOptionWarnsAndStaysOpen) {
     EXPECT_EQ(dialog.result, COverwriteOptionDlg::kNoChoice);
 }
 
-TEST(OverwriteOptionDlg, OnlyOkEndsItWithAnAnswer) {
+// Enter answers with what the dialog shows, wherever the focus is; Escape dismisses it unanswered.
+TEST(OverwriteOptionDlg, EnterAnswersAndEscapeDismisses) {
+    struct Case {
+        const char* focus;
+        bool overwrite;
+        int key;
+        int ended;
+        int result;
+    };
+    const Case cases[] = {
+        {"IDOK", false, Qt::Key_Return, QDialog::Accepted, COverwriteOptionDlg::kContinue},
+        {"1029", false, Qt::Key_Enter, QDialog::Accepted, COverwriteOptionDlg::kContinue},
+        {"1028", true, Qt::Key_Return, QDialog::Accepted, COverwriteOptionDlg::kOverwrite},
+        {"1031", true, Qt::Key_Escape, QDialog::Rejected, COverwriteOptionDlg::kNoChoice},
+        {"IDOK", false, Qt::Key_Escape, QDialog::Rejected, COverwriteOptionDlg::kNoChoice},
+    };
+    for (const Case& c : cases) {
+        COverwriteOptionDlg dialog;
+        dialog.show();
+        (c.overwrite ? dialog.overwriteRadio : dialog.continueRadio)->click();
+        auto* focus = dialog.findChild<QWidget*>(QLatin1String(c.focus));
+        ASSERT_NE(focus, nullptr) << c.focus;
+        focus->setFocus();
+        PressKey(focus, c.key);
+        EXPECT_FALSE(dialog.isVisible()) << c.focus << " key " << c.key;
+        EXPECT_EQ(dialog.QDialog::result(), c.ended) << c.focus << " key " << c.key;
+        EXPECT_EQ(dialog.result, c.result) << c.focus << " key " << c.key;
+    }
+
+    // With no option chosen Enter warns, as OK does, and the dialog stays.
     COverwriteOptionDlg dialog;
     dialog.show();
-    dialog.okButton->setFocus();
-    for (QWidget* receiver : {static_cast<QWidget*>(dialog.okButton), static_cast<QWidget*>(&dialog),
-                              static_cast<QWidget*>(dialog.continueRadio)}) {
-        for (const int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
-            PressKey(receiver, key);
-            EXPECT_TRUE(dialog.isVisible()) << receiver->objectName().toStdString() << " key " << key;
-        }
+    for (QRadioButton* radio : {dialog.overwriteRadio, dialog.continueRadio}) {
+        radio->setAutoExclusive(false);
+        radio->setChecked(false);
     }
-    EXPECT_EQ(dialog.result, COverwriteOptionDlg::kNoChoice);
-    dialog.close(); // the window manager's close
-    EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(dialog.result, COverwriteOptionDlg::kNoChoice);
+    MessageRecorder recorder;
+    PressKey(&dialog, Qt::Key_Return);
+    EXPECT_EQ(recorder.Seen().size(), 1u);
+    EXPECT_TRUE(dialog.isVisible());
+}
 
-    // Other windows keep their keys.
-    QDialog other;
-    other.show();
-    PressKey(&other, Qt::Key_Escape);
-    EXPECT_FALSE(other.isVisible());
+// Enter takes the first answer and Escape the one that changes nothing, as on any desktop.
+TEST(QtMessageBox, EnterAndEscapeAnswer) {
+    const MessageBoxHandler previous = SetMessageBoxHandler(nullptr);
+    InstallQtMessageBox();
+    struct Case {
+        MessageButtons buttons;
+        int key;
+        int answer;
+    };
+    const Case cases[] = {{MessageButtons::YesNo, Qt::Key_Return, IDYES},
+                          {MessageButtons::YesNo, Qt::Key_Enter, IDYES},
+                          {MessageButtons::YesNo, Qt::Key_Escape, IDNO},
+                          {MessageButtons::Ok, Qt::Key_Return, IDOK},
+                          {MessageButtons::Ok, Qt::Key_Escape, IDOK}};
+    for (const Case& c : cases) {
+        bool answeredByKey = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            ASSERT_NE(box, nullptr);
+            QWidget* focus = box->focusWidget() != nullptr ? box->focusWidget() : box;
+            PressKey(focus, c.key);
+            answeredByKey = !box->isVisible();
+            if (!answeredByKey) {
+                static_cast<QDialog*>(box)->done(QMessageBox::Cancel); // a key that did nothing must not hang
+            }
+        });
+        const int answer = ShowMessageBox("텍스트", "제목", MessageIcon::Question, c.buttons, nullptr);
+        EXPECT_TRUE(answeredByKey) << c.key;
+        EXPECT_EQ(answer, c.answer) << c.key;
+    }
+    SetMessageBoxHandler(previous);
 }
 
 TEST(ApplicationIcon, EverySizeIsCompiledInAndIsTheWindowsIcon) {

@@ -232,7 +232,7 @@ TEST_F(MainWindowTest, FileListClicksOnCheckBoxesSurveyAgain) {
     EXPECT_TRUE(served.server().Requests().empty());
 }
 
-TEST_F(MainWindowTest, EnterAndEscapeOnAFocusedChildChangeNothing) {
+TEST_F(MainWindowTest, EnterOnTheFocusedListChangesNothing) {
     served.Write("a.exe", PatternBytes(1000));
     COstrelDlg& dlg = OpenWindow(Configuration(File("a.exe")));
     dlg.show();
@@ -246,13 +246,10 @@ TEST_F(MainWindowTest, EnterAndEscapeOnAFocusedChildChangeNothing) {
     }
     served.server().ClearRequests();
 
-    QWidget* const targets[] = {dlg.buttons[CT_EXECUTION], dlg.buttons[CT_DOWNLOAD], dlg.buttons[CT_CLOSE],
-                                dlg.buttons[CT_FOLDER], dlg.fileList};
-    for (QWidget* target : targets) {
-        target->setFocus();
-        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
-            QTest::keyClick(target, key);
-        }
+    // Enter on the list presses no button.
+    dlg.fileList->setFocus();
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        QTest::keyClick(dlg.fileList, key);
     }
     QCoreApplication::processEvents();
     EXPECT_EQ(pressed, 0);
@@ -400,10 +397,10 @@ TEST_F(MainWindowTest, TheContextMenuChoosesTheSpeedLimit) {
     EXPECT_FALSE(dlg.IsEnded());
 }
 
-TEST_F(MainWindowTest, KeysNeverCloseItAndItMovesByItsBackground) {
+TEST_F(MainWindowTest, EnterNeverClosesItAndItMovesByItsBackground) {
     COstrelDlg& dlg = OpenWindow(Configuration(""));
     dlg.show();
-    for (const int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+    for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
         QCoreApplication::sendEvent(&dlg, &press);
     }

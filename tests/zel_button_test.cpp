@@ -5,9 +5,12 @@
 
 #include <QCoreApplication>
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QTest>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace {
@@ -143,6 +146,68 @@ TEST_F(ZelButtonTest, TakesTheSizeOfTheLastLoadedImage) {
     EXPECT_TRUE(button.images[CZelButton::kNormal].IsEmpty());
     EXPECT_EQ(button.geometry(), QRect(kButtonAt, QSize(60, 20)));
     EXPECT_FALSE(button.SetImageFile(4, dir.File("slot0.png")));
+}
+
+// Pixels of the line one in from the edge that are far from `color`.
+int FarPixelsOnTheFrameLine(const QImage& image, QPoint origin, QSize size, QRgb color) {
+    int far = 0;
+    for (int x = 1; x < size.width() - 1; ++x) {
+        const QRgb shown = PixelAt(image, origin.x() + x, origin.y() + 1);
+        const int distance = std::abs(qRed(shown) - qRed(color)) + std::abs(qGreen(shown) - qGreen(color)) +
+                             std::abs(qBlue(shown) - qBlue(color));
+        far += distance > 300 ? 1 : 0;
+    }
+    return far;
+}
+
+TEST_F(ZelButtonTest, KeyboardFocusDrawsAFrameThatShowsOnAnyImage) {
+    QPushButton other(&window); // somewhere for the focus to go
+    other.move(0, 0);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    EXPECT_TRUE(button.focusPolicy() & Qt::TabFocus);
+    for (const QRgb color : {0xFFFFFFu, 0x000000u, 0x808080u}) {
+        ASSERT_TRUE(button.SetImageFile(CZelButton::kNormal, SaveImage(dir, "plain.png", SolidImage(84, 30, color))));
+        other.setFocus(Qt::TabFocusReason);
+        EXPECT_EQ(FarPixelsOnTheFrameLine(Grab(window), kButtonAt, button.size(), color), 0) << std::hex << color;
+        button.setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(button.hasFocus());
+        EXPECT_GT(FarPixelsOnTheFrameLine(Grab(window), kButtonAt, button.size(), color), 20) << std::hex << color;
+    }
+}
+
+TEST_F(ZelButtonTest, SpaceAndEnterPressTheFocusedButton) {
+    int clicks = 0;
+    QObject::connect(&button, &QAbstractButton::clicked, [&clicks] { ++clicks; });
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    button.setFocus(Qt::TabFocusReason);
+    struct Case {
+        Qt::Key key;
+        bool enabled;
+        int clicks;
+    };
+    const Case cases[] = {{Qt::Key_Space, true, 1},  {Qt::Key_Return, true, 1},  {Qt::Key_Enter, true, 1},
+                          {Qt::Key_Escape, true, 0}, {Qt::Key_Return, false, 0}, {Qt::Key_Space, false, 0}};
+    for (const Case& c : cases) {
+        clicks = 0;
+        button.setEnabled(c.enabled);
+        if (c.enabled) {
+            button.setFocus(Qt::TabFocusReason);
+        }
+        QTest::keyClick(&button, c.key);
+        EXPECT_EQ(clicks, c.clicks) << c.key << " enabled " << c.enabled;
+    }
+    // A held Enter is one press.
+    button.setEnabled(true);
+    clicks = 0;
+    QTest::keyPress(&button, Qt::Key_Return);
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+    QCoreApplication::sendEvent(&button, &repeat);
+    QTest::keyRelease(&button, Qt::Key_Return);
+    EXPECT_EQ(clicks, 1);
 }
 
 } // namespace

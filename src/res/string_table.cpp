@@ -44,6 +44,19 @@ constexpr std::pair<int, const char*> kStrings[] = {
     {160, "설정 파일을 파싱 하지 못했습니다."},
     // Our own: the installer was not started, since nothing vouches for its bytes.
     {161, "다운로드 한 설치 파일을 검증할 수 없어 실행하지 않았습니다."},
+    // Our own: what a screen reader says of the buttons and the bars.
+    {171, "실행"},
+    {172, "받기"},
+    {173, "중지"},
+    {174, "닫기"},
+    {175, "폴더"},
+    {176, "다운로드 한 파일을 실행합니다."},
+    {177, "선택한 파일을 다운로드 합니다."},
+    {178, "다운로드를 중지합니다."},
+    {179, "프로그램을 닫습니다."},
+    {180, "다운로드 할 경로를 선택합니다."},
+    {181, "파일 진행률"},
+    {182, "전체 진행률"},
 };
 
 } // namespace

@@ -1,27 +1,9 @@
 #pragma once
 
-#include <QObject>
-#include <QPointer>
-#include <QWidget>
-
 class QKeyEvent;
 
-// True for a key press of Enter, Return or Escape: the keys that would confirm or cancel a dialog.
-bool IsDialogKeySwallowed(const QKeyEvent& event);
+// A first press (not a held key's repeat) of Enter on the main keyboard or the keypad.
+bool IsEnterPress(const QKeyEvent& event);
 
-// While it lives, drops those key presses for `window` and every widget inside it before any of
-// them sees the key, so that neither a default button nor the dialog itself acts on it.
-class DialogKeySwallower : public QObject {
-public:
-    explicit DialogKeySwallower(QWidget* window);
-    ~DialogKeySwallower() override;
-
-    DialogKeySwallower(const DialogKeySwallower&) = delete;
-    DialogKeySwallower& operator=(const DialogKeySwallower&) = delete;
-
-protected:
-    bool eventFilter(QObject* receiver, QEvent* event) override;
-
-private:
-    QPointer<QWidget> window_;
-};
+// A first press of Escape.
+bool IsEscapePress(const QKeyEvent& event);

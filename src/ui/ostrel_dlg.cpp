@@ -8,6 +8,7 @@
 #include "ui/controls/color_static.h"
 #include "ui/controls/progress_ex.h"
 #include "ui/controls/zel_button.h"
+#include "ui/dialog_keys.h"
 #include "ui/folder_chooser.h"
 #include "ui/mul_div.h"
 #include "ui/overwrite_option_dlg.h"
@@ -17,6 +18,7 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -28,6 +30,11 @@ namespace {
 
 constexpr int IDS_ABOUT = 101;
 constexpr int IDS_GAME_NAME = 155;
+// The buttons' spoken names, in the order of the control types, then their descriptions.
+constexpr int IDS_BUTTON_NAMES = 171;
+constexpr int IDS_BUTTON_DESCRIPTIONS = 176;
+constexpr int IDS_FILE_PROGRESS = 181;
+constexpr int IDS_TOTAL_PROGRESS = 182;
 
 // The texts the labels carry before anything sets them.
 constexpr const char* kTemplateTexts[ST_COUNT] = {
@@ -91,6 +98,17 @@ void COstrelDlg::CreateControls() {
             launcher_.OnRowChecked(row, item->checkState(0) != Qt::Unchecked);
         }
     });
+    DescribeControls();
+}
+
+void COstrelDlg::DescribeControls() {
+    for (int type = CT_EXECUTION; type <= CT_FOLDER; ++type) {
+        CZelButton* button = buttons[static_cast<std::size_t>(type)];
+        button->setAccessibleName(QString::fromStdString(LoadStringId(IDS_BUTTON_NAMES + type)));
+        button->setAccessibleDescription(QString::fromStdString(LoadStringId(IDS_BUTTON_DESCRIPTIONS + type)));
+    }
+    fileProgress->setAccessibleName(QString::fromStdString(LoadStringId(IDS_FILE_PROGRESS)));
+    totalProgress->setAccessibleName(QString::fromStdString(LoadStringId(IDS_TOTAL_PROGRESS)));
 }
 
 int COstrelDlg::DoModal() {
@@ -118,7 +136,16 @@ void COstrelDlg::EndView(int result) {
 }
 
 void COstrelDlg::reject() {
-    // Escape and the like never end the window; EndView does.
+    // Nothing ends the window behind the launcher's back; EndView does.
+}
+
+void COstrelDlg::keyPressEvent(QKeyEvent* event) {
+    if (IsEscapePress(*event)) {
+        event->accept();
+        launcher_.OnBnClickedBtnClose(); // asks as the Close button does
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 bool COstrelDlg::OnInitDialog() {
@@ -296,6 +323,7 @@ void COstrelDlg::SetButtonStates(bool execution, bool download, bool stop, bool 
 void COstrelDlg::SetRowState(std::size_t fileIndex, const std::string& state) {
     if (QTreeWidgetItem* item = fileList->topLevelItem(RowOfFile(fileIndex))) {
         item->setText(1, QString::fromStdString(state));
+        item->setData(0, Qt::AccessibleDescriptionRole, item->text(1)); // read out with the file's name
     }
 }
 

@@ -6,7 +6,6 @@
 #include "launcher/skin_folder.h"
 #include "res/embedded.h"
 #include "ui/controls/picture.h"
-#include "ui/dialog_keys.h"
 #include "ui/ui_call_channel.h"
 
 #include <QDialog>
@@ -99,12 +98,15 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 public slots:
     void reject() override;
 
 private:
     void CreateControls();
+    // Names and descriptions for screen readers.
+    void DescribeControls();
     // The skin part of the start sequence; false when it ended the window.
     bool LoadSkin();
     int RowOfFile(std::size_t fileIndex) const;
@@ -113,7 +115,6 @@ private:
 
     CConfigLoader& config_;
     UiCallChannel ui_{this};
-    DialogKeySwallower keys_{this};
     QTimer elapsedTimer_;
     bool ended_ = false;
     int endResult_ = 0;

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "ui/dialog_keys.h"
-
 #include <QDialog>
 #include <string>
 
@@ -24,7 +22,7 @@ public:
     // Asks about the file at `localPath`. Without a parent the program's main window owns the dialog.
     explicit COverwriteOptionDlg(QWidget* parent = nullptr, const std::string& localPath = {});
 
-    // The answer, set only by the OK button; kNoChoice until then. (It hides QDialog::result(),
+    // The answer, set by the OK button or Enter; kNoChoice until then, and after Escape. (It hides QDialog::result(),
     // whose value callers get from exec() instead.)
     int result = kNoChoice;
 
@@ -35,6 +33,4 @@ public:
 
 private:
     void OnOK();
-
-    DialogKeySwallower keys_{this};
 };

@@ -1,5 +1,8 @@
 #include "ui/controls/color_static.h"
 
+#include "ui/controls/control_accessibility.h"
+
+#include <QAccessible>
 #include <QFontMetrics>
 #include <QPainter>
 #include <algorithm>
@@ -8,12 +11,18 @@ CColorStatic::CColorStatic(QWidget* parent) : QWidget(parent) {
     // No background of its own: the parent's background is painted beneath on every repaint.
     setAttribute(Qt::WA_NoSystemBackground);
     setAutoFillBackground(false);
+    InstallControlAccessibility();
 }
 
 void CColorStatic::SetWindowText(const std::string& text) {
+    const QString previous = text_;
     text_ = QString::fromStdString(text);
     // A see-through widget's repaint redraws the parent beneath it first, which wipes the old text.
     repaint();
+    if (text_ != previous) {
+        QAccessibleEvent changed(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&changed);
+    }
 }
 
 std::string CColorStatic::GetWindowText() const {

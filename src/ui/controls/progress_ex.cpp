@@ -1,12 +1,17 @@
 #include "ui/controls/progress_ex.h"
 
+#include "ui/controls/control_accessibility.h"
+
+#include <QAccessible>
 #include <QApplication>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionProgressBar>
 
 CProgressEx::CProgressEx(QWidget* parent)
-    : QWidget(parent), backgroundColor_(QApplication::palette().color(QPalette::Base)) {}
+    : QWidget(parent), backgroundColor_(QApplication::palette().color(QPalette::Base)) {
+    InstallControlAccessibility();
+}
 
 bool CProgressEx::SetImageFile(const std::string& path) {
     QImage loaded(QString::fromStdString(path));
@@ -26,8 +31,16 @@ int CProgressEx::SetPos(int position) {
     if (position >= lower_ && position <= upper_) {
         position_ = position;
         update();
+        if (position_ != previous) {
+            QAccessibleValueChangeEvent changed(this, position_);
+            QAccessible::updateAccessibility(&changed);
+        }
     }
     return previous;
+}
+
+int CProgressEx::Percent() const {
+    return (position_ - lower_) * 100 / (upper_ - lower_);
 }
 
 int CProgressEx::FilledWidth() const {

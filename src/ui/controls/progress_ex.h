@@ -21,6 +21,11 @@ public:
     // Stores `position` and repaints when it lies within the bounds (inclusive); a position outside
     // them is ignored. Returns the position held before the call, as a native bar's set-position does.
     int SetPos(int position);
+    int Pos() const { return position_; }
+    int Lower() const { return lower_; }
+    int Upper() const { return upper_; }
+    // How far the bar is, 0 to 100.
+    int Percent() const;
 
     int drawMode = kPlatformDrawing;
 

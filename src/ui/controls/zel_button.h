@@ -28,7 +28,8 @@ private:
     QImage keyed_; // the picture with key-coloured pixels fully transparent, made once per load
 };
 
-// A push button drawn entirely from four images: normal, mouse over, pressed and disabled.
+// A push button drawn entirely from four images: normal, mouse over, pressed and disabled. The
+// keyboard reaches it with Tab, which draws a frame over the image; Space or Enter presses it.
 class CZelButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -50,6 +51,7 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     bool hover_ = false;
