@@ -93,13 +93,21 @@ void COstrelDlg::CreateControls() {
     });
 }
 
-int COstrelDlg::DoModal() {
-    if (!OnInitDialog()) {
-        return endResult_;
+void COstrelDlg::CentreOnScreen() {
+    // A Wayland client cannot place its window; the compositor's own rules place it.
+    if (QGuiApplication::platformName() == QStringLiteral("wayland")) {
+        return;
     }
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
+}
+
+int COstrelDlg::DoModal() {
+    if (!OnInitDialog()) {
+        return endResult_;
+    }
+    CentreOnScreen();
     if (ended_) {
         return endResult_;
     }

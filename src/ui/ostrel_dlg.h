@@ -105,6 +105,7 @@ public slots:
 
 private:
     void CreateControls();
+    void CentreOnScreen();
     // The skin part of the start sequence; false when it ended the window.
     bool LoadSkin();
     int RowOfFile(std::size_t fileIndex) const;
