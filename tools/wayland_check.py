@@ -8,7 +8,10 @@ configured the window's toplevel and the program committed a buffer to it (the W
 and the start-up run completed: the survey asked the server for the file and logged the total size,
 and the default download folder was logged. Exits 77 when weston is missing.
 
+--program may also be the portable .run: its start script then chooses the platform by WAYLAND_DISPLAY.
+
     tools/wayland_check.py --program build/src/ostrel --serve build/src/serve/ostrel-serve
+    tools/wayland_check.py --program out/ostrel-1.0-x86_64.run --serve out/release/src/serve/ostrel-serve
 """
 
 import argparse
@@ -43,9 +46,13 @@ def wait_for(predicate, timeout, what):
 
 
 def stop(process):
-    if process is None or process.poll() is not None:
-        return
-    process.send_signal(signal.SIGTERM)
+    """Ends `process` and, as the .run's header starts the program as its child, its process group."""
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+    try:
+        os.killpg(process.pid, signal.SIGTERM)
+    except ProcessLookupError:
+        pass
     try:
         process.wait(timeout=3)
     except subprocess.TimeoutExpired:
@@ -74,14 +81,15 @@ def check(work, options):
     (served / "payload.bin").write_bytes(CONTENT)
     env = {key: value for key, value in os.environ.items() if key not in ("DISPLAY", "WAYLAND_DISPLAY")}
     env.update(HOME=str(work / "home"), XDG_STATE_HOME=str(work / "state"), XDG_CONFIG_HOME=str(work / "config"),
-               TMPDIR=str(work), XDG_RUNTIME_DIR=str(runtime))
+               TMPDIR=str(work), XDG_RUNTIME_DIR=str(runtime), XDG_CACHE_HOME=str(work / "cache"))
     processes = []
     try:
         weston = subprocess.Popen(["weston", "--backend=headless-backend.so", f"--socket={SOCKET}", "--idle-time=0"],
-                                  env=env, stdout=open(work / "weston.log", "wb"), stderr=subprocess.STDOUT)
+                                  env=env, stdout=open(work / "weston.log", "wb"), stderr=subprocess.STDOUT,
+                                  start_new_session=True)
         processes.append(weston)
         server = subprocess.Popen([options.serve, "--root", served, "--port", "0", "--requests", work / "requests.log"],
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
         processes.append(server)
         ready, _, _ = select.select([server.stdout], [], [], 5)
         port = server.stdout.readline().strip().decode() if ready else ""
@@ -93,7 +101,8 @@ def check(work, options):
 
         env.update(QT_QPA_PLATFORM="wayland", WAYLAND_DISPLAY=SOCKET, WAYLAND_DEBUG="client")
         program = subprocess.Popen([options.program, "--config", "config.xml"], cwd=work, env=env,
-                                   stdout=open(work / "program.out", "wb"), stderr=subprocess.STDOUT)
+                                   stdout=open(work / "program.out", "wb"), stderr=subprocess.STDOUT,
+                                   start_new_session=True)
         processes.append(program)
         log = lambda: "".join(read(path) for path in (work / "state").rglob("*.log"))
         wait_for(lambda: "Total size of contents: [%d]" % len(CONTENT) in log(), 15, "the survey's total size")
