@@ -48,8 +48,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Ostrel developers <ostrel@example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The skins name Korean faces; the window falls back to other fonts without it.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-nanum)
+# The skins name Korean faces; the window falls back to other fonts without them. Without qt6-wayland
+# the window runs through XWayland.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-nanum, qt6-wayland")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY "${PROJECT_BINARY_DIR}/package")

@@ -8,10 +8,10 @@ deb  apt-get installs ./ostrel_*.deb with the dependencies it names; the program
      shows its window with --config FILE; apt-get purge and autoremove --purge leave none of its files
      and nothing else outside apt's and dpkg's own records.
 run  on a system with a desktop's base libraries (X11, xcb, GL, fontconfig, freetype, harfbuzz, a Latin
-     font) but no Qt, curl, TinyXML or xz, and /tmp mounted noexec: the archive is gzip-compressed; a
-     damaged copy refuses to start; the .run answers --version, also with a PATH that lacks xz, and
+     font) but no Qt, curl, TinyXML, xz or Wayland libraries, and /tmp mounted noexec: the archive is
+     gzip-compressed and carries the Wayland platform and shell plugins; a damaged copy refuses to start; the .run answers --version, also with a PATH that lacks xz, and
      without gzip says so in one line and unpacks nothing; it shows its window with a relative --config
-     FILE, maps Qt, ICU, curl, OpenSSL, TinyXML, minizip and zlib only from its bundle (/proc/PID/maps),
+     FILE, on X11 although WAYLAND_DISPLAY names a compositor that is not there, maps Qt, ICU, curl, OpenSSL, TinyXML, minizip and zlib only from its bundle (/proc/PID/maps),
      downloads, starts the installer with the player's environment, closes by itself and leaves no
      unpacked copy behind.
 
@@ -38,6 +38,7 @@ PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
 DESKTOP_BASE = ["libx11-6", "libx11-xcb1", "libxcb1", "libxcb-randr0", "libxcb-render0", "libxcb-shape0",
                 "libxcb-shm0", "libxcb-sync1", "libxcb-xfixes0", "libxcb-xkb1", "libsm6", "libice6", "libgl1",
                 "libegl1", "libopengl0", "libfontconfig1", "libfreetype6", "libharfbuzz0b", "fonts-dejavu-core"]
+WAYLAND_PLUGINS = ["plugins/platforms/libqwayland-generic.so", "plugins/wayland-shell-integration/libxdg-shell.so"]
 FROM_BUNDLE = re.compile(r"/lib(Qt6\w+|icu\w+|curl|ssl|crypto|tinyxml|minizip|z)\.so")
 # apt's, dpkg's and the dynamic loader's own records change with every installation.
 BOOKKEEPING = re.compile(r"^(var/lib/(dpkg|apt)|var/cache|var/log|etc/ld\.so\.cache$)")
@@ -235,6 +236,9 @@ def path_without(system, label, commands):
 
 def check_run(bundle, desktop, port, served, shots):
     check(payload_magic(bundle) == b"\x1f\x8b", "run: the archive is gzip-compressed")
+    listing = subprocess.run([bundle, "--archive", "--list"], text=True, capture_output=True).stdout
+    missing = [name for name in WAYLAND_PLUGINS if name not in listing]
+    check(not missing, f"run: the archive carries the Wayland platform and shell plugins {missing}")
     system = FreshSystem("run", desktop.display, noexec_tmp=True)
     try:
         system.run("apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "
@@ -273,8 +277,9 @@ def check_run(bundle, desktop, port, served, shots):
               f"run: without gzip it says so in one line and unpacks nothing {said[-300:]!r}")
 
         (system.path / "root/check.xml").write_text(check_config(port, installer=True), encoding="utf-8")
+        # The start script asks for Wayland first; with no compositor there the window falls back to X11.
         program = subprocess.Popen(system.command("cd /root && exec ./ostrel.run --config check.xml",
-                                                  PLAYER_SETTING="kept"),
+                                                  PLAYER_SETTING="kept", WAYLAND_DISPLAY="wayland-absent"),
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         cache = system.path / "root/.cache/ostrel"
         pid = None
@@ -291,7 +296,8 @@ def check_run(bundle, desktop, port, served, shots):
         window = desktop.window_of(pid)
         time.sleep(1)
         desktop.screenshot(shots / "run-window.png")
-        check(True, "run: the window shows with a relative --config FILE (run-window.png)")
+        check(True, "run: the window shows on X11 with a relative --config FILE, WAYLAND_DISPLAY set "
+              "(run-window.png)")
         mapped = sorted({line.split()[-1] for line in Path(f"/proc/{pid}/maps").read_text().splitlines()
                          if ".so" in line.split()[-1]})
         bundled = [m for m in mapped if m.startswith(str(cache))]

@@ -2,7 +2,8 @@
 """Packs a built ostrel into one portable file, ostrel-VERSION-x86_64.run (a makeself archive, gzip).
 
 Inside: bin/ostrel with qt.conf, the shared libraries it needs that a desktop does not provide (lib/),
-Qt's xcb platform and image-format plugins (plugins/), NanumGothic (share/ostrel/fonts/) and the
+Qt's xcb and Wayland platforms with the Wayland shell and decoration plugins, the image-format plugins
+(plugins/), NanumGothic (share/ostrel/fonts/) and the
 copyright files of every bundled Debian package (share/licenses/). Every ELF file finds its libraries
 through an $ORIGIN-relative RPATH, so no environment variable is needed. The archive unpacks below
 $XDG_CACHE_HOME (not /tmp, which may be mounted noexec), checks its own checksums and passes its
@@ -24,8 +25,8 @@ ROOT = Path(__file__).resolve().parent.parent
 MAKESELF_HEADER = Path("/usr/share/makeself/makeself-header.sh")
 
 # Libraries that belong to the system it runs on: the C library and the compiler's runtime (newer
-# on newer systems, never older), the graphics stack that must match its drivers, the X11 client
-# libraries and the font stack that must match its configuration. Their own dependencies are not
+# on newer systems, never older), the graphics stack that must match its drivers, the X11 and Wayland
+# client libraries and the font stack that must match its configuration. Their own dependencies are not
 # followed either, so that no bundled copy stands in for what those system libraries load.
 EXCLUDED = re.compile(
     r"^(ld-linux.*|lib(c|m|dl|pthread|rt|resolv|util|nsl|anl|mvec|BrokenLocale|thread_db)"
@@ -34,9 +35,16 @@ EXCLUDED = re.compile(
     r"|libX[A-Za-z0-9-]*|libSM|libICE"
     r"|libxcb(-(composite|damage|dpms|dri2|dri3|glx|present|randr|record|render|res|screensaver|shape|shm"
     r"|sync|xf86dri|xfixes|xinerama|xinput|xkb|xtest|xv|xvmc))?"
+    r"|libwayland-(client|cursor|egl)"
     r"|libfontconfig|libfreetype|libharfbuzz)\.so")
 
-PLUGINS = {"platforms": ["libqxcb.so"], "imageformats": None}  # None: every plugin of the folder
+# None: every plugin of the folder.
+PLUGINS = {
+    "platforms": ["libqxcb.so", "libqwayland-generic.so", "libqwayland-egl.so"],
+    "wayland-shell-integration": ["libxdg-shell.so"],
+    "wayland-decoration-client": None,
+    "imageformats": None,
+}
 
 # The commands the archive's own start runs to check and unpack itself (gzip, as every Linux system has
 # it; xz is missing from many). Looked for before anything else, so that a system without one hears

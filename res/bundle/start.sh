@@ -23,8 +23,12 @@ for name in QT_PLUGIN_PATH QT_QPA_PLATFORM_PLUGIN_PATH QT_QPA_PLATFORMTHEME QT_Q
 done
 OSTREL_CHANGED_ENV=$changed
 export OSTREL_CHANGED_ENV
-# The bundle carries the X11 platform only; under Wayland it runs through XWayland.
-QT_QPA_PLATFORM=xcb
+# Natively on Wayland when there is a compositor, through XWayland or X11 when its plugin cannot start.
+if [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    QT_QPA_PLATFORM="wayland;xcb"
+else
+    QT_QPA_PLATFORM=xcb
+fi
 export QT_QPA_PLATFORM
 
 exec "$bundle/bin/ostrel" "$@"

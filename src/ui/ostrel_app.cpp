@@ -43,6 +43,8 @@ int COstrelApp::LoadConfiguration() {
 bool COstrelApp::InitInstance() {
     WriteLog("[INFO][%s][%d] Signature check of the program file skipped: no code-signing service here.",
              "COstrelApp::InitInstance", __LINE__);
+    WriteLog("[INFO][%s][%d] Window platform: [%s].", "COstrelApp::InitInstance", __LINE__,
+             platformName().toUtf8().constData());
     const int result = LoadConfiguration();
     if (result != CONFIG_OK) {
         exitStatus_ = 1;

@@ -111,13 +111,21 @@ void COstrelDlg::DescribeControls() {
     totalProgress->setAccessibleName(QString::fromStdString(LoadStringId(IDS_TOTAL_PROGRESS)));
 }
 
-int COstrelDlg::DoModal() {
-    if (!OnInitDialog()) {
-        return endResult_;
+void COstrelDlg::CentreOnScreen() {
+    // A Wayland client cannot place its window; the compositor's own rules place it.
+    if (QGuiApplication::platformName() == QStringLiteral("wayland")) {
+        return;
     }
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
+}
+
+int COstrelDlg::DoModal() {
+    if (!OnInitDialog()) {
+        return endResult_;
+    }
+    CentreOnScreen();
     if (ended_) {
         return endResult_;
     }

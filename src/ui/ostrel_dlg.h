@@ -107,6 +107,7 @@ private:
     void CreateControls();
     // Names and descriptions for screen readers.
     void DescribeControls();
+    void CentreOnScreen();
     // The skin part of the start sequence; false when it ended the window.
     bool LoadSkin();
     int RowOfFile(std::size_t fileIndex) const;
