@@ -41,8 +41,10 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS res/packaging/cha
 # are reproducible.
 set(changelog "${PROJECT_BINARY_DIR}/packaging/changelog.gz")
 set(manual "${PROJECT_BINARY_DIR}/packaging/${OSTREL_EXECUTABLE_NAME}.1.gz")
+set(cli_manual "${PROJECT_BINARY_DIR}/packaging/${OSTREL_EXECUTABLE_NAME}-cli.1.gz")
 foreach(pair IN ITEMS "${PROJECT_BINARY_DIR}/packaging/changelog>${changelog}"
-                      "${PROJECT_SOURCE_DIR}/res/packaging/ostrel.1>${manual}")
+                      "${PROJECT_SOURCE_DIR}/res/packaging/ostrel.1>${manual}"
+                      "${PROJECT_SOURCE_DIR}/res/packaging/ostrel-cli.1>${cli_manual}")
     string(REPLACE ">" ";" pair "${pair}")
     list(GET pair 0 plain)
     list(GET pair 1 compressed)
@@ -51,7 +53,7 @@ foreach(pair IN ITEMS "${PROJECT_BINARY_DIR}/packaging/changelog>${changelog}"
         COMMAND gzip -n -9 -c "${plain}" > "${compressed}"
         DEPENDS "${plain}" VERBATIM)
 endforeach()
-add_custom_target(ostrel_package_docs ALL DEPENDS "${changelog}" "${manual}")
+add_custom_target(ostrel_package_docs ALL DEPENDS "${changelog}" "${manual}" "${cli_manual}")
 
 set(docdir "${CMAKE_INSTALL_DATADIR}/doc/${OSTREL_EXECUTABLE_NAME}")
 install(TARGETS ostrel ostrel-cli RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
@@ -66,7 +68,7 @@ if(OSTREL_ICON_PNG STREQUAL "") # a service's PNG has no drawing to scale
         DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")
 endif()
 install(FILES README.md res/packaging/copyright "${changelog}" DESTINATION "${docdir}")
-install(FILES "${manual}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+install(FILES "${manual}" "${cli_manual}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME "${OSTREL_EXECUTABLE_NAME}")
