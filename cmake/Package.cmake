@@ -1,39 +1,77 @@
 # What `cmake --install` puts on a system, and the Debian package CPack makes of it (tools/package).
 include(GNUInstallDirs)
 
-set(OSTREL_DESKTOP_ENTRY "${PROJECT_BINARY_DIR}/desktop/${OSTREL_APP_ID}.desktop")
-set(OSTREL_METAINFO "${PROJECT_BINARY_DIR}/desktop/${OSTREL_APP_ID}.metainfo.xml")
-configure_file(res/desktop/ostrel.desktop.in "${OSTREL_DESKTOP_ENTRY}" @ONLY)
-configure_file(res/desktop/ostrel.metainfo.xml.in "${OSTREL_METAINFO}" @ONLY)
+include(cmake/DesktopFiles.cmake)
+ostrel_write_desktop_files("${PROJECT_BINARY_DIR}/desktop" OSTREL_DESKTOP_ENTRY OSTREL_METAINFO)
+
+# The icons: Ostrel's own, or every size scaled from the service's PNG (centred on a transparent
+# square when it is not one).
+set(icon_sizes 16 24 32 48 64 128 256)
+set(OSTREL_ICONS "")
+if(OSTREL_ICON_PNG STREQUAL "")
+    foreach(size IN LISTS icon_sizes)
+        list(APPEND OSTREL_ICONS "${PROJECT_SOURCE_DIR}/res/icon/ostrel-${size}.png")
+    endforeach()
+else()
+    find_program(OSTREL_CONVERT convert REQUIRED)
+    get_filename_component(icon_source "${OSTREL_ICON_PNG}" ABSOLUTE)
+    foreach(size IN LISTS icon_sizes)
+        set(icon "${PROJECT_BINARY_DIR}/icon/${size}.png")
+        add_custom_command(OUTPUT "${icon}"
+            COMMAND "${CMAKE_COMMAND}" -E make_directory "${PROJECT_BINARY_DIR}/icon"
+            COMMAND "${OSTREL_CONVERT}" "${icon_source}" -background none -resize ${size}x${size}
+                -gravity center -extent ${size}x${size} -strip "PNG32:${icon}"
+            DEPENDS "${icon_source}" VERBATIM)
+        list(APPEND OSTREL_ICONS "${icon}")
+    endforeach()
+endif()
+add_custom_target(ostrel_icons ALL DEPENDS ${OSTREL_ICONS})
+
+# The change log's newest entry names the package and the version of this build.
+file(READ res/packaging/changelog changelog_text)
+string(REGEX REPLACE "^ostrel \\([^)]*\\)" "${OSTREL_EXECUTABLE_NAME} (${PROJECT_VERSION})" changelog_text
+    "${changelog_text}")
+file(WRITE "${PROJECT_BINARY_DIR}/packaging/changelog.new" "${changelog_text}")
+file(COPY_FILE "${PROJECT_BINARY_DIR}/packaging/changelog.new" "${PROJECT_BINARY_DIR}/packaging/changelog"
+    ONLY_IF_DIFFERENT)
+file(REMOVE "${PROJECT_BINARY_DIR}/packaging/changelog.new")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS res/packaging/changelog)
 
 # Debian wants the change log and the manual page compressed without a time stamp, so that builds
 # are reproducible.
 set(changelog "${PROJECT_BINARY_DIR}/packaging/changelog.gz")
-set(manual "${PROJECT_BINARY_DIR}/packaging/ostrel.1.gz")
-foreach(compressed IN ITEMS "${changelog}" "${manual}")
-    get_filename_component(name "${compressed}" NAME_WLE)
+set(manual "${PROJECT_BINARY_DIR}/packaging/${OSTREL_EXECUTABLE_NAME}.1.gz")
+set(cli_manual "${PROJECT_BINARY_DIR}/packaging/${OSTREL_EXECUTABLE_NAME}-cli.1.gz")
+foreach(pair IN ITEMS "${PROJECT_BINARY_DIR}/packaging/changelog>${changelog}"
+                      "${PROJECT_SOURCE_DIR}/res/packaging/ostrel.1>${manual}"
+                      "${PROJECT_SOURCE_DIR}/res/packaging/ostrel-cli.1>${cli_manual}")
+    string(REPLACE ">" ";" pair "${pair}")
+    list(GET pair 0 plain)
+    list(GET pair 1 compressed)
     add_custom_command(OUTPUT "${compressed}"
         COMMAND "${CMAKE_COMMAND}" -E make_directory "${PROJECT_BINARY_DIR}/packaging"
-        COMMAND gzip -n -9 -c "${PROJECT_SOURCE_DIR}/res/packaging/${name}" > "${compressed}"
-        DEPENDS "res/packaging/${name}" VERBATIM)
+        COMMAND gzip -n -9 -c "${plain}" > "${compressed}"
+        DEPENDS "${plain}" VERBATIM)
 endforeach()
-add_custom_target(ostrel_package_docs ALL DEPENDS "${changelog}" "${manual}")
+add_custom_target(ostrel_package_docs ALL DEPENDS "${changelog}" "${manual}" "${cli_manual}")
 
-set(docdir "${CMAKE_INSTALL_DATADIR}/doc/ostrel")
-install(TARGETS ostrel RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+set(docdir "${CMAKE_INSTALL_DATADIR}/doc/${OSTREL_EXECUTABLE_NAME}")
+install(TARGETS ostrel ostrel-cli RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(FILES "${OSTREL_DESKTOP_ENTRY}" DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
 install(FILES "${OSTREL_METAINFO}" DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
-foreach(size 16 24 32 48 64 128 256)
-    install(FILES res/icon/ostrel-${size}.png RENAME "${OSTREL_APP_ID}.png"
+foreach(size icon IN ZIP_LISTS icon_sizes OSTREL_ICONS)
+    install(FILES "${icon}" RENAME "${OSTREL_APP_ID}.png"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps")
 endforeach()
-install(FILES res/icon/ostrel.svg RENAME "${OSTREL_APP_ID}.svg"
-    DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")
+if(OSTREL_ICON_PNG STREQUAL "") # a service's PNG has no drawing to scale
+    install(FILES res/icon/ostrel.svg RENAME "${OSTREL_APP_ID}.svg"
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")
+endif()
 install(FILES README.md res/packaging/copyright "${changelog}" DESTINATION "${docdir}")
-install(FILES "${manual}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+install(FILES "${manual}" "${cli_manual}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME ostrel)
+set(CPACK_PACKAGE_NAME "${OSTREL_EXECUTABLE_NAME}")
 set(CPACK_PACKAGE_VENDOR "Ostrel developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "skinned setup downloader for the players of a game service")
 set(CPACK_PACKAGE_DESCRIPTION "Ostrel is the downloader a game service hands to its players. It shows the

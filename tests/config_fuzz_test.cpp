@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int kRounds = 3000;
+constexpr int kRounds = 4000;
 
 // A copy of a text whose terminator is the last byte before an unreadable page, so that any read past
 // the end stops the test at once.

@@ -42,7 +42,8 @@ TEST_F(ConfigLoaderTest, EmbeddedExampleLoadsEveryRecord) {
     EXPECT_EQ(config.sections.size(), 15u);
     ASSERT_EQ(config.files.size(), 2u);
     EXPECT_TRUE(config.files[0]->executable);
-    EXPECT_FALSE(config.files[0]->waitExecute || config.files[0]->autoExecute || config.files[0]->autoClose);
+    EXPECT_TRUE(config.files[0]->autoExecute); // the installer starts after a complete run
+    EXPECT_FALSE(config.files[0]->waitExecute || config.files[0]->autoClose);
     EXPECT_FALSE(config.files[1]->executable);
     EXPECT_EQ(config.files[0]->sha256.size(), 64u); // the demo's installer
     EXPECT_EQ(config.files[1]->sha256.size(), 64u); // the demo's data file

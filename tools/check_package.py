@@ -4,12 +4,15 @@
 The base system is made once in out/check/base and copied for every check. The program's window goes
 to an Xvfb of our own, and it downloads from an ostrel-serve on 127.0.0.1.
 
-deb  apt-get installs ./ostrel_*.deb with the dependencies it names; the program answers --version and
-     shows its window with --config FILE; apt-get purge and autoremove --purge leave none of its files
+The program's name (NAME, ostrel unless the build names another) is the package's.
+
+deb  apt-get installs ./NAME_*.deb with the dependencies it names; NAME and NAME-cli answer --version,
+     NAME shows its window with --config FILE; apt-get purge and autoremove --purge leave none of its files
      and nothing else outside apt's and dpkg's own records.
 run  on a system with a desktop's base libraries (X11, xcb, GL, fontconfig, freetype, harfbuzz, a Latin
      font) but no Qt, curl, TinyXML, xz or Wayland libraries, and /tmp mounted noexec: the archive is
-     gzip-compressed and carries the Wayland platform and shell plugins; a damaged copy refuses to start; the .run answers --version, also with a PATH that lacks xz, and
+     gzip-compressed and carries the Wayland platform and shell plugins; a damaged copy refuses to start;
+     the .run answers --version (and --cli --version), also with a PATH that lacks xz, and
      without gzip says so in one line and unpacks nothing; it shows its window with a relative --config
      FILE, on X11 although WAYLAND_DISPLAY names a compositor that is not there, maps Qt, ICU, curl, OpenSSL, TinyXML, minizip and zlib only from its bundle (/proc/PID/maps),
      downloads, starts the installer with the player's environment, closes by itself and leaves no
@@ -177,6 +180,7 @@ def wait_for_exit(process, seconds):
 
 
 def check_deb(deb, desktop, port, shots):
+    name = deb.name.split("_")[0]
     system = FreshSystem("deb", desktop.display)
     try:
         shutil.copy2(deb, system.path / "tmp" / deb.name)
@@ -184,11 +188,12 @@ def check_deb(deb, desktop, port, shots):
         before = system.files()
         packages_before = set(system.run("dpkg-query -W -f='${Package}\\n'").split())
         system.run(f"DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /tmp/{deb.name}")
-        depends = system.run("dpkg-query -W -f='${Depends}' ostrel")
+        depends = system.run(f"dpkg-query -W -f='${{Depends}}' {name}")
         print(f"      Depends: {depends}")
-        check(system.run("ostrel --version").startswith("ostrel "), "deb: ostrel --version answers")
+        check(system.run(f"{name} --version").startswith(f"{name} "), f"deb: {name} --version answers")
+        check(system.run(f"{name}-cli --version").startswith(f"{name}-cli "), f"deb: {name}-cli --version answers")
         (system.path / "tmp/check.xml").write_text(check_config(port, installer=False), encoding="utf-8")
-        program = subprocess.Popen(system.command("exec ostrel --config /tmp/check.xml"),
+        program = subprocess.Popen(system.command(f"exec {name} --config /tmp/check.xml"),
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         window = desktop.window_of(program.pid)
         time.sleep(1)
@@ -196,10 +201,10 @@ def check_deb(deb, desktop, port, shots):
         check(True, "deb: the window shows with --config (deb-window.png)")
         desktop.click(window, *button("Close"))
         check(wait_for_exit(program, 10) in (0, 1), "deb: Close ends the program")
-        installed = [f for f in system.run("dpkg -L ostrel").split() if (system.path / f[1:]).is_file()]
+        installed = [f for f in system.run(f"dpkg -L {name}").split() if (system.path / f[1:]).is_file()]
         packages = set(system.run("dpkg-query -W -f='${Package}\\n'").split())
         with_ostrel = system.files()
-        system.run("DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq ostrel")
+        system.run(f"DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq {name}")
         left = [f for f in installed if (system.path / f[1:]).exists()]
         check(not left, f"deb: purge removed all {len(installed)} files of the package {left}")
         extra = sorted(f for f in system.files() - with_ostrel if not BOOKKEEPING.match(f))
@@ -235,6 +240,7 @@ def path_without(system, label, commands):
 
 
 def check_run(bundle, desktop, port, served, shots):
+    name = bundle.name.rsplit("-", 2)[0]
     check(payload_magic(bundle) == b"\x1f\x8b", "run: the archive is gzip-compressed")
     listing = subprocess.run([bundle, "--archive", "--list"], text=True, capture_output=True).stdout
     missing = [name for name in WAYLAND_PLUGINS if name not in listing]
@@ -261,18 +267,20 @@ def check_run(bundle, desktop, port, served, shots):
         check(refused.returncode != 0 and "checksum" in (refused.stdout + refused.stderr).lower(),
               "run: a damaged copy refuses to start")
         version = system.run("cd /root && ./ostrel.run --version")
-        check(version.startswith("ostrel "), f"run: --version passes through ({version.splitlines()[0]})")
+        check(version.startswith(f"{name} "), f"run: --version passes through ({version.splitlines()[0]})")
+        version = system.run("cd /root && ./ostrel.run --cli --version")
+        check(version.startswith(f"{name}-cli "), f"run: --cli starts {name}-cli ({version.splitlines()[0]})")
         without_xz = path_without(system, "xz", re.compile(r"(un)?(xz|lz)\w*"))
         version = subprocess.run(system.command("cd /root && ./ostrel.run --version", PATH=without_xz),
                                  text=True, capture_output=True)
-        check(version.returncode == 0 and version.stdout.startswith("ostrel "),
+        check(version.returncode == 0 and version.stdout.startswith(f"{name} "),
               f"run: it starts with a PATH that lacks xz {version.stderr.strip()[-300:]}")
         without_gzip = path_without(system, "gzip", re.compile(r"gzip|gunzip"))
         refused = subprocess.run(system.command("cd /root && ./ostrel.run --version", PATH=without_gzip,
                                                 XDG_CACHE_HOME="/root/without-gzip"),
                                  text=True, capture_output=True)
         said = refused.stdout + refused.stderr
-        check(refused.returncode != 0 and said == "ostrel: cannot start: gzip is missing\n"
+        check(refused.returncode != 0 and said == f"{name}: cannot start: gzip is missing\n"
               and not (system.path / "root/without-gzip").exists(),
               f"run: without gzip it says so in one line and unpacks nothing {said[-300:]!r}")
 
@@ -281,7 +289,7 @@ def check_run(bundle, desktop, port, served, shots):
         program = subprocess.Popen(system.command("cd /root && exec ./ostrel.run --config check.xml",
                                                   PLAYER_SETTING="kept", WAYLAND_DISPLAY="wayland-absent"),
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        cache = system.path / "root/.cache/ostrel"
+        cache = system.path / "root/.cache" / name
         pid = None
         deadline = time.monotonic() + 30
         while pid is None and time.monotonic() < deadline:

@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
-"""Packs a built ostrel into one portable file, ostrel-VERSION-x86_64.run (a makeself archive, gzip).
+"""Packs a built ostrel into one portable file, NAME-VERSION-x86_64.run (a makeself archive, gzip).
 
-Inside: bin/ostrel with qt.conf, the shared libraries it needs that a desktop does not provide (lib/),
-Qt's xcb and Wayland platforms with the Wayland shell and decoration plugins, the image-format plugins
-(plugins/), NanumGothic (share/ostrel/fonts/) and the
+Inside: bin/NAME and bin/NAME-cli with qt.conf, the shared libraries they need that a desktop does not
+provide (lib/), Qt's xcb and Wayland platforms with the Wayland shell and decoration plugins, the
+image-format plugins (plugins/), NanumGothic (share/ostrel/fonts/) and the
 copyright files of every bundled Debian package (share/licenses/). Every ELF file finds its libraries
 through an $ORIGIN-relative RPATH, so no environment variable is needed. The archive unpacks below
 $XDG_CACHE_HOME (not /tmp, which may be mounted noexec), checks its own checksums and passes its
-arguments to the program; `--archive` in front reaches makeself's own options (--archive --check).
+arguments to the program; `--cli` in front starts NAME-cli instead, `--archive` in front reaches
+makeself's own options (--archive --check). NAME is the program's name (ostrel unless the build names
+another), so that two brandings unpack side by side.
 
-    tools/make_bundle.py --program out/release/src/ostrel --version 1.0 --out out
+    tools/make_bundle.py --program out/release/src/ostrel --cli out/release/src/cli/ostrel-cli \
+        --version 1.0 --out out
 """
 
 import argparse
@@ -126,7 +129,7 @@ def glibc_floor(stage):
     return max(versions, key=lambda v: tuple(int(part) for part in v.split(".")))
 
 
-def makeself_header(target):
+def makeself_header(target, name):
     """Debian's makeself header with four changes: it first looks for the tools it needs, the player's
     arguments go to the program (makeself's own options only after --archive), it runs quietly, and it
     unpacks below $XDG_CACHE_HOME."""
@@ -136,11 +139,11 @@ def makeself_header(target):
          "#!/bin/sh\n"
          f"for ostrel_tool in {START_TOOLS}; do\n"
          "    command -v \\$ostrel_tool >/dev/null 2>&1 || "
-         '{ echo "ostrel: cannot start: \\$ostrel_tool is missing" >&2; exit 127; }\n'
+         f'{{ echo "{name}: cannot start: \\$ostrel_tool is missing" >&2; exit 127; }}\n'
          "done\n"),
         ("TMPROOT=\\${TMPDIR:=/tmp}\n",
-         'case "\\${XDG_CACHE_HOME:-}" in /*) TMPROOT="\\$XDG_CACHE_HOME/ostrel" ;; '
-         '*) TMPROOT="\\$HOME/.cache/ostrel" ;; esac\n'
+         f'case "\\${{XDG_CACHE_HOME:-}}" in /*) TMPROOT="\\$XDG_CACHE_HOME/{name}" ;; '
+         f'*) TMPROOT="\\$HOME/.cache/{name}" ;; esac\n'
          '(umask 077; mkdir -p "\\$TMPROOT") 2>/dev/null || TMPROOT=\\${TMPDIR:-/tmp}\n'),
         ('initargs="\\$@"\n',
          'if test x"\\$1" = x--archive; then shift; else set -- --quiet -- "\\$@"; fi\ninitargs="\\$@"\n'),
@@ -154,23 +157,28 @@ def makeself_header(target):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--program", type=Path, required=True, help="the built ostrel")
+    parser.add_argument("--program", type=Path, required=True, help="the built program")
+    parser.add_argument("--cli", type=Path, required=True, help="the built command-line program")
+    parser.add_argument("--label", default="Ostrel", help="the name the archive shows")
     parser.add_argument("--version", required=True)
     parser.add_argument("--out", type=Path, required=True, help="folder for the .run file")
     options = parser.parse_args()
 
     with tempfile.TemporaryDirectory() as work:
-        stage = Path(work) / f"ostrel-{options.version}"
+        name = options.program.name
+        stage = Path(work) / f"{name}-{options.version}"
         for folder in ("bin", "lib", "share/ostrel/fonts", "share/licenses"):
             (stage / folder).mkdir(parents=True)
-        program = stage / "bin" / "ostrel"
-        shutil.copy2(options.program, program)
-        run("strip", "--strip-unneeded", program)
+        program = stage / "bin" / name
+        cli = stage / "bin" / f"{name}-cli"
+        for built, staged in ((options.program, program), (options.cli, cli)):
+            shutil.copy2(built, staged)
+            run("strip", "--strip-unneeded", staged)
         shutil.copy2(ROOT / "res/bundle/qt.conf", stage / "bin" / "qt.conf")
         shutil.copy2(ROOT / "res/bundle/start.sh", stage / "start")
         os.chmod(stage / "start", 0o755)
 
-        roots = [program]
+        roots = [program, cli]
         plugins = []
         for kind, names in PLUGINS.items():
             source = qt_plugin_folder() / kind
@@ -187,14 +195,14 @@ def main():
         set_rpaths(stage)
 
         header = Path(work) / "header.sh"
-        makeself_header(header)
+        makeself_header(header, name)
         options.out.mkdir(parents=True, exist_ok=True)
-        archive = (options.out / f"ostrel-{options.version}-x86_64.run").resolve()
+        archive = (options.out / f"{name}-{options.version}-x86_64.run").resolve()
         unpacked = sum(f.stat().st_size for f in stage.rglob("*") if f.is_file())
         floor = glibc_floor(stage)
         run("makeself", "--quiet", "--nox11", "--keep-umask", "--sha256", "--nomd5", "--nocrc", "--gzip",
             "--header", header, "--packaging-date", "2000-01-01", stage, archive,
-            f"Ostrel {options.version}", "./start")
+            f"{options.label} {options.version}", "./start", name)
 
     print(f"bundle: {archive}")
     print(f"bundled libraries: {len(copied)}: {' '.join(sorted(copied))}")

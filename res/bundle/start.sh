@@ -1,5 +1,6 @@
 #!/bin/sh
-# Starts the bundled program once the archive's header has unpacked the bundle and changed into it.
+# Starts the bundled program once the archive's header has unpacked the bundle and changed into it:
+# start NAME [--cli] ARGUMENTS... runs bin/NAME, or with --cli bin/NAME-cli.
 #
 # The header exports USER_PWD and ARCHIVE_DIR. The Qt variables below could make the bundled Qt load a
 # system Qt's plugins or ask for a platform the bundle does not carry, so they are replaced here. Every
@@ -7,6 +8,12 @@
 # one) in OSTREL_PLAYER_<name>: the launcher gives the installers it starts the player's environment
 # back (src/app/child_environment.h).
 bundle=$(cd "$(dirname "$0")" && pwd) || exit 1
+program=$1
+shift
+if [ "${1:-}" = --cli ]; then
+    program=$program-cli
+    shift
+fi
 # Relative file names in the arguments (--config FILE) are the player's.
 if [ -n "${USER_PWD:-}" ]; then
     cd "$USER_PWD" || exit 1
@@ -31,4 +38,4 @@ else
 fi
 export QT_QPA_PLATFORM
 
-exec "$bundle/bin/ostrel" "$@"
+exec "$bundle/bin/$program" "$@"

@@ -43,7 +43,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string VersionText(const std::string& embeddedConfigName) {
-    return std::string("ostrel ") + OSTREL_VERSION_TEXT +
+    return std::string(OSTREL_EXECUTABLE_NAME " ") + OSTREL_VERSION_TEXT +
            "\nembedded configuration: " + (embeddedConfigName.empty() ? std::string("none") : embeddedConfigName) +
            "\n";
 }

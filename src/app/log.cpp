@@ -96,7 +96,7 @@ void SetLogClock(LogClock clock) {
 }
 
 std::string LogFolder() {
-    return StateHomeFolder() + "/Harnlow";
+    return StateHomeFolder() + "/" + DataFolderName();
 }
 
 std::string LogFilePath(const LogTime& time) {

@@ -156,7 +156,7 @@ void SyncFolder(const std::string& folder) {
 } // namespace
 
 std::string SettingsFilePath() {
-    return ConfigHomeFolder() + "/Harnlow/launcher.conf";
+    return ConfigHomeFolder() + "/" + DataFolderName() + "/launcher.conf";
 }
 
 std::string SettingKey(const std::string& configurationName, const std::string& setting) {

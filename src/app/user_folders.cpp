@@ -1,6 +1,7 @@
 #include "app/user_folders.h"
 
 #include "app/log.h"
+#include "build_options.h"
 
 #include <cerrno>
 #include <climits>
@@ -32,6 +33,10 @@ std::string XdgBaseFolder(const char* variable, const char* belowHome) {
 }
 
 } // namespace
+
+std::string DataFolderName() {
+    return OSTREL_DATA_FOLDER_NAME;
+}
 
 std::string StateHomeFolder() {
     return XdgBaseFolder("XDG_STATE_HOME", "/.local/state");

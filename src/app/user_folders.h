@@ -11,6 +11,9 @@ std::string StateHomeFolder();
 // $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
 std::string ConfigHomeFolder();
 
+// The name of this program's folder under those two, which holds its log and its settings.
+std::string DataFolderName();
+
 // The user's home folder ($HOME, else the password database).
 std::string HomeFolder();
 

@@ -10,7 +10,8 @@ const char* const kCliUsage =
     "as the launcher's window does. Exit status: 0 every file passed the check, 1 the run is incomplete,\n"
     "2 usage or configuration error, 130 interrupted.\n"
     "--limit RATE caps the download speed at RATE bytes per second; a suffix K or M multiplies by 1024\n"
-    "or 1048576 (2M = 2 MiB/s), and 0 means no limit.\n";
+    "or 1048576 (2M = 2 MiB/s), and 0 means no limit.\n"
+    "--version prints the program's name and version.\n";
 
 namespace {
 
@@ -72,6 +73,8 @@ std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& ar
             parsed.verbose = true;
         } else if (argument == "-h" || argument == "--help") {
             parsed.help = true;
+        } else if (argument == "--version") {
+            parsed.version = true;
         } else {
             error = "unknown argument " + argument;
             return std::nullopt;

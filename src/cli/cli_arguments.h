@@ -18,6 +18,7 @@ struct CliArguments {
     bool execute = true;
     bool verbose = false;
     bool help = false;
+    bool version = false;
 };
 
 // The arguments, or nothing with `error` telling what is wrong.

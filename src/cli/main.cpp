@@ -5,6 +5,7 @@
 #include "app/log.h"
 #include "app/printable_text.h"
 #include "app/stop_signals.h"
+#include "build_options.h"
 #include "cli/cli_arguments.h"
 #include "cli/terminal_view.h"
 #include "launcher/launcher.h"
@@ -108,6 +109,10 @@ int main(int argc, char** argv) {
     }
     if (args->help) {
         std::fputs(kCliUsage, stdout);
+        return kExitComplete;
+    }
+    if (args->version) {
+        std::printf("%s-cli %s\n", OSTREL_EXECUTABLE_NAME, OSTREL_VERSION_TEXT);
         return kExitComplete;
     }
     // The engine's lines would bury the progress and the one line that says what went wrong.

@@ -3,13 +3,14 @@
 #include "build_options.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <iterator>
 #include <utility>
 
 namespace {
 
 constexpr std::pair<int, const char*> kStrings[] = {
-    {101, "&About Ostrel..."},
+    {101, "&About " OSTREL_DISPLAY_NAME "..."},
     {108, "다운로드 대기 중..."},
     {110, "%1% of %2 completed"},
     {111, "%1 Bytes"},
@@ -59,12 +60,26 @@ constexpr std::pair<int, const char*> kStrings[] = {
     {182, "전체 진행률"},
 };
 
+// The service's own texts, given when the build was configured; they win over the ones above. The
+// null row keeps the array valid when there are none.
+constexpr std::pair<int, const char*> kOverrides[] = {
+#include "string_overrides.inc"
+    {0, nullptr},
+};
+
+template <std::size_t N> const char* Find(const std::pair<int, const char*> (&table)[N], int id) {
+    const auto* it = std::find_if(std::begin(table), std::end(table), [id](const auto& e) { return e.first == id; });
+    return it == std::end(table) ? nullptr : it->second;
+}
+
 } // namespace
 
 std::string LoadStringId(int id) {
-    const auto* it =
-        std::find_if(std::begin(kStrings), std::end(kStrings), [id](const auto& e) { return e.first == id; });
-    return it == std::end(kStrings) ? std::string() : std::string(it->second);
+    const char* text = Find(kOverrides, id);
+    if (text == nullptr) {
+        text = Find(kStrings, id);
+    }
+    return text == nullptr ? std::string() : std::string(text);
 }
 
 std::string FormatStringId(int id, const std::string& insert) {

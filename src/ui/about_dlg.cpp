@@ -1,5 +1,6 @@
 #include "ui/about_dlg.h"
 
+#include "build_options.h"
 #include "ui/ostrel_app.h"
 
 #include <QApplication>
@@ -9,12 +10,12 @@
 #include <QVBoxLayout>
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent != nullptr ? parent : ProgramMainWindow()) {
-    setWindowTitle(QStringLiteral("About Ostrel"));
+    setWindowTitle(QStringLiteral("About " OSTREL_DISPLAY_NAME));
 
     auto* icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("icon"));
     icon->setPixmap(QApplication::windowIcon().pixmap(32, 32));
-    auto* version = new QLabel(QStringLiteral("Ostrel, Version 1.0"), this);
+    auto* version = new QLabel(QStringLiteral(OSTREL_DISPLAY_NAME ", Version " OSTREL_VERSION_TEXT), this);
     version->setObjectName(QStringLiteral("version"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -193,8 +193,8 @@ bool COstrelDlg::LoadSkin() {
     if (!InitProgressControls()) {
         WriteLog("[ERROR][%s][%d] Failed to init progressbar controls.", "COstrelDlg::OnInitDialog", 306);
         if (!skinFetch_->GaveUp()) { // the player who closed the window needs no word on it
-            ShowMessageBox(LoadStringId(157), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error, MessageButtons::Ok,
-                           this);
+            ShowMessageBox(LoadStringId(157) + "\n" + missingImage_, LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error,
+                           MessageButtons::Ok, this);
         }
         EndView(IDCANCEL);
         return false;

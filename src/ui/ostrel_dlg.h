@@ -113,6 +113,9 @@ private:
     int RowOfFile(std::size_t fileIndex) const;
     std::string SkinFolderPath() const;
     bool SkinImagePath(const std::string& name, bool fetch, const char* origin, int logLine, std::string& path);
+    // Logs that the skin image `name` could not be had and keeps its name and the skin's source for the
+    // message that follows.
+    void NoteMissingImage(const std::string& name, bool fetched, const char* origin, int logLine);
 
     CConfigLoader& config_;
     UiCallChannel ui_{this};
@@ -125,6 +128,8 @@ private:
     std::unique_ptr<SkinFolder> skinFolder_;
     // The skin's downloads, while the start sequence loads it.
     std::unique_ptr<SkinFetch> skinFetch_;
+    // The last skin image that could not be had, with where the skin came from: "name (source)".
+    std::string missingImage_;
     // Last: made after the controls it shows on, stopped before them.
     CLauncher launcher_;
 };

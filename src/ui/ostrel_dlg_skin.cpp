@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <unistd.h>
 
 namespace {
@@ -130,11 +131,28 @@ bool COstrelDlg::SkinImagePath(const std::string& name, bool fetch, const char* 
     return true;
 }
 
+void COstrelDlg::NoteMissingImage(const std::string& name, bool fetched, const char* origin, int logLine) {
+    std::string source;
+    if (fetched) {
+        source = "its own URL";
+    } else if (!config_.url.empty()) {
+        source = "skin archive " + config_.url;
+    } else if (embeddedSkin.present()) {
+        source = "skin archive compiled into the program";
+    } else {
+        std::error_code error;
+        source = "skin folder " + std::filesystem::current_path(error).string();
+    }
+    WriteLog("[ERROR][%s][%d] Skin image [%s] is missing from %s.", origin, logLine, name.c_str(), source.c_str());
+    missingImage_ = name + " (" + source + ")";
+}
+
 bool COstrelDlg::LoadBackgroundImage() {
     std::string path;
-    if (!SkinImagePath(config_.background, config_.url.empty() && IsUrl(config_.background),
-                       "COstrelDlg::LoadBackgroundImage", 817, path) ||
+    const bool fetch = config_.url.empty() && IsUrl(config_.background);
+    if (!SkinImagePath(config_.background, fetch, "COstrelDlg::LoadBackgroundImage", 817, path) ||
         !backgroundPicture.LoadFile(path)) {
+        NoteMissingImage(config_.background, fetch, "COstrelDlg::LoadBackgroundImage", 817);
         return false;
     }
     // The window has no frame: its client area is the picture, and its top-left corner stays.
@@ -164,6 +182,7 @@ bool COstrelDlg::LoadImageFile(int controlType) {
         std::string path;
         if (!SkinImagePath(slot.name, fetch, "COstrelDlg::LoadImageFile", slot.logLine, path) ||
             !button->SetImageFile(slot.index, path)) {
+            NoteMissingImage(slot.name, fetch, "COstrelDlg::LoadImageFile", slot.logLine);
             return false;
         }
     }
@@ -187,9 +206,10 @@ bool COstrelDlg::InitProgressControls() {
         }
         bar.control->drawMode = CProgressEx::kImageDrawing;
         std::string path;
-        if (!SkinImagePath(info->image, config_.url.empty() && IsUrl(info->image), "COstrelDlg::InitProgressControls",
-                           bar.logLine, path) ||
+        const bool fetch = config_.url.empty() && IsUrl(info->image);
+        if (!SkinImagePath(info->image, fetch, "COstrelDlg::InitProgressControls", bar.logLine, path) ||
             !bar.control->SetImageFile(path)) {
+            NoteMissingImage(info->image, fetch, "COstrelDlg::InitProgressControls", bar.logLine);
             return false;
         }
         bar.control->setGeometry(info->x, info->y, info->width, info->height);
