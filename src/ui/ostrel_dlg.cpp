@@ -274,7 +274,11 @@ bool COstrelDlg::Call(std::function<void()> change) {
 }
 
 void COstrelDlg::SetLabel(int sectionType, const std::string& text) {
-    if (sectionType >= 0 && sectionType < ST_COUNT) {
+    if (sectionType == ST_TRANS_STATE) {
+        stateText_ = text;
+        incompleteShown_ = false;
+        ShowStateField();
+    } else if (sectionType >= 0 && sectionType < ST_COUNT) {
         sectionLabels[static_cast<std::size_t>(sectionType)]->SetWindowText(text);
     }
 }
@@ -291,6 +295,8 @@ void COstrelDlg::SetButtonStates(bool execution, bool download, bool stop, bool 
     buttons[CT_STOP]->setEnabled(stop);
     buttons[CT_CLOSE]->setEnabled(true);
     buttons[CT_FOLDER]->setEnabled(folder);
+    // Only a run can be stopped.
+    OnRunningChanged(stop);
 }
 
 void COstrelDlg::SetRowState(std::size_t fileIndex, const std::string& state) {
@@ -301,7 +307,9 @@ void COstrelDlg::SetRowState(std::size_t fileIndex, const std::string& state) {
 
 void COstrelDlg::SelectRow(std::size_t fileIndex) {
     if (QTreeWidgetItem* item = fileList->topLevelItem(RowOfFile(fileIndex))) {
+        launcherSelects_ = true;
         fileList->setCurrentItem(item);
+        launcherSelects_ = false;
         fileList->scrollToItem(item);
     }
 }
@@ -328,5 +336,3 @@ int COstrelDlg::ShowMessage(const MessageBoxRequest& message) {
 std::optional<std::string> COstrelDlg::ChooseFolder(const std::string& start, std::uint64_t neededBytes) {
     return chooseFolder ? chooseFolder(start) : ChooseDownloadFolder(this, start, neededBytes);
 }
-
-void COstrelDlg::RunEnded(RunOutcome) {}

@@ -13,6 +13,7 @@
 #include <QPoint>
 #include <QTimer>
 #include <array>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -71,6 +72,7 @@ public:
     std::optional<int> AskOverwrite(const std::string& localPath) override;
     int ShowMessage(const MessageBoxRequest& message) override;
     std::optional<std::string> ChooseFolder(const std::string& start, std::uint64_t neededBytes) override;
+    void FileFailed(std::size_t fileIndex, const std::string& reason) override;
     void RunEnded(RunOutcome outcome) override;
     void EndView(int result) override;
 
@@ -111,6 +113,11 @@ private:
     std::string SkinFolderPath() const;
     bool SkinImagePath(const std::string& name, bool fetch, const char* origin, int logLine, std::string& path);
 
+    // How the run stands, beyond the launcher's own texts (ostrel_dlg_run_status.cpp).
+    void OnRunningChanged(bool running);
+    void OnRowPicked(QTreeWidgetItem* item);
+    void ShowStateField();
+
     CConfigLoader& config_;
     UiCallChannel ui_{this};
     DialogKeySwallower keys_{this};
@@ -119,6 +126,14 @@ private:
     int endResult_ = 0;
     bool inModalLoop_ = false;
     std::optional<QPoint> dragOffset_;
+    bool running_ = false;
+    // What the launcher last put in the state field, and why each file of the last run failed.
+    std::string stateText_;
+    std::map<std::size_t, std::string> failures_;
+    // The file of the row the player picked since the run, and whether the run just ended incomplete.
+    std::optional<std::size_t> pickedFile_;
+    bool incompleteShown_ = false;
+    bool launcherSelects_ = false;
     // The folder the skin was extracted into: held while the window lives, removed with it.
     std::unique_ptr<SkinFolder> skinFolder_;
     // The skin's downloads, while the start sequence loads it.

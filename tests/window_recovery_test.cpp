@@ -1,0 +1,58 @@
+#include "ui/controls/color_static.h"
+#include "ui/controls/zel_button.h"
+#include "ui/overwrite_option_dlg.h"
+#include "window_fixture.h"
+
+#include <QTreeWidget>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+class WindowRecoveryTest : public WindowTest {
+protected:
+    std::string State(const COstrelDlg& dlg) const { return dlg.sectionLabels[ST_TRANS_STATE]->GetWindowText(); }
+    std::string RowState(const COstrelDlg& dlg, int row) const {
+        return dlg.fileList->topLevelItem(row)->text(1).toStdString();
+    }
+    bool RunOver(const COstrelDlg& dlg) const {
+        return dlg.buttons[CT_EXECUTION]->isEnabled() || dlg.buttons[CT_DOWNLOAD]->isEnabled();
+    }
+};
+
+// After a failed run the state field says why, for the first failed file or the one picked, and
+// Download fetches what failed once the fault is gone.
+TEST_F(WindowRecoveryTest, FailedRowsTellWhyAndDownloadFetchesThemAgain) {
+    for (const char* name : {"a.pak", "b.pak", "c.pak"}) {
+        served.Write(name, PatternBytes(2000));
+    }
+    COstrelDlg& dlg = OpenWindow(Configuration(File("a.pak") + File("b.pak") + File("c.pak")));
+    dlg.overwriteQuestion = [] { return COverwriteOptionDlg::kContinue; };
+    std::remove(served.folder().File("b.pak").c_str());
+    std::remove(served.folder().File("c.pak").c_str());
+    dlg.buttons[CT_DOWNLOAD]->click();
+    ASSERT_TRUE(PumpUntil([&] { return RunOver(dlg); }));
+    EXPECT_EQ(std::vector<std::string>({RowState(dlg, 0), RowState(dlg, 1), RowState(dlg, 2)}),
+              std::vector<std::string>({"완료", "실패", "실패"}));
+    const std::string gone = ": HTTP status 404";
+    EXPECT_EQ(State(dlg), "다운로드 미완료: " + served.Url("/b.pak") + gone);
+
+    dlg.fileList->setCurrentItem(dlg.fileList->topLevelItem(0)); // it did not fail
+    EXPECT_EQ(State(dlg), "다운로드 미완료: " + served.Url("/b.pak") + gone);
+    dlg.fileList->setCurrentItem(dlg.fileList->topLevelItem(2));
+    EXPECT_EQ(State(dlg), "다운로드 미완료: " + served.Url("/c.pak") + gone);
+
+    served.Write("b.pak", PatternBytes(2000));
+    served.Write("c.pak", PatternBytes(2000));
+    ASSERT_TRUE(dlg.buttons[CT_DOWNLOAD]->isEnabled());
+    dlg.buttons[CT_DOWNLOAD]->click();
+    ASSERT_TRUE(PumpUntil([&] { return dlg.buttons[CT_EXECUTION]->isEnabled(); }));
+    EXPECT_EQ(std::vector<std::string>({RowState(dlg, 0), RowState(dlg, 1), RowState(dlg, 2)}),
+              std::vector<std::string>({"건너뜀", "완료", "완료"}));
+    EXPECT_EQ(State(dlg), "다운로드 완료");
+    EXPECT_EQ(ReadWholeFile(DownloadFolder() + "/c.pak"), PatternBytes(2000));
+}
+
+} // namespace
