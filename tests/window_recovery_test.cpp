@@ -55,4 +55,23 @@ TEST_F(WindowRecoveryTest, FailedRowsTellWhyAndDownloadFetchesThemAgain) {
     EXPECT_EQ(ReadWholeFile(DownloadFolder() + "/c.pak"), PatternBytes(2000));
 }
 
+// The title, which the task bar shows, carries the progress of a run and returns to itself at the end.
+TEST_F(WindowRecoveryTest, TheTitleShowsTheProgressOfARun) {
+    served.Write("a.pak", PatternBytes(300000));
+    COstrelDlg& dlg = OpenWindow(Configuration(File("a.pak?rate=300000")));
+    const QString title = dlg.windowTitle();
+    ASSERT_FALSE(title.isEmpty());
+    dlg.buttons[CT_DOWNLOAD]->click();
+    QString during;
+    ASSERT_TRUE(PumpUntil([&] {
+        during = dlg.windowTitle();
+        return during != QStringLiteral("0% - ") + title && during.endsWith(QStringLiteral("% - ") + title);
+    }));
+    const int percent = during.left(during.indexOf('%')).toInt();
+    EXPECT_GT(percent, 0);
+    EXPECT_LT(percent, 100);
+    ASSERT_TRUE(PumpUntil([&] { return dlg.buttons[CT_EXECUTION]->isEnabled(); }));
+    EXPECT_EQ(dlg.windowTitle(), title);
+}
+
 } // namespace

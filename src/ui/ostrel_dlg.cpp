@@ -287,6 +287,9 @@ void COstrelDlg::SetBar(int controlType, int percent) {
     if (controlType == CT_FILE_DOWNLOAD_RATE || controlType == CT_TOTAL_DOWNLOAD_RATE) {
         (controlType == CT_FILE_DOWNLOAD_RATE ? fileProgress : totalProgress)->SetPos(percent);
     }
+    if (controlType == CT_TOTAL_DOWNLOAD_RATE) {
+        ShowProgressInTitle(percent);
+    }
 }
 
 void COstrelDlg::SetButtonStates(bool execution, bool download, bool stop, bool folder) {

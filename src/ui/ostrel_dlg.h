@@ -115,6 +115,7 @@ private:
 
     // How the run stands, beyond the launcher's own texts (ostrel_dlg_run_status.cpp).
     void OnRunningChanged(bool running);
+    void ShowProgressInTitle(int percent);
     void OnRowPicked(QTreeWidgetItem* item);
     void ShowStateField();
 
@@ -127,6 +128,7 @@ private:
     bool inModalLoop_ = false;
     std::optional<QPoint> dragOffset_;
     bool running_ = false;
+    QString idleTitle_;
     // What the launcher last put in the state field, and why each file of the last run failed.
     std::string stateText_;
     std::map<std::size_t, std::string> failures_;

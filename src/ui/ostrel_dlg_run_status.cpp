@@ -22,6 +22,16 @@ void COstrelDlg::OnRunningChanged(bool running) {
         // A new run: what failed last time may not fail again.
         failures_.clear();
         pickedFile_.reset();
+        idleTitle_ = windowTitle();
+    } else {
+        setWindowTitle(idleTitle_);
+    }
+}
+
+void COstrelDlg::ShowProgressInTitle(int percent) {
+    // The task bar shows the title: the progress of a run is seen there with the window covered.
+    if (running_) {
+        setWindowTitle(QStringLiteral("%1% - %2").arg(percent).arg(idleTitle_));
     }
 }
 
