@@ -6,6 +6,7 @@
 #include "launcher/skin_folder.h"
 #include "res/embedded.h"
 #include "ui/controls/picture.h"
+#include "ui/desktop_notification.h"
 #include "ui/dialog_keys.h"
 #include "ui/ui_call_channel.h"
 
@@ -92,6 +93,8 @@ public:
     // Asks for a download folder starting at the given one; nothing when cancelled. Replaceable; by
     // default the folder chooser.
     std::function<std::optional<std::string>(const std::string& start)> chooseFolder;
+    // Tells a player looking elsewhere that a run is over. Replaceable; by default on the session bus.
+    DesktopNotification notification;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

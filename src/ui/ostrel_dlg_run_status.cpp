@@ -11,6 +11,10 @@ void COstrelDlg::FileFailed(std::size_t fileIndex, const std::string& reason) {
 void COstrelDlg::RunEnded(RunOutcome outcome) {
     incompleteShown_ = outcome == RunOutcome::Incomplete;
     ShowStateField();
+    // The player who stopped it is looking.
+    if (outcome != RunOutcome::Stopped && !isActiveWindow()) {
+        notification.Show(windowTitle(), QString::fromStdString(sectionLabels[ST_TRANS_STATE]->GetWindowText()));
+    }
 }
 
 void COstrelDlg::OnRunningChanged(bool running) {
