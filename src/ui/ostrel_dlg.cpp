@@ -309,7 +309,11 @@ bool COstrelDlg::Call(std::function<void()> change) {
 }
 
 void COstrelDlg::SetLabel(int sectionType, const std::string& text) {
-    if (sectionType >= 0 && sectionType < ST_COUNT) {
+    if (sectionType == ST_TRANS_STATE) {
+        stateText_ = text;
+        incompleteShown_ = false;
+        ShowStateField();
+    } else if (sectionType >= 0 && sectionType < ST_COUNT) {
         sectionLabels[static_cast<std::size_t>(sectionType)]->SetWindowText(text);
     }
 }
@@ -317,6 +321,9 @@ void COstrelDlg::SetLabel(int sectionType, const std::string& text) {
 void COstrelDlg::SetBar(int controlType, int percent) {
     if (controlType == CT_FILE_DOWNLOAD_RATE || controlType == CT_TOTAL_DOWNLOAD_RATE) {
         (controlType == CT_FILE_DOWNLOAD_RATE ? fileProgress : totalProgress)->SetPos(percent);
+    }
+    if (controlType == CT_TOTAL_DOWNLOAD_RATE) {
+        ShowProgressInTitle(percent);
     }
 }
 
@@ -326,6 +333,8 @@ void COstrelDlg::SetButtonStates(bool execution, bool download, bool stop, bool 
     buttons[CT_STOP]->setEnabled(stop);
     buttons[CT_CLOSE]->setEnabled(true);
     buttons[CT_FOLDER]->setEnabled(folder);
+    // Only a run can be stopped.
+    OnRunningChanged(stop);
 }
 
 void COstrelDlg::SetRowState(std::size_t fileIndex, const std::string& state) {
@@ -337,7 +346,9 @@ void COstrelDlg::SetRowState(std::size_t fileIndex, const std::string& state) {
 
 void COstrelDlg::SelectRow(std::size_t fileIndex) {
     if (QTreeWidgetItem* item = fileList->topLevelItem(RowOfFile(fileIndex))) {
+        launcherSelects_ = true;
         fileList->setCurrentItem(item);
+        launcherSelects_ = false;
         fileList->scrollToItem(item);
     }
 }
@@ -364,5 +375,3 @@ int COstrelDlg::ShowMessage(const MessageBoxRequest& message) {
 std::optional<std::string> COstrelDlg::ChooseFolder(const std::string& start, std::uint64_t neededBytes) {
     return chooseFolder ? chooseFolder(start) : ChooseDownloadFolder(this, start, neededBytes);
 }
-
-void COstrelDlg::RunEnded(RunOutcome) {}

@@ -6,12 +6,14 @@
 #include "launcher/skin_folder.h"
 #include "res/embedded.h"
 #include "ui/controls/picture.h"
+#include "ui/desktop_notification.h"
 #include "ui/ui_call_channel.h"
 
 #include <QDialog>
 #include <QPoint>
 #include <QTimer>
 #include <array>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -70,6 +72,7 @@ public:
     std::optional<int> AskOverwrite(const std::string& localPath) override;
     int ShowMessage(const MessageBoxRequest& message) override;
     std::optional<std::string> ChooseFolder(const std::string& start, std::uint64_t neededBytes) override;
+    void FileFailed(std::size_t fileIndex, const std::string& reason) override;
     void RunEnded(RunOutcome outcome) override;
     void EndView(int result) override;
 
@@ -89,6 +92,8 @@ public:
     // Asks for a download folder starting at the given one; nothing when cancelled. Replaceable; by
     // default the folder chooser.
     std::function<std::optional<std::string>(const std::string& start)> chooseFolder;
+    // Tells a player looking elsewhere that a run is over. Replaceable; by default on the session bus.
+    DesktopNotification notification;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -117,6 +122,12 @@ private:
     // message that follows.
     void NoteMissingImage(const std::string& name, bool fetched, const char* origin, int logLine);
 
+    // How the run stands, beyond the launcher's own texts (ostrel_dlg_run_status.cpp).
+    void OnRunningChanged(bool running);
+    void ShowProgressInTitle(int percent);
+    void OnRowPicked(QTreeWidgetItem* item);
+    void ShowStateField();
+
     CConfigLoader& config_;
     UiCallChannel ui_{this};
     QTimer elapsedTimer_;
@@ -124,6 +135,15 @@ private:
     int endResult_ = 0;
     bool inModalLoop_ = false;
     std::optional<QPoint> dragOffset_;
+    bool running_ = false;
+    QString idleTitle_;
+    // What the launcher last put in the state field, and why each file of the last run failed.
+    std::string stateText_;
+    std::map<std::size_t, std::string> failures_;
+    // The file of the row the player picked since the run, and whether the run just ended incomplete.
+    std::optional<std::size_t> pickedFile_;
+    bool incompleteShown_ = false;
+    bool launcherSelects_ = false;
     // The folder the skin was extracted into: held while the window lives, removed with it.
     std::unique_ptr<SkinFolder> skinFolder_;
     // The skin's downloads, while the start sequence loads it.

@@ -16,6 +16,9 @@ void COstrelDlg::InitFileList() {
     }
     fileList->setColumnWidth(0, info->width - 70);
     fileList->setColumnWidth(1, 50);
+    // By keys, or by a click, also on the row the launcher left current.
+    connect(fileList, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) { OnRowPicked(item); });
+    connect(fileList, &QTreeWidget::itemPressed, this, [this](QTreeWidgetItem* item) { OnRowPicked(item); });
     for (std::size_t row = 0; row < launcher_.selection.RowCount(); ++row) {
         const std::size_t file = launcher_.selection.FileOfRow(row);
         AddFileListItem(config_.files[file]->url, launcher_.selection.IsRowChecked(row));
