@@ -150,8 +150,14 @@ TEST_F(LauncherRunTest, StopDuringTheSecondOfThreeFilesThenContinue) {
     view.OnViewThread([&] { ASSERT_TRUE(l.OnBnClickedBtnDownload()); });
     EXPECT_EQ(Buttons(), kRunning);
     ASSERT_TRUE(view.WaitUntil([&] { return ReadWholeFile(Local("two.pak?rate=300000")).size() > 0; }));
-    view.OnViewThread([&] { l.OnBnClickedBtnStop(); });
-    EXPECT_EQ(Buttons(), kRunning); // stopping: nothing changes until the worker ends the run
+    // Stopping: nothing changes until the worker ends the run, which it may do at once; so the buttons are
+    // read before the view thread can take the worker's end.
+    ButtonStates whileStopping;
+    view.OnViewThread([&] {
+        l.OnBnClickedBtnStop();
+        whileStopping = view.buttons;
+    });
+    EXPECT_EQ(whileStopping, kRunning);
     ASSERT_TRUE(view.WaitUntil([&] { return !view.outcomes.empty(); }));
     const auto states = RowStates();
     EXPECT_EQ(states, (Texts{"완료", "실패", "대기중"}));
