@@ -1,7 +1,7 @@
 // ostrel-head-bench URL_PREFIX COUNT: COUNT HEAD transfers of URL_PREFIX0000, URL_PREFIX0001, ... one after
 // another through one downloader object, as the size survey asks for sizes. Prints the rate.
 
-#include "app/user_folders.h"
+#include "base/user_folders.h"
 #include "net/http_downloader.h"
 
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "app/user_folders.h"
+#include "base/user_folders.h"
 #include "net/ca_bundle.h"
 #include "support/temp_dir.h"
 

@@ -1,4 +1,4 @@
-#include "app/log.h"
+#include "base/log.h"
 #include "config/config_loader.h"
 #include "config/xml_pre_scan.h"
 #include "support/log_capture.h"

@@ -1,5 +1,5 @@
 #include "app/config_sources.h"
-#include "app/user_folders.h"
+#include "base/user_folders.h"
 #include "support/log_capture.h"
 #include "support/served_folder.h"
 

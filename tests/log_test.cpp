@@ -1,4 +1,4 @@
-#include "app/log.h"
+#include "base/log.h"
 #include "config/config_loader.h"
 #include "support/log_capture.h"
 #include "support/scoped_env.h"

@@ -1,4 +1,4 @@
-#include "app/settings_file.h"
+#include "base/settings_file.h"
 #include "support/log_capture.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"

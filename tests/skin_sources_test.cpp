@@ -1,4 +1,4 @@
-#include "app/user_folders.h"
+#include "base/user_folders.h"
 #include "res/embedded.h"
 #include "support/zip_builder.h"
 #include "support/zip_fixture.h"

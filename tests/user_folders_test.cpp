@@ -1,4 +1,4 @@
-#include "app/user_folders.h"
+#include "base/user_folders.h"
 #include "support/log_capture.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"

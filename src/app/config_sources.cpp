@@ -1,7 +1,8 @@
 #include "app/config_sources.h"
 
-#include "app/log.h"
-#include "app/user_folders.h"
+#include "base/fd_io.h"
+#include "base/log.h"
+#include "base/user_folders.h"
 #include "net/http_downloader.h"
 #include "res/string_table.h"
 
@@ -28,15 +29,7 @@ FetchOutcome ReadFetchedFile(const std::string& path, std::string& text) {
     bool ok = ::fstat(fd, &info) == 0;
     if (ok) {
         text.assign(static_cast<std::size_t>(info.st_size), '\0');
-        std::size_t done = 0;
-        while (ok && done < text.size()) {
-            const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            ok = n > 0;
-            done += ok ? static_cast<std::size_t>(n) : 0;
-        }
+        ok = ReadAll(fd, text.data(), text.size()).done == text.size();
     }
     ::close(fd);
     return ok ? FetchOutcome::Read : FetchOutcome::Unreadable;

@@ -2,9 +2,9 @@
 // release pipeline (does the configuration and its servers deliver every file?). See --help.
 
 #include "app/config_sources.h"
-#include "app/log.h"
-#include "app/printable_text.h"
 #include "app/stop_signals.h"
+#include "base/log.h"
+#include "base/printable_text.h"
 #include "build_options.h"
 #include "cli/cli_arguments.h"
 #include "cli/terminal_view.h"

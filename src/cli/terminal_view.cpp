@@ -1,6 +1,6 @@
 #include "cli/terminal_view.h"
 
-#include "app/printable_text.h"
+#include "base/printable_text.h"
 #include "launcher/row_states.h"
 #include "launcher/url_names.h"
 #include "res/string_table.h"

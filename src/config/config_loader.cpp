@@ -1,7 +1,7 @@
 #include "config/config_loader.h"
 
-#include "app/log.h"
-#include "app/message_box.h"
+#include "base/log.h"
+#include "base/message_box.h"
 #include "config/value_forms.h"
 #include "config/xml_pre_scan.h"
 #include "config/xml_stack_parse.h"

@@ -8,9 +8,9 @@
 // goes to standard error, and a failure is told there in one line. Exit status 0 only on success;
 // SIGINT or SIGTERM stops the transfer.
 
-#include "app/log.h"
 #include "app/stop_signals.h"
-#include "app/user_folders.h"
+#include "base/log.h"
+#include "base/user_folders.h"
 #include "fetch/fetch_progress.h"
 #include "net/sha256_digest.h"
 #include "net/stall_timeout.h"

@@ -1,7 +1,7 @@
 #include "launcher/file_opener.h"
 
-#include "app/child_environment.h"
 #include "launcher/cancel_signal.h"
+#include "launcher/child_environment.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "launcher/launcher.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "launcher/url_names.h"
 #include "net/end_report.h"
 #include "res/string_table.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/settings_file.h"
+#include "base/settings_file.h"
 #include "config/config_loader.h"
 #include "launcher/cancel_signal.h"
 #include "launcher/disk_space.h"

@@ -1,5 +1,5 @@
-#include "app/log.h"
-#include "app/user_folders.h"
+#include "base/log.h"
+#include "base/user_folders.h"
 #include "launcher/format_text.h"
 #include "launcher/launcher.h"
 #include "launcher/url_names.h"

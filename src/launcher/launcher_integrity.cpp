@@ -1,4 +1,4 @@
-#include "app/log.h"
+#include "base/log.h"
 #include "launcher/launcher.h"
 #include "launcher/local_files.h"
 #include "launcher/url_names.h"

@@ -1,8 +1,8 @@
-#include "app/log.h"
+#include "base/log.h"
+#include "base/tick_count.h"
 #include "launcher/format_text.h"
 #include "launcher/launcher.h"
 #include "launcher/local_files.h"
-#include "launcher/tick_count.h"
 #include "res/string_table.h"
 
 #include <algorithm>

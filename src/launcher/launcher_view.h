@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/message_box.h"
+#include "base/message_box.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "launcher/local_files.h"
 
-#include "app/log.h"
-#include "app/user_folders.h"
+#include "base/log.h"
+#include "base/user_folders.h"
 #include "launcher/url_names.h"
 #include "net/http_downloader.h"
 

@@ -1,6 +1,6 @@
 #include "net/curl_transport.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "net/ca_bundle.h"
 #include "net/http_downloader.h"
 #include "net/internet_errors.h"

@@ -1,5 +1,7 @@
 #include "net/download_file.h"
 
+#include "base/fd_io.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -108,17 +110,6 @@ bool DownloadFile::WriteThrough(const char* data, std::size_t size) {
         lastError_ = fault;
         return false;
     }
-    while (size > 0) {
-        const ssize_t n = ::write(fd_, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            lastError_ = errno;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    lastError_ = WriteAll(fd_, data, size);
+    return lastError_ == 0;
 }

@@ -1,6 +1,7 @@
 #include "net/http_downloader.h"
 
-#include "app/log.h"
+#include "base/log.h"
+#include "base/tick_count.h"
 #include "net/curl_transport.h"
 #include "net/file_validator.h"
 #include "net/internet_errors.h"
@@ -25,11 +26,6 @@ constexpr int kMaxCredentialResends = 3;
 constexpr int kIdsTransferBroken = 114;
 // How far behind its limit a capped transfer may fall and still catch up at full speed.
 constexpr std::uint32_t kRateCreditMs = 250;
-
-std::uint32_t TickCount() {
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-}
 
 std::uint32_t CurrentSystemError() {
     return static_cast<std::uint32_t>(errno);

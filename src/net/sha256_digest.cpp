@@ -1,5 +1,7 @@
 #include "net/sha256_digest.h"
 
+#include "base/fd_io.h"
+
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -99,16 +101,13 @@ bool HashFilePrefix(const std::string& path, std::uint64_t length, Sha256Digest&
         if (cancelled && cancelled()) {
             break;
         }
-        const ssize_t got =
-            ::read(fd, buffer.get(), static_cast<std::size_t>(std::min<std::uint64_t>(left, kReadSize)));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kReadSize));
+        const FdIoResult got = ReadAll(fd, buffer.get(), want);
+        digest.Update(buffer.get(), got.done);
+        left -= got.done;
+        if (got.done < want) {
             break; // unreadable, or shorter than `length`
         }
-        digest.Update(buffer.get(), static_cast<std::size_t>(got));
-        left -= static_cast<std::uint64_t>(got);
     }
     ::close(fd);
     return left == 0;

@@ -1,6 +1,6 @@
 #include "ui/desktop_notification.h"
 
-#include "app/log.h"
+#include "base/log.h"
 
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>

@@ -1,7 +1,7 @@
 #include "ui/ostrel_app.h"
 
-#include "app/log.h"
-#include "app/message_box.h"
+#include "base/log.h"
+#include "base/message_box.h"
 #include "build_options.h"
 #include "res/string_table.h"
 #include "ui/app_icon.h"

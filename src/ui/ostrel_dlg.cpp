@@ -1,7 +1,7 @@
 #include "ui/ostrel_dlg.h"
 
-#include "app/log.h"
-#include "app/message_box.h"
+#include "base/log.h"
+#include "base/message_box.h"
 #include "launcher/format_text.h"
 #include "res/string_table.h"
 #include "ui/about_dlg.h"

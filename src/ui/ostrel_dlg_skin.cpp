@@ -1,9 +1,10 @@
-#include "app/log.h"
-#include "app/message_box.h"
-#include "app/user_folders.h"
+#include "base/fd_io.h"
+#include "base/log.h"
+#include "base/message_box.h"
+#include "base/tick_count.h"
+#include "base/user_folders.h"
 #include "launcher/local_files.h"
 #include "launcher/skin_folder.h"
-#include "launcher/tick_count.h"
 #include "launcher/url_names.h"
 #include "res/string_table.h"
 #include "ui/controls/progress_ex.h"
@@ -47,15 +48,7 @@ bool WriteWholeFile(const std::string& path, const unsigned char* data, std::siz
     if (fd < 0) {
         return false;
     }
-    bool written = true;
-    while (size > 0 && written) {
-        const ssize_t n = ::write(fd, data, size);
-        written = n > 0;
-        if (written) {
-            data += n;
-            size -= static_cast<std::size_t>(n);
-        }
-    }
+    const bool written = WriteAll(fd, data, size) == 0;
     return ::close(fd) == 0 && written;
 }
 

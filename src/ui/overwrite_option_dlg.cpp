@@ -1,6 +1,6 @@
 #include "ui/overwrite_option_dlg.h"
 
-#include "app/message_box.h"
+#include "base/message_box.h"
 #include "res/string_table.h"
 #include "ui/dialog_units.h"
 #include "ui/ostrel_app.h"

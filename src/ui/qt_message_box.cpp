@@ -1,6 +1,6 @@
 #include "ui/qt_message_box.h"
 
-#include "app/message_box.h"
+#include "base/message_box.h"
 
 #include <QApplication>
 #include <QMessageBox>

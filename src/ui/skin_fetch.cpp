@@ -1,6 +1,6 @@
 #include "ui/skin_fetch.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "res/string_table.h"
 
 #include <QCloseEvent>

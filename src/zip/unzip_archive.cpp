@@ -1,6 +1,6 @@
 #include "zip/unzip_archive.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_target.h"
 

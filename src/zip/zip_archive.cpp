@@ -1,5 +1,6 @@
 #include "zip/zip_archive.h"
 
+#include "base/fd_io.h"
 #include "zip/zip_entry_data.h"
 #include "zip/zip_file_stream.h"
 #include "zip/zip_item_attributes.h"
@@ -130,21 +131,6 @@ ZIPCODE ReadRecord(ZipArchiveReader& zip, int index, ZipItemInfo& info, unz_file
     return ZIPCODE_OK;
 }
 
-bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // Whether `size` more bytes of an entry, `entryWritten` of which are written, stay within the limits.
 ZIPCODE CheckLimits(const ZipArchiveReader& zip, const unz_file_info64& central, std::uint64_t entryWritten,
                     std::uint64_t size) {
@@ -178,7 +164,7 @@ ZIPCODE CopyEntryData(ZipArchiveReader& zip, const unz_file_info64& central, con
         if (const ZIPCODE code = CheckLimits(zip, central, entryWritten, size); code != ZIPCODE_OK) {
             return code;
         }
-        if (got > 0 && !WriteAll(target, zip.copyBuffer.get(), static_cast<std::size_t>(got))) {
+        if (got > 0 && WriteAll(target, zip.copyBuffer.get(), static_cast<std::size_t>(got)) != 0) {
             return ZIPCODE_WRITE_FAILED;
         }
         entryWritten += size;

@@ -1,5 +1,7 @@
 #include "zip/zip_file_stream.h"
 
+#include "base/fd_io.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <limits>
@@ -23,22 +25,7 @@ bool ZipFileStream::Open(const char* fileName) {
 }
 
 std::size_t ZipFileStream::ReadSome(std::uint64_t offset, void* buffer, std::size_t size) const {
-    std::size_t done = 0;
-    while (done < size) {
-        if (offset + done > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
-            break;
-        }
-        const ssize_t got =
-            ::pread(fd_, static_cast<char*>(buffer) + done, size - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
+    return PreadAll(fd_, buffer, size, offset).done;
 }
 
 bool ZipFileStream::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {

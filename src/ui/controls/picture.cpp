@@ -1,6 +1,7 @@
 #include "ui/controls/picture.h"
 
-#include "app/message_box.h"
+#include "base/fd_io.h"
+#include "base/message_box.h"
 #include "ui/ostrel_app.h"
 
 #include <QByteArrayView>
@@ -55,22 +56,6 @@ int OpenForReading(const std::string& path, std::size_t& length) {
     return fd;
 }
 
-// Reads up to `length` bytes; a short file yields fewer.
-std::size_t ReadUpTo(int fd, unsigned char* buffer, std::size_t length) {
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t got = ::read(fd, buffer + done, length - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
-}
-
 } // namespace
 
 void CPicture::Release() {
@@ -95,7 +80,7 @@ bool CPicture::LoadFile(const std::string& path) {
         ShowPictureError(kNoMemory);
         return false;
     }
-    const std::size_t got = ReadUpTo(fd, buffer.data(), buffer.size());
+    const std::size_t got = ReadAll(fd, buffer.data(), buffer.size()).done;
     ::close(fd);
     return got > 0 && LoadFromMemory(buffer.data(), got);
 }

@@ -1,6 +1,6 @@
-#include "app/log_format.h"
+#include "base/log_format.h"
 
-#include "app/printable_text.h"
+#include "base/printable_text.h"
 
 #include <cctype>
 #include <cstddef>

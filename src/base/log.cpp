@@ -1,8 +1,9 @@
-#include "app/log.h"
+#include "base/log.h"
 
-#include "app/log_format.h"
-#include "app/printable_text.h"
-#include "app/user_folders.h"
+#include "base/fd_io.h"
+#include "base/log_format.h"
+#include "base/printable_text.h"
+#include "base/user_folders.h"
 
 #include <atomic>
 #include <cerrno>
@@ -37,20 +38,6 @@ LogTime LocalNow() {
             static_cast<int>(ts.tv_nsec / 1000000)};
 }
 
-void WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-}
-
 void Echo(const std::string& message) {
     if (g_echo.load()) {
         std::fwrite(message.data(), 1, message.size(), stderr);
@@ -62,7 +49,7 @@ void AppendLine(int fd, const LogTime& now, const std::string& message) {
     const int stampLength =
         std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d:%03d] ", now.hour, now.minute, now.second, now.millisecond);
     const std::string line = std::string(stamp, static_cast<std::size_t>(stampLength)) + message;
-    WriteAll(fd, line.data(), line.size());
+    WriteAll(fd, line.data(), line.size()); // a log that cannot be written is not reported anywhere
 }
 
 // Whether the open file or folder `fd` is closed to other users; one of this user's own is closed now.

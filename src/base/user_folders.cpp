@@ -1,6 +1,6 @@
-#include "app/user_folders.h"
+#include "base/user_folders.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "build_options.h"
 
 #include <cerrno>

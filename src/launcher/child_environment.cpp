@@ -1,4 +1,4 @@
-#include "app/child_environment.h"
+#include "launcher/child_environment.h"
 
 #include <algorithm>
 #include <sstream>

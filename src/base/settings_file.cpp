@@ -1,7 +1,7 @@
-#include "app/settings_file.h"
+#include "base/settings_file.h"
 
-#include "app/log.h"
-#include "app/user_folders.h"
+#include "base/log.h"
+#include "base/user_folders.h"
 
 #include <cerrno>
 #include <charconv>

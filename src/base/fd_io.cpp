@@ -1,0 +1,52 @@
+#include "base/fd_io.h"
+
+#include <cerrno>
+#include <limits>
+#include <unistd.h>
+
+namespace {
+
+// Repeats `transfer(at, left)` until `size` bytes moved, the file ends (0) or a call fails.
+template <typename Transfer> FdIoResult Repeat(std::size_t size, Transfer transfer) {
+    FdIoResult result;
+    while (result.done < size) {
+        const ssize_t n = transfer(result.done, size - result.done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            result.error = errno;
+            break;
+        }
+        if (n == 0) {
+            break;
+        }
+        result.done += static_cast<std::size_t>(n);
+    }
+    return result;
+}
+
+} // namespace
+
+FdIoResult ReadAll(int fd, void* buffer, std::size_t size) {
+    char* bytes = static_cast<char*>(buffer);
+    return Repeat(size, [&](std::size_t at, std::size_t left) { return ::read(fd, bytes + at, left); });
+}
+
+FdIoResult PreadAll(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
+    char* bytes = static_cast<char*>(buffer);
+    return Repeat(size, [&](std::size_t at, std::size_t left) -> ssize_t {
+        const std::uint64_t position = offset + at;
+        if (position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+            return 0; // past any file's end
+        }
+        return ::pread(fd, bytes + at, left, static_cast<off_t>(position));
+    });
+}
+
+int WriteAll(int fd, const void* data, std::size_t size) {
+    const char* bytes = static_cast<const char*>(data);
+    const FdIoResult result =
+        Repeat(size, [&](std::size_t at, std::size_t left) { return ::write(fd, bytes + at, left); });
+    return result.error != 0 ? result.error : (result.done == size ? 0 : EIO);
+}
