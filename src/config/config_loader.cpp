@@ -1,7 +1,6 @@
 #include "config/config_loader.h"
 
 #include "base/log.h"
-#include "base/message_box.h"
 #include "config/value_forms.h"
 #include "config/xml_pre_scan.h"
 #include "config/xml_stack_parse.h"
@@ -55,20 +54,18 @@ template <std::size_t N> const NamedType* FindByName(const NamedType (&table)[N]
     return nullptr;
 }
 
-// Reads the attributes of one element in order; the first missing required one is reported to the
-// user in a warning that names the element, and ends the reading.
+// Reads the attributes of one element in order; the first missing required one is recorded with the
+// element's name, for start-up to tell the player, and ends the reading.
 class AttributeReader {
 public:
-    explicit AttributeReader(const TiXmlElement& element) : element_(element) {}
+    AttributeReader(const TiXmlElement& element, MissingAttribute& missing) : element_(element), missing_(missing) {}
 
     bool Required(const char* attribute, const char*& value) {
         value = element_.Attribute(attribute);
         if (value != nullptr) {
             return true;
         }
-        char message[512];
-        std::snprintf(message, sizeof message, "%s 항목의 %s 속성이 없습니다.", element_.Value(), attribute);
-        ShowMessageBox(message, "경고", MessageIcon::Error);
+        missing_ = {element_.Value(), attribute};
         return false;
     }
 
@@ -86,6 +83,7 @@ public:
 
 private:
     const TiXmlElement& element_;
+    MissingAttribute& missing_;
 };
 
 void DumpVisibleLine(const ControlInfo& c) {
@@ -199,7 +197,7 @@ int CConfigLoader::WalkDocument(const TiXmlDocument& document, const char* origi
         if (const char* value = element->Attribute("Name")) {
             name = value;
         }
-        const AttributeReader reader(*element);
+        const AttributeReader reader(*element, missingAttribute);
         version = reader.Integer("Version");
         url = reader.Text("Url");
         background = reader.Text("Background");
@@ -285,7 +283,7 @@ bool CConfigLoader::ParseButton(const TiXmlNode* node, int type) {
     }
     auto record = std::make_unique<ControlInfo>();
     record->type = type;
-    AttributeReader reader(*element);
+    AttributeReader reader(*element, missingAttribute);
     record->visible = reader.Integer("Visible");
     const char *position, *normal, *press, *over, *disable;
     if (!reader.Required("Position", position)) {
@@ -320,7 +318,7 @@ bool CConfigLoader::ParseProgress(const TiXmlNode* node, int type) {
     }
     auto record = std::make_unique<ControlInfo>();
     record->type = type;
-    AttributeReader reader(*element);
+    AttributeReader reader(*element, missingAttribute);
     record->visible = reader.Integer("Visible");
     const char *position, *size, *image;
     if (!reader.Required("Position", position)) {
@@ -352,7 +350,7 @@ bool CConfigLoader::ParseSection(const TiXmlNode* node, int type) {
     }
     auto record = std::make_unique<SectionInfo>();
     record->type = type;
-    AttributeReader reader(*element);
+    AttributeReader reader(*element, missingAttribute);
     record->visible = reader.Integer("Visible");
     const char *position, *size, *colour, *fontName, *fontSize;
     if (!reader.Required("Position", position)) {
@@ -399,7 +397,7 @@ bool CConfigLoader::ParseListbox(const TiXmlNode* node) {
     }
     auto record = std::make_unique<ControlInfo>();
     record->type = CT_FILE_LIST;
-    AttributeReader reader(*element);
+    AttributeReader reader(*element, missingAttribute);
     record->visible = reader.Integer("Visible");
     const char *position, *size;
     if (!reader.Required("Position", position)) {
@@ -426,7 +424,7 @@ void CConfigLoader::ParseFile(const TiXmlNode* node) {
         return;
     }
     auto record = std::make_unique<FileInfo>();
-    const AttributeReader reader(*element);
+    const AttributeReader reader(*element, missingAttribute);
     record->url = reader.Text("Url");
     record->autoClose = reader.Flag("autoclose");
     record->autoExecute = reader.Flag("autoexecute");
