@@ -88,6 +88,12 @@ TEST_F(ConfigSourcesTest, MissingRequiredAttributeWarnsOnceAndStops) {
          "TransState 항목의 FontName 속성이 없습니다."},
         {R"(<Buttons/><Progresses/>)" + sections + R"(<Listboxes><FileList Position="1"/></Listboxes>)",
          "FileList 항목의 Size 속성이 없습니다."},
+        {R"(<Buttons/><Progresses><FileDownloadRate Size="1" Image="i"/></Progresses>)",
+         "FileDownloadRate 항목의 Position 속성이 없습니다."},
+        {R"(<Buttons/><Progresses/><Sections><ElapseTime Position="1" Color="1" FontName="f" FontSize="9"/></Sections>)",
+         "ElapseTime 항목의 Size 속성이 없습니다."},
+        {R"(<Buttons/><Progresses/>)" + sections + R"(<Listboxes><FileList Size="1"/></Listboxes>)",
+         "FileList 항목의 Position 속성이 없습니다."},
     };
     for (const Case& c : cases) {
         MessageRecorder recorder;

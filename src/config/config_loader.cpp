@@ -69,6 +69,16 @@ public:
         return false;
     }
 
+    // A required "first,second" pair.
+    bool Pair(const char* attribute, int& first, int& second) {
+        const char* value;
+        if (!Required(attribute, value)) {
+            return false;
+        }
+        ParsePair(value, first, second);
+        return true;
+    }
+
     int Integer(const char* attribute) const {
         const char* value = element_.Attribute(attribute);
         return value != nullptr ? ParseInteger(value) : 0;
@@ -85,6 +95,12 @@ private:
     const TiXmlElement& element_;
     MissingAttribute& missing_;
 };
+
+// Where a control or section stands: Visible, Position and, for all but buttons, Size.
+template <typename Record> bool ReadPlacement(AttributeReader& reader, Record& record, bool sized) {
+    record.visible = reader.Integer("Visible");
+    return reader.Pair("Position", record.x, record.y) && (!sized || reader.Pair("Size", record.width, record.height));
+}
 
 void DumpVisibleLine(const ControlInfo& c) {
     WriteLog("[DEBUG] Visible: [%d] Position: [%d,%d] Size: [%d,%d]", c.visible, c.x, c.y, c.width, c.height);
@@ -284,14 +300,9 @@ bool CConfigLoader::ParseButton(const TiXmlNode* node, int type) {
     auto record = std::make_unique<ControlInfo>();
     record->type = type;
     AttributeReader reader(*element, missingAttribute);
-    record->visible = reader.Integer("Visible");
-    const char *position, *normal, *press, *over, *disable;
-    if (!reader.Required("Position", position)) {
-        return false;
-    }
-    ParsePair(position, record->x, record->y);
-    if (!reader.Required("Normal", normal) || !reader.Required("Press", press) || !reader.Required("Over", over) ||
-        !reader.Required("Disable", disable)) {
+    const char *normal, *press, *over, *disable;
+    if (!ReadPlacement(reader, *record, false) || !reader.Required("Normal", normal) ||
+        !reader.Required("Press", press) || !reader.Required("Over", over) || !reader.Required("Disable", disable)) {
         return false;
     }
     record->normalImage = normal;
@@ -319,17 +330,8 @@ bool CConfigLoader::ParseProgress(const TiXmlNode* node, int type) {
     auto record = std::make_unique<ControlInfo>();
     record->type = type;
     AttributeReader reader(*element, missingAttribute);
-    record->visible = reader.Integer("Visible");
-    const char *position, *size, *image;
-    if (!reader.Required("Position", position)) {
-        return false;
-    }
-    ParsePair(position, record->x, record->y);
-    if (!reader.Required("Size", size)) {
-        return false;
-    }
-    ParsePair(size, record->width, record->height);
-    if (!reader.Required("Image", image)) {
+    const char* image;
+    if (!ReadPlacement(reader, *record, true) || !reader.Required("Image", image)) {
         return false;
     }
     record->image = image;
@@ -351,17 +353,8 @@ bool CConfigLoader::ParseSection(const TiXmlNode* node, int type) {
     auto record = std::make_unique<SectionInfo>();
     record->type = type;
     AttributeReader reader(*element, missingAttribute);
-    record->visible = reader.Integer("Visible");
-    const char *position, *size, *colour, *fontName, *fontSize;
-    if (!reader.Required("Position", position)) {
-        return false;
-    }
-    ParsePair(position, record->x, record->y);
-    if (!reader.Required("Size", size)) {
-        return false;
-    }
-    ParsePair(size, record->width, record->height);
-    if (!reader.Required("Color", colour)) {
+    const char *colour, *fontName, *fontSize;
+    if (!ReadPlacement(reader, *record, true) || !reader.Required("Color", colour)) {
         return false;
     }
     ParseColour(colour, record->colorR, record->colorG, record->colorB);
@@ -398,16 +391,9 @@ bool CConfigLoader::ParseListbox(const TiXmlNode* node) {
     auto record = std::make_unique<ControlInfo>();
     record->type = CT_FILE_LIST;
     AttributeReader reader(*element, missingAttribute);
-    record->visible = reader.Integer("Visible");
-    const char *position, *size;
-    if (!reader.Required("Position", position)) {
+    if (!ReadPlacement(reader, *record, true)) {
         return false;
     }
-    ParsePair(position, record->x, record->y);
-    if (!reader.Required("Size", size)) {
-        return false;
-    }
-    ParsePair(size, record->width, record->height);
     record->checked = reader.Integer("Checked");
 
     WriteLog(kSeparator);
