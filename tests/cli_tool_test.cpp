@@ -336,4 +336,13 @@ TEST_F(CliToolTest, UsageAndConfigurationErrorsExit2) {
     EXPECT_TRUE(served.server().Requests().empty());
 }
 
+TEST_F(CliToolTest, AMissingAttributeIsNamedBeforeTheToolsOwnLine) {
+    home.Write("config.xml", R"(<C><Base/><Buttons/><Progresses/><Sections>)"
+                             R"(<Speed Position="1" Size="1" Color="1" FontName="f"/></Sections></C>)");
+    EXPECT_EQ(Run({"--config", home.File("config.xml")}), 2);
+    EXPECT_EQ(Errors(), "[경고] Speed 항목의 FontSize 속성이 없습니다.\n"
+                        "ostrel-cli: the configuration lacks a required attribute: " +
+                            home.File("config.xml") + "\n");
+}
+
 } // namespace

@@ -239,53 +239,13 @@ TEST_F(ConfigLoaderTest, SpeedLimitAndMirrorsAreRead) {
     EXPECT_EQ(log.CountStartingWith("[WARNING][CConfigLoader::LoadFromString]["), 1);
 }
 
-TEST_F(ConfigLoaderTest, MissingRequiredAttributeWarnsOnceAndStops) {
-    struct Case {
-        std::string body;
-        std::string message;
-    };
-    const std::string sections = std::string("<Sections><FileName ") + kSection + "/></Sections>";
-    const Case cases[] = {
-        {R"(<Buttons><Execution Normal="n"/></Buttons>)", "Execution 항목의 Position 속성이 없습니다."},
-        {R"(<Buttons><Close Position="1,1" Press="p" Over="o" Disable="d"/></Buttons>)",
-         "Close 항목의 Normal 속성이 없습니다."},
-        {R"(<Buttons><Stop Position="1" Normal="n" Over="o" Disable="d"/></Buttons>)",
-         "Stop 항목의 Press 속성이 없습니다."},
-        {R"(<Buttons><Folder Position="1" Normal="n" Press="p" Disable="d"/></Buttons>)",
-         "Folder 항목의 Over 속성이 없습니다."},
-        {R"(<Buttons><Download Position="1" Normal="n" Press="p" Over="o"/></Buttons>)",
-         "Download 항목의 Disable 속성이 없습니다."},
-        {R"(<Buttons/><Progresses><FileDownloadRate Position="1" Image="i"/></Progresses>)",
-         "FileDownloadRate 항목의 Size 속성이 없습니다."},
-        {R"(<Buttons/><Progresses><TotalDownloadRate Position="1" Size="1"/></Progresses>)",
-         "TotalDownloadRate 항목의 Image 속성이 없습니다."},
-        {R"(<Buttons/><Progresses/><Sections><Speed Position="1" Size="1" FontName="f" FontSize="9"/></Sections>)",
-         "Speed 항목의 Color 속성이 없습니다."},
-        {R"(<Buttons/><Progresses/><Sections><TransState Position="1" Size="1" Color="1" FontSize="9"/></Sections>)",
-         "TransState 항목의 FontName 속성이 없습니다."},
-        {R"(<Buttons/><Progresses/>)" + sections + R"(<Listboxes><FileList Position="1"/></Listboxes>)",
-         "FileList 항목의 Size 속성이 없습니다."},
-    };
-    for (const Case& c : cases) {
-        MessageRecorder recorder;
-        CConfigLoader loader;
-        EXPECT_EQ(loader.LoadFromString(Document("<Base/>" + c.body).c_str()), CONFIG_MISSING_ATTRIBUTE) << c.message;
-        const auto seen = recorder.Seen();
-        ASSERT_EQ(seen.size(), 1u) << c.message;
-        EXPECT_EQ(seen[0].text, c.message);
-        EXPECT_EQ(seen[0].title, "경고");
-        EXPECT_EQ(seen[0].icon, MessageIcon::Error);
-        EXPECT_EQ(seen[0].buttons, MessageButtons::Ok);
-    }
-}
-
 TEST_F(ConfigLoaderTest, RecordsBeforeAFailureStay) {
     const std::string doc = Document(
         std::string("<Base/><Buttons><Close ") + kButton + "/></Buttons><Progresses/><Sections><Speed " + kSection +
         "/><TotalSize " + R"(Position="1" Size="1" Color="1" FontName="f"/><FileName )" + kSection + "/></Sections>");
     EXPECT_EQ(config.LoadFromString(doc.c_str()), CONFIG_MISSING_ATTRIBUTE);
-    ASSERT_EQ(messages.Seen().size(), 1u);
-    EXPECT_EQ(messages.Seen()[0].text, "TotalSize 항목의 FontSize 속성이 없습니다.");
+    EXPECT_EQ(config.missingAttribute.element, "TotalSize");
+    EXPECT_EQ(config.missingAttribute.attribute, "FontSize");
     EXPECT_NE(config.Control(CT_CLOSE), nullptr);
     EXPECT_NE(config.Section(ST_SPEED), nullptr);
     EXPECT_EQ(config.Section(ST_TOTAL_SIZE), nullptr); // the failing record is discarded

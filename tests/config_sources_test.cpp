@@ -60,6 +60,57 @@ TEST_F(ConfigSourcesTest, FileFromTheCommandLineReplacesEverySource) {
     EXPECT_EQ(StartupMessageId(CONFIG_READ_FAILED), 138);
 }
 
+// Start-up names the first required attribute the configuration lacks, in one warning.
+TEST_F(ConfigSourcesTest, MissingRequiredAttributeWarnsOnceAndStops) {
+    struct Case {
+        std::string body;
+        std::string message;
+    };
+    const std::string sections = std::string(R"(<Sections><FileName Visible="1" Position="1,2" Size="3,4" )") +
+                                 R"(Color="5,6,7" FontName="돋움" FontSize="9"/></Sections>)";
+    const Case cases[] = {
+        {R"(<Buttons><Execution Normal="n"/></Buttons>)", "Execution 항목의 Position 속성이 없습니다."},
+        {R"(<Buttons><Close Position="1,1" Press="p" Over="o" Disable="d"/></Buttons>)",
+         "Close 항목의 Normal 속성이 없습니다."},
+        {R"(<Buttons><Stop Position="1" Normal="n" Over="o" Disable="d"/></Buttons>)",
+         "Stop 항목의 Press 속성이 없습니다."},
+        {R"(<Buttons><Folder Position="1" Normal="n" Press="p" Disable="d"/></Buttons>)",
+         "Folder 항목의 Over 속성이 없습니다."},
+        {R"(<Buttons><Download Position="1" Normal="n" Press="p" Over="o"/></Buttons>)",
+         "Download 항목의 Disable 속성이 없습니다."},
+        {R"(<Buttons/><Progresses><FileDownloadRate Position="1" Image="i"/></Progresses>)",
+         "FileDownloadRate 항목의 Size 속성이 없습니다."},
+        {R"(<Buttons/><Progresses><TotalDownloadRate Position="1" Size="1"/></Progresses>)",
+         "TotalDownloadRate 항목의 Image 속성이 없습니다."},
+        {R"(<Buttons/><Progresses/><Sections><Speed Position="1" Size="1" FontName="f" FontSize="9"/></Sections>)",
+         "Speed 항목의 Color 속성이 없습니다."},
+        {R"(<Buttons/><Progresses/><Sections><TransState Position="1" Size="1" Color="1" FontSize="9"/></Sections>)",
+         "TransState 항목의 FontName 속성이 없습니다."},
+        {R"(<Buttons/><Progresses/>)" + sections + R"(<Listboxes><FileList Position="1"/></Listboxes>)",
+         "FileList 항목의 Size 속성이 없습니다."},
+        {R"(<Buttons/><Progresses><FileDownloadRate Size="1" Image="i"/></Progresses>)",
+         "FileDownloadRate 항목의 Position 속성이 없습니다."},
+        {R"(<Buttons/><Progresses/><Sections><ElapseTime Position="1" Color="1" FontName="f" FontSize="9"/></Sections>)",
+         "ElapseTime 항목의 Size 속성이 없습니다."},
+        {R"(<Buttons/><Progresses/>)" + sections + R"(<Listboxes><FileList Size="1"/></Listboxes>)",
+         "FileList 항목의 Position 속성이 없습니다."},
+    };
+    for (const Case& c : cases) {
+        MessageRecorder recorder;
+        CConfigLoader loader;
+        const std::string document = "<?xml version=\"1.0\"?><Configuration><Base/>" + c.body + "</Configuration>";
+        const int result = LoadConfigurationFromSources(loader, Sources(Embedded(document.c_str())));
+        EXPECT_EQ(result, CONFIG_MISSING_ATTRIBUTE) << c.message;
+        ShowStartupMessage(result, loader);
+        const auto seen = recorder.Seen();
+        ASSERT_EQ(seen.size(), 1u) << c.message;
+        EXPECT_EQ(seen[0].text, c.message);
+        EXPECT_EQ(seen[0].title, "경고");
+        EXPECT_EQ(seen[0].icon, MessageIcon::Error);
+        EXPECT_EQ(seen[0].buttons, MessageButtons::Ok);
+    }
+}
+
 TEST(ConfigPathBeside, ReplacesTheProgramNameWhateverTheDepth) {
     EXPECT_EQ(ConfigPathBeside("/opt/ostrel/bin/ostrel"), "/opt/ostrel/bin/config.xml");
     EXPECT_EQ(ConfigPathBeside("ostrel"), "config.xml");

@@ -2,6 +2,7 @@
 
 #include "base/fd_io.h"
 #include "base/log.h"
+#include "base/message_box.h"
 #include "base/user_folders.h"
 #include "net/http_downloader.h"
 #include "res/string_table.h"
@@ -108,7 +109,7 @@ std::string ConfigPathBeside(const std::string& programPath) {
 int StartupMessageId(int result) {
     switch (result) {
     case CONFIG_OK:
-    case CONFIG_MISSING_ATTRIBUTE: // the loader has already warned
+    case CONFIG_MISSING_ATTRIBUTE: // its own warning names the attribute
         return 0;
     case CONFIG_PARSE_FAILED:
         return 160;
@@ -116,6 +117,18 @@ int StartupMessageId(int result) {
         return 159;
     default:
         return 138;
+    }
+}
+
+void ShowMissingAttributeWarning(const MissingAttribute& missing) {
+    ShowMessageBox(missing.element + " 항목의 " + missing.attribute + " 속성이 없습니다.", "경고", MessageIcon::Error);
+}
+
+void ShowStartupMessage(int result, const CConfigLoader& config) {
+    if (result == CONFIG_MISSING_ATTRIBUTE) {
+        ShowMissingAttributeWarning(config.missingAttribute);
+    } else if (const int messageId = StartupMessageId(result); messageId != 0) {
+        ShowMessageBox(LoadStringId(messageId), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error);
     }
 }
 

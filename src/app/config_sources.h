@@ -26,5 +26,11 @@ std::string ConfigPathBeside(const std::string& programPath);
 // The string ID of the message start-up shows for a load result; 0 for none.
 int StartupMessageId(int result);
 
+// Tells the player which attribute of which element the configuration lacks.
+void ShowMissingAttributeWarning(const MissingAttribute& missing);
+
+// Tells the player why `config` did not load: the missing attribute, or the message of the result.
+void ShowStartupMessage(int result, const CConfigLoader& config);
+
 // Text without leading and trailing space, tab, line feed, vertical tab, form feed and carriage return.
 std::string TrimWhiteSpace(const std::string& text);

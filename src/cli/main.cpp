@@ -41,6 +41,9 @@ int LoadConfiguration(const CliArguments& args, CConfigLoader& config) {
     if (result == CONFIG_OK) {
         return kExitComplete;
     }
+    if (result == CONFIG_MISSING_ATTRIBUTE) {
+        ShowMissingAttributeWarning(config.missingAttribute);
+    }
     const char* plain = result == CONFIG_PARSE_FAILED        ? "is no well-formed XML"
                         : result == CONFIG_NO_BASE           ? "has no Base element"
                         : result == CONFIG_MISSING_ATTRIBUTE ? "lacks a required attribute"

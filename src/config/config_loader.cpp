@@ -1,7 +1,6 @@
 #include "config/config_loader.h"
 
 #include "base/log.h"
-#include "base/message_box.h"
 #include "config/value_forms.h"
 #include "config/xml_pre_scan.h"
 #include "config/xml_stack_parse.h"
@@ -55,21 +54,29 @@ template <std::size_t N> const NamedType* FindByName(const NamedType (&table)[N]
     return nullptr;
 }
 
-// Reads the attributes of one element in order; the first missing required one is reported to the
-// user in a warning that names the element, and ends the reading.
+// Reads the attributes of one element in order; the first missing required one is recorded with the
+// element's name, for start-up to tell the player, and ends the reading.
 class AttributeReader {
 public:
-    explicit AttributeReader(const TiXmlElement& element) : element_(element) {}
+    AttributeReader(const TiXmlElement& element, MissingAttribute& missing) : element_(element), missing_(missing) {}
 
     bool Required(const char* attribute, const char*& value) {
         value = element_.Attribute(attribute);
         if (value != nullptr) {
             return true;
         }
-        char message[512];
-        std::snprintf(message, sizeof message, "%s 항목의 %s 속성이 없습니다.", element_.Value(), attribute);
-        ShowMessageBox(message, "경고", MessageIcon::Error);
+        missing_ = {element_.Value(), attribute};
         return false;
+    }
+
+    // A required "first,second" pair.
+    bool Pair(const char* attribute, int& first, int& second) {
+        const char* value;
+        if (!Required(attribute, value)) {
+            return false;
+        }
+        ParsePair(value, first, second);
+        return true;
     }
 
     int Integer(const char* attribute) const {
@@ -86,7 +93,14 @@ public:
 
 private:
     const TiXmlElement& element_;
+    MissingAttribute& missing_;
 };
+
+// Where a control or section stands: Visible, Position and, for all but buttons, Size.
+template <typename Record> bool ReadPlacement(AttributeReader& reader, Record& record, bool sized) {
+    record.visible = reader.Integer("Visible");
+    return reader.Pair("Position", record.x, record.y) && (!sized || reader.Pair("Size", record.width, record.height));
+}
 
 void DumpVisibleLine(const ControlInfo& c) {
     WriteLog("[DEBUG] Visible: [%d] Position: [%d,%d] Size: [%d,%d]", c.visible, c.x, c.y, c.width, c.height);
@@ -199,7 +213,7 @@ int CConfigLoader::WalkDocument(const TiXmlDocument& document, const char* origi
         if (const char* value = element->Attribute("Name")) {
             name = value;
         }
-        const AttributeReader reader(*element);
+        const AttributeReader reader(*element, missingAttribute);
         version = reader.Integer("Version");
         url = reader.Text("Url");
         background = reader.Text("Background");
@@ -285,15 +299,10 @@ bool CConfigLoader::ParseButton(const TiXmlNode* node, int type) {
     }
     auto record = std::make_unique<ControlInfo>();
     record->type = type;
-    AttributeReader reader(*element);
-    record->visible = reader.Integer("Visible");
-    const char *position, *normal, *press, *over, *disable;
-    if (!reader.Required("Position", position)) {
-        return false;
-    }
-    ParsePair(position, record->x, record->y);
-    if (!reader.Required("Normal", normal) || !reader.Required("Press", press) || !reader.Required("Over", over) ||
-        !reader.Required("Disable", disable)) {
+    AttributeReader reader(*element, missingAttribute);
+    const char *normal, *press, *over, *disable;
+    if (!ReadPlacement(reader, *record, false) || !reader.Required("Normal", normal) ||
+        !reader.Required("Press", press) || !reader.Required("Over", over) || !reader.Required("Disable", disable)) {
         return false;
     }
     record->normalImage = normal;
@@ -320,18 +329,9 @@ bool CConfigLoader::ParseProgress(const TiXmlNode* node, int type) {
     }
     auto record = std::make_unique<ControlInfo>();
     record->type = type;
-    AttributeReader reader(*element);
-    record->visible = reader.Integer("Visible");
-    const char *position, *size, *image;
-    if (!reader.Required("Position", position)) {
-        return false;
-    }
-    ParsePair(position, record->x, record->y);
-    if (!reader.Required("Size", size)) {
-        return false;
-    }
-    ParsePair(size, record->width, record->height);
-    if (!reader.Required("Image", image)) {
+    AttributeReader reader(*element, missingAttribute);
+    const char* image;
+    if (!ReadPlacement(reader, *record, true) || !reader.Required("Image", image)) {
         return false;
     }
     record->image = image;
@@ -352,18 +352,9 @@ bool CConfigLoader::ParseSection(const TiXmlNode* node, int type) {
     }
     auto record = std::make_unique<SectionInfo>();
     record->type = type;
-    AttributeReader reader(*element);
-    record->visible = reader.Integer("Visible");
-    const char *position, *size, *colour, *fontName, *fontSize;
-    if (!reader.Required("Position", position)) {
-        return false;
-    }
-    ParsePair(position, record->x, record->y);
-    if (!reader.Required("Size", size)) {
-        return false;
-    }
-    ParsePair(size, record->width, record->height);
-    if (!reader.Required("Color", colour)) {
+    AttributeReader reader(*element, missingAttribute);
+    const char *colour, *fontName, *fontSize;
+    if (!ReadPlacement(reader, *record, true) || !reader.Required("Color", colour)) {
         return false;
     }
     ParseColour(colour, record->colorR, record->colorG, record->colorB);
@@ -399,17 +390,10 @@ bool CConfigLoader::ParseListbox(const TiXmlNode* node) {
     }
     auto record = std::make_unique<ControlInfo>();
     record->type = CT_FILE_LIST;
-    AttributeReader reader(*element);
-    record->visible = reader.Integer("Visible");
-    const char *position, *size;
-    if (!reader.Required("Position", position)) {
+    AttributeReader reader(*element, missingAttribute);
+    if (!ReadPlacement(reader, *record, true)) {
         return false;
     }
-    ParsePair(position, record->x, record->y);
-    if (!reader.Required("Size", size)) {
-        return false;
-    }
-    ParsePair(size, record->width, record->height);
     record->checked = reader.Integer("Checked");
 
     WriteLog(kSeparator);
@@ -426,7 +410,7 @@ void CConfigLoader::ParseFile(const TiXmlNode* node) {
         return;
     }
     auto record = std::make_unique<FileInfo>();
-    const AttributeReader reader(*element);
+    const AttributeReader reader(*element, missingAttribute);
     record->url = reader.Text("Url");
     record->autoClose = reader.Flag("autoclose");
     record->autoExecute = reader.Flag("autoexecute");

@@ -22,6 +22,12 @@ enum ConfigResult : int {
     CONFIG_FETCH_FAILED = 6,
 };
 
+// The first required attribute a configuration lacks, and the element that lacks it.
+struct MissingAttribute {
+    std::string element;
+    std::string attribute;
+};
+
 // Parses the configuration document into plain records. Filled once at start-up, read afterwards.
 class CConfigLoader {
 public:
@@ -34,6 +40,7 @@ public:
     std::map<int, std::unique_ptr<ControlInfo>> controls;
     std::map<int, std::unique_ptr<SectionInfo>> sections;
     std::vector<std::unique_ptr<FileInfo>> files;
+    MissingAttribute missingAttribute; // what a load that returned CONFIG_MISSING_ATTRIBUTE stopped on
 
     int Load(const std::string& path);
     int LoadFromString(const char* text);

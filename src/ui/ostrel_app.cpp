@@ -1,9 +1,7 @@
 #include "ui/ostrel_app.h"
 
 #include "base/log.h"
-#include "base/message_box.h"
 #include "build_options.h"
-#include "res/string_table.h"
 #include "ui/app_icon.h"
 #include "ui/fonts.h"
 #include "ui/ostrel_dlg.h"
@@ -48,9 +46,7 @@ bool COstrelApp::InitInstance() {
     const int result = LoadConfiguration();
     if (result != CONFIG_OK) {
         exitStatus_ = 1;
-        if (const int messageId = StartupMessageId(result); messageId != 0) {
-            ShowMessageBox(LoadStringId(messageId), LoadStringId(IDS_TITLE_ERROR), MessageIcon::Error);
-        }
+        ShowStartupMessage(result, config);
         return false;
     }
     COstrelDlg window(config, downloadPath);
