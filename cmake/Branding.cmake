@@ -1,12 +1,14 @@
 # What a game service names its own build: every name the program shows or installs under. The
 # defaults are Ostrel's own. Each value ends up in C strings, desktop files and XML, so each is held to
 # characters that need no escaping anywhere.
-set(OSTREL_DISPLAY_NAME "Ostrel" CACHE STRING "Name shown to players: desktop entry, metadata, about box")
+set(OSTREL_DISPLAY_NAME "Ostrel" CACHE STRING
+    "Name shown to players: desktop entry, metadata, about box, window title (unless string 155 is given)")
 set(OSTREL_EXECUTABLE_NAME "ostrel" CACHE STRING
     "Name of the program, of its package and of its command-line twin (NAME-cli)")
 set(OSTREL_APP_ID "org.ostrel.Ostrel" CACHE STRING "Desktop application ID: names the desktop entry, the metadata and the icon")
 set(OSTREL_DATA_FOLDER_NAME "Harnlow" CACHE STRING "Folder of the log (under ~/.local/state) and the settings (under ~/.config)")
-set(OSTREL_ICON_PNG "" CACHE FILEPATH "Square PNG the installed icons are scaled from (empty: Ostrel's own icon)")
+set(OSTREL_ICON_PNG "" CACHE FILEPATH
+    "Square PNG of the window's icon, the installed icons scaled from it (empty: Ostrel's own icon)")
 set(OSTREL_STRINGS_FILE "" CACHE FILEPATH "Texts replacing the built-in ones: ID<TAB>text per line (empty: none)")
 
 function(_ostrel_require variable pattern what)

@@ -2,20 +2,24 @@
 # UTF-8 with \n, \t and \\ as escapes; blank lines and lines starting with # are skipped. A line that is
 # not so stops the configuration with its number, so a typo never ships as a missing text.
 #
+# A service that names its build (OSTREL_DISPLAY_NAME) but not its game (ID 155) shows its build's
+# name as the window's title; Ostrel's own name leaves the built-in title alone.
+#
 # Also a script, for the tests: cmake -DSTRINGS_FILE=in -DOUTPUT=out -P StringOverrides.cmake
 
 if(CMAKE_SCRIPT_MODE_FILE)
     cmake_minimum_required(VERSION 3.25)
 endif()
 
-# Writes `output`: the rows `{ID, "text"},` of `strings_file` (none for an empty name).
+# Writes `output`: the rows `{ID, "text"},` of `strings_file` (none for an empty name), and the title
+# of the branding in OSTREL_DISPLAY_NAME.
 function(ostrel_write_string_overrides strings_file output)
     set(rows "")
+    set(seen "")
     if(NOT strings_file STREQUAL "")
         file(READ "${strings_file}" content)
         string(REPLACE "\r\n" "\n" content "${content}")
         set(number 0)
-        set(seen "")
         string(ASCII 1 2 3 4 5 6 7 8 9 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25 26 27 28 29 30 31 127
             controls)
         # Cut line by line rather than as a list: a text may hold ; [ and ], which lists mangle.
@@ -55,6 +59,10 @@ function(ostrel_write_string_overrides strings_file output)
             string(REPLACE "\"" "\\\"" text "${text}")
             string(APPEND rows "    {${id}, \"${text}\"},\n")
         endwhile()
+    endif()
+    # Branding.cmake holds the name to characters a C string takes as they are.
+    if(NOT "155" IN_LIST seen AND NOT "${OSTREL_DISPLAY_NAME}" MATCHES "^(Ostrel)?$")
+        string(APPEND rows "    {155, \"${OSTREL_DISPLAY_NAME}\"},\n")
     endif()
     # Untouched when unchanged, so that a new configuration rebuilds nothing.
     file(WRITE "${output}.new" "${rows}")

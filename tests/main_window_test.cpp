@@ -51,6 +51,7 @@ TEST_F(MainWindowTest, StartSequenceLaysOutTheSkinnedWindow) {
     EXPECT_EQ(dlg.size(), QSize(576, 520));
     EXPECT_TRUE(dlg.windowFlags() & Qt::FramelessWindowHint);
     EXPECT_EQ(dlg.windowTitle().toStdString(), "Ambrel");
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), dlg.windowTitle());
     EXPECT_EQ(StatesOf(dlg), kReady);
     EXPECT_EQ(dlg.buttons[CT_DOWNLOAD]->geometry(), QRect(286, 476, 84, 30));
     EXPECT_EQ(dlg.buttons[CT_FOLDER]->geometry(), QRect(469, 429, 84, 24));

@@ -17,8 +17,10 @@ run  on a system with a desktop's base libraries (X11, xcb, GL, fontconfig, free
      FILE, on X11 although WAYLAND_DISPLAY names a compositor that is not there, maps Qt, ICU, curl, OpenSSL, TinyXML, minizip and zlib only from its bundle (/proc/PID/maps),
      downloads, starts the installer with the player's environment, closes by itself and leaves no
      unpacked copy behind.
+debs with --deb given more than once (packages of other brandings): apt-get installs them all into one
+     system, and each shows its own window title, desktop entry Name and icon (a file of its own package).
 
-    tools/check_package.py --deb out/ostrel_1.0_amd64.deb --run out/ostrel-1.0-x86_64.run \\
+    tools/check_package.py --deb out/ostrel_1.0_amd64.deb [--deb OTHER.deb] --run out/ostrel-1.0-x86_64.run \\
         --serve out/release/src/serve/ostrel-serve [--shots DIR] [--only deb|run]
 """
 
@@ -132,9 +134,10 @@ class Desktop:
                               capture_output=True).stdout
 
     def window_of(self, pid, seconds=20):
+        """The process's window, whatever the branding titles it."""
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
-            windows = self.xdotool("search", "--onlyvisible", "--pid", pid, "--name", "Ambrel").split()
+            windows = self.xdotool("search", "--onlyvisible", "--pid", pid).split()
             if windows:
                 return windows[0]
             time.sleep(0.2)
@@ -197,8 +200,8 @@ def check_deb(deb, desktop, port, shots):
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         window = desktop.window_of(program.pid)
         time.sleep(1)
-        desktop.screenshot(shots / "deb-window.png")
-        check(True, "deb: the window shows with --config (deb-window.png)")
+        desktop.screenshot(shots / f"deb-{name}-window.png")
+        check(True, f"deb: the window shows with --config (deb-{name}-window.png)")
         desktop.click(window, *button("Close"))
         check(wait_for_exit(program, 10) in (0, 1), "deb: Close ends the program")
         installed = [f for f in system.run(f"dpkg -L {name}").split() if (system.path / f[1:]).is_file()]
@@ -214,6 +217,43 @@ def check_deb(deb, desktop, port, shots):
         remaining = [f for f in system.files() - before if not BOOKKEEPING.match(f)]
         print(f"      autoremove --purge removed {len(packages - after) - 1} dependencies; apt keeps "
               f"{' '.join(sorted(after - packages_before))} ({len(remaining)} files)")
+    finally:
+        system.close()
+
+
+def desktop_entry(system, files):
+    """The keys of the desktop entry among a package's `files`."""
+    entry = next(f for f in files if f.startswith("/usr/share/applications/") and f.endswith(".desktop"))
+    lines = (system.path / entry[1:]).read_text(encoding="utf-8").splitlines()
+    return dict(line.split("=", 1) for line in lines if "=" in line and not line.startswith("#"))
+
+
+def check_side_by_side(debs, desktop, port):
+    system = FreshSystem("debs", desktop.display)
+    try:
+        for deb in debs:
+            shutil.copy2(deb, system.path / "tmp" / deb.name)
+        system.run("apt-get update -qq")
+        names = " ".join(f"/tmp/{deb.name}" for deb in debs)
+        system.run(f"DEBIAN_FRONTEND=noninteractive apt-get install -y -qq {names}")
+        (system.path / "tmp/check.xml").write_text(check_config(port, installer=False), encoding="utf-8")
+        shown = []
+        for deb in debs:
+            name = deb.name.split("_")[0]
+            files = system.run(f"dpkg -L {name}").split()
+            entry = desktop_entry(system, files)
+            icons = [f for f in files if "/icons/hicolor/" in f and Path(f).stem == entry["Icon"]]
+            check(bool(icons), f"side by side: {name}'s desktop entry names an icon of its package ({entry['Icon']})")
+            program = subprocess.Popen(system.command(f"exec {name} --config /tmp/check.xml"),
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            window = desktop.window_of(program.pid)
+            title = desktop.xdotool("getwindowname", window).strip()
+            desktop.click(window, *button("Close"))
+            check(wait_for_exit(program, 10) in (0, 1), f"side by side: {name} shows its window ({title}) and closes")
+            shown.append((title, entry["Name"], entry["Icon"]))
+        for index, what in enumerate(("window titles", "desktop entry names", "icons")):
+            values = [one[index] for one in shown]
+            check(len(set(values)) == len(values), f"side by side: the packages' {what} differ {values}")
     finally:
         system.close()
 
@@ -338,7 +378,7 @@ def check_run(bundle, desktop, port, served, shots):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--deb", type=Path, required=True)
+    parser.add_argument("--deb", type=Path, required=True, action="append")
     parser.add_argument("--run", type=Path, required=True)
     parser.add_argument("--serve", type=Path, required=True)
     parser.add_argument("--shots", type=Path, default=WORK / "shots")
@@ -355,7 +395,10 @@ def main():
     desktop = Desktop()
     try:
         if options.only in (None, "deb"):
-            check_deb(options.deb.resolve(), desktop, port, options.shots)
+            for deb in options.deb:
+                check_deb(deb.resolve(), desktop, port, options.shots)
+            if len(options.deb) > 1:
+                check_side_by_side([deb.resolve() for deb in options.deb], desktop, port)
         if options.only in (None, "run"):
             check_run(options.run.resolve(), desktop, port, served, options.shots)
     except Failure as failure:

@@ -11,6 +11,9 @@ std::string FormatStringId(int id, const std::string& insert);
 // The same with a second insert for "%2".
 std::string FormatStringId(int id, const std::string& insert, const std::string& second);
 
+// The game's name: the window's title and the application's display name.
+constexpr int IDS_GAME_NAME = 155;
+
 // Message-box titles.
 constexpr int IDS_TITLE_WARNING = 131;
 constexpr int IDS_TITLE_NOTICE = 132;

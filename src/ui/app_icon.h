@@ -2,5 +2,6 @@
 
 #include <QIcon>
 
-// The application icon in every size drawn by res/icon/make_icon.py, compiled into the program.
+// The application icon compiled into the program: Ostrel's own in every size drawn by
+// res/icon/make_icon.py, or the PNG the build was given (cmake/AppIcon.cmake).
 QIcon ApplicationIcon();

@@ -18,6 +18,8 @@ COstrelApp::COstrelApp(int& argc, char** argv) : QApplication(argc, argv) {
     InstallQtMessageBox();
     setWindowIcon(ApplicationIcon());
     setDesktopFileName(QStringLiteral(OSTREL_APP_ID));
+    // Qt adds the display name to window titles that do not end in it: it is the main window's own.
+    setApplicationDisplayName(QString::fromStdString(LoadStringId(IDS_GAME_NAME)));
     RegisterBundledFonts(applicationDirPath());
     InstallKoreanFontSubstitutes();
 }

@@ -29,7 +29,6 @@
 namespace {
 
 constexpr int IDS_ABOUT = 101;
-constexpr int IDS_GAME_NAME = 155;
 // The buttons' spoken names, in the order of the control types, then their descriptions.
 constexpr int IDS_BUTTON_NAMES = 171;
 constexpr int IDS_BUTTON_DESCRIPTIONS = 176;

@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int IDS_GAME_NAME = 155;
 // Our own: what the window says while the skin is on its way, and its button.
 constexpr const char* kDownloadingSkin = "스킨 파일을 다운로드하는 중...";
 constexpr const char* kClose = "닫기";
