@@ -2,6 +2,7 @@
 
 #include "base/log.h"
 #include "build_options.h"
+#include "res/string_table.h"
 #include "ui/app_icon.h"
 #include "ui/fonts.h"
 #include "ui/ostrel_dlg.h"
