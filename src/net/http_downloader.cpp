@@ -5,6 +5,7 @@
 #include "net/curl_transport.h"
 #include "net/file_validator.h"
 #include "net/internet_errors.h"
+#include "net/rate_limit.h"
 #include "net/url_parser.h"
 #include "res/string_table.h"
 
@@ -24,8 +25,6 @@ namespace {
 constexpr std::uint32_t ERROR_OUTOFMEMORY = 14;
 constexpr int kMaxCredentialResends = 3;
 constexpr int kIdsTransferBroken = 114;
-// How far behind its limit a capped transfer may fall and still catch up at full speed.
-constexpr std::uint32_t kRateCreditMs = 250;
 
 std::uint32_t CurrentSystemError() {
     return static_cast<std::uint32_t>(errno);
@@ -698,28 +697,14 @@ bool CHttpDownloader2::FlushDownloadedData() {
 
 void CHttpDownloader2::ApplyRateLimit(std::uint64_t transferred) {
     const double limit = maxBytesPerMs.load(std::memory_order_relaxed);
-    if (limit <= 0.0) {
-        rateWindow_.limit = limit; // a limit set later counts from then; no clock read per piece meanwhile
-        return;
-    }
-    const std::uint32_t now = TickCount();
-    if (limit != rateWindow_.limit) {
-        // A new limit counts from now: the bytes before it neither use up nor lend it anything.
-        rateWindow_ = {limit, now, transferred};
-    }
-    const double elapsed = now - rateWindow_.startTick;
-    const double bytes = static_cast<double>(transferred - rateWindow_.startBytes);
-    if (limit * elapsed - bytes > limit * kRateCreditMs) {
-        // Slower than allowed for a while (a slow server): that is no licence for a burst later.
-        rateWindow_ = {limit, now - kRateCreditMs, transferred};
-        return;
-    }
-    const auto sleepMs = static_cast<std::int64_t>(bytes / limit - elapsed);
-    if (sleepMs <= 0) {
+    // No clock read per piece while there is no limit.
+    const std::chrono::milliseconds wait =
+        RateLimitWait(rateWindow_, limit, limit > 0.0 ? TickCount() : 0, transferred);
+    if (wait.count() == 0) {
         return;
     }
     std::unique_lock lock(handleLock);
-    handlesClosed_.wait_for(lock, std::chrono::milliseconds(sleepMs), [this] { return requestHandle == nullptr; });
+    handlesClosed_.wait_for(lock, wait, [this] { return requestHandle == nullptr; });
 }
 
 bool CHttpDownloader2::ApplyClientCertificate() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/download_file.h"
+#include "net/rate_limit.h"
 #include "net/sha256_digest.h"
 #include "net/transfer_failure.h"
 
@@ -221,10 +222,6 @@ private:
     bool verifiedSecure_ = false;
     std::optional<std::string> resumeValidator_; // sent with If-Range
     bool lengthProbe_ = false;                   // the request asks for byte 0 only, to learn the length
-    struct RateWindow {
-        double limit = 0.0;
-        std::uint32_t startTick = 0;
-        std::uint64_t startBytes = 0;
-    } rateWindow_;
+    RateWindow rateWindow_;
     std::unique_ptr<Sha256Digest> digest_;
 };
