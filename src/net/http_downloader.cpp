@@ -26,6 +26,14 @@ constexpr std::uint32_t ERROR_OUTOFMEMORY = 14;
 constexpr int kMaxCredentialResends = 3;
 constexpr int kIdsTransferBroken = 114;
 
+// Log lines of failures that end more than one step.
+constexpr const char* kPositionFailedLog =
+    "CHttpDownloader2::_Download, An exception occured while set file pointer position, Error:%d\n";
+constexpr const char* kReadFailedLog = "CHttpDownloader::_Download, Failed in call to InternetReadFile, Error:%d\n";
+constexpr const char* kWriteFailedLog =
+    "CHttpDownloader::OnDownloadData, An exception occured while writing to the download file\n";
+constexpr const char* kAcceptTypesFailedLog = "CHttpDownloader::CreateRequest, Failed in allocate AcceptTypes buffer\n";
+
 std::uint32_t CurrentSystemError() {
     return static_cast<std::uint32_t>(errno);
 }
@@ -189,15 +197,12 @@ bool CHttpDownloader2::_Download() {
 
     // Once a stop is asked for, the player's file is neither made nor touched.
     if (IsAbortRequested()) {
-        WriteLog("CHttpDownloader2::_Download, Stop requested before the transfer, the local file is left alone\n");
-        ReportFailure(111, ERROR_INTERNET_OPERATION_CANCELLED);
-        return false;
+        return Fail("CHttpDownloader2::_Download, Stop requested before the transfer, the local file is left alone\n",
+                    111, ERROR_INTERNET_OPERATION_CANCELLED);
     }
     // Opened without cutting it: what is there stays until the server has answered with a body.
     if (!file.Open(localFileName)) {
-        WriteLog("CHttpDownloader2::_Download, Failed to open the file to download into, Error:%d\n", file.lastError());
-        ReportLocalFailure(131);
-        return false;
+        return FailLocal("CHttpDownloader2::_Download, Failed to open the file to download into, Error:%d\n", 131);
     }
     WriteLog("CHttpDownloader2::_Download, Sucessfully open the file to download into\n");
     LoadResumeValidator();
@@ -349,20 +354,15 @@ bool CHttpDownloader2::SendRequest() {
                 certificateRetried = true;
                 continue;
             }
-            WriteLog("CHttpDownloader::_Download, Failed in call to HttpSendRequest, Error:%d\n", error);
-            ReportFailure(111, error);
-            return false;
+            return Fail("CHttpDownloader::_Download, Failed in call to HttpSendRequest, Error:%d\n", 111, error);
         }
         WriteLog("CHttpDownloader::_Download, Sucessfully call to HttpSendRequest.\n");
 
         request = CurrentRequest();
         if (request == nullptr) {
-            const std::uint32_t code = ERROR_INTERNET_OPERATION_CANCELLED;
-            WriteLog("CHttpDownloader::_Download, Failed in call to HttpQueryInfo for HTTP query status code, "
-                     "Error:%d\n",
-                     code);
-            ReportFailure(112, code);
-            return false;
+            return Fail("CHttpDownloader::_Download, Failed in call to HttpQueryInfo for HTTP query status code, "
+                        "Error:%d\n",
+                        112, ERROR_INTERNET_OPERATION_CANCELLED);
         }
         const std::uint32_t status = request->status();
         WriteLog("CHttpDownloader::_Download, Sucessfully call to HttpQueryInfo for HTTP query status code.\n");
@@ -414,10 +414,7 @@ bool CHttpDownloader2::SendRequest() {
 
 bool CHttpDownloader2::PositionFile() {
     if (!file.SetPositionAndLength(startOffset)) {
-        WriteLog("CHttpDownloader2::_Download, An exception occured while set file pointer position, Error:%d\n",
-                 file.lastError());
-        ReportLocalFailure(133);
-        return false;
+        return FailLocal(kPositionFailedLog, 133);
     }
     WriteLog("CHttpDownloader2::_Download, Sucessfully set file pointer position\n");
     return true;
@@ -455,6 +452,28 @@ void CHttpDownloader2::ReportLocalFailure(int stringId) {
     const auto code = static_cast<std::uint32_t>(file.lastError());
     lastFailure_.local = true;
     ReportFailure(stringId, code);
+}
+
+bool CHttpDownloader2::Fail(const char* logFormat, int stringId, std::uint32_t code) {
+    WriteLog(logFormat, code);
+    ReportFailure(stringId, code);
+    return false;
+}
+
+bool CHttpDownloader2::FailLocal(const char* logFormat, int stringId) {
+    WriteLog(logFormat, file.lastError());
+    ReportLocalFailure(stringId);
+    return false;
+}
+
+std::unique_ptr<char[]> CHttpDownloader2::AllocateReadBuffer() {
+    std::unique_ptr<char[]> buffer(readBufferSize > 0 ? new (std::nothrow) char[readBufferSize] : nullptr);
+    if (!buffer) {
+        Fail("CHttpDownloader2::_Download, Failed in allocate read buffer\n", 110, ERROR_OUTOFMEMORY);
+        return nullptr;
+    }
+    WriteLog("CHttpDownloader2::_Download, Sucessfully allocate read buffer\n");
+    return buffer;
 }
 
 void CHttpDownloader2::LoadResumeValidator() {
@@ -600,9 +619,7 @@ bool CHttpDownloader2::DropLongerBody(std::uint64_t announced) {
     // An answer that breaks its word vouches for none of its bytes: kept up to the size it announced, they
     // would pass every size check as the whole file.
     if (!file.SetPositionAndLength(startOffset)) {
-        WriteLog("CHttpDownloader2::_Download, An exception occured while set file pointer position, Error:%d\n",
-                 file.lastError());
-        ReportLocalFailure(133);
+        return FailLocal(kPositionFailedLog, 133);
     }
     return false;
 }
@@ -610,13 +627,10 @@ bool CHttpDownloader2::DropLongerBody(std::uint64_t announced) {
 bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown,
                                     std::optional<std::uint64_t> bodyLimit) {
     rateWindow_ = {maxBytesPerMs.load(), TickCount(), 0};
-    const std::unique_ptr<char[]> buffer(readBufferSize > 0 ? new (std::nothrow) char[readBufferSize] : nullptr);
+    const std::unique_ptr<char[]> buffer = AllocateReadBuffer();
     if (!buffer) {
-        WriteLog("CHttpDownloader2::_Download, Failed in allocate read buffer\n");
-        ReportFailure(110, ERROR_OUTOFMEMORY);
         return false;
     }
-    WriteLog("CHttpDownloader2::_Download, Sucessfully allocate read buffer\n");
 
     const auto bufferSize = static_cast<std::uint32_t>(readBufferSize);
     const std::uint64_t expectedFileSize = startOffset + (lengthKnown ? answerLength : 0);
@@ -625,9 +639,7 @@ bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown
         std::uint32_t bytesRead = 0;
         std::uint32_t error = 0;
         if (!ReadPiece(buffer.get(), bufferSize, bytesRead, error)) {
-            WriteLog("CHttpDownloader::_Download, Failed in call to InternetReadFile, Error:%d\n", error);
-            ReportFailure(114, error);
-            return false;
+            return Fail(kReadFailedLog, 114, error);
         }
         if (bytesRead > 0) {
             if (bodyLimit && bytesRead > *bodyLimit - transferred) {
@@ -653,22 +665,16 @@ bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown
                 return true;
             }
             // Stopped before the last byte: the part stays on disk for the next run, never as a whole file.
-            WriteLog("CHttpDownloader::_Download, Failed in call to InternetReadFile, Error:%d\n",
-                     ERROR_INTERNET_OPERATION_CANCELLED);
-            ReportFailure(114, ERROR_INTERNET_OPERATION_CANCELLED);
-            return false;
+            return Fail(kReadFailedLog, 114, ERROR_INTERNET_OPERATION_CANCELLED);
         }
     }
 }
 
 bool CHttpDownloader2::DrainAnswer() {
-    const std::unique_ptr<char[]> buffer(readBufferSize > 0 ? new (std::nothrow) char[readBufferSize] : nullptr);
+    const std::unique_ptr<char[]> buffer = AllocateReadBuffer();
     if (!buffer) {
-        WriteLog("CHttpDownloader2::_Download, Failed in allocate read buffer\n");
-        ReportFailure(110, ERROR_OUTOFMEMORY);
         return false;
     }
-    WriteLog("CHttpDownloader2::_Download, Sucessfully allocate read buffer\n");
     std::uint32_t bytesRead = 0;
     std::uint32_t error = 0;
     while (ReadPiece(buffer.get(), static_cast<std::uint32_t>(readBufferSize), bytesRead, error) && bytesRead > 0) {
@@ -690,9 +696,7 @@ bool CHttpDownloader2::FlushDownloadedData() {
     if (localFileName.empty() || file.Flush()) {
         return true;
     }
-    WriteLog("CHttpDownloader::OnDownloadData, An exception occured while writing to the download file\n");
-    ReportLocalFailure(114);
-    return false;
+    return FailLocal(kWriteFailedLog, 114);
 }
 
 void CHttpDownloader2::ApplyRateLimit(std::uint64_t transferred) {
@@ -771,9 +775,7 @@ bool CHttpDownloader2::CreateSession() {
         if (code == 0) {
             code = ENOMEM;
         }
-        WriteLog("CHttpDownloader2::CreateSession, Failed in call to WinHttpOpen, Error:%d\n", code);
-        ReportFailure(110, code);
-        return false;
+        return Fail("CHttpDownloader2::CreateSession, Failed in call to WinHttpOpen, Error:%d\n", 110, code);
     }
     session_ = std::move(session);
     internetHandle = session_.get();
@@ -784,10 +786,8 @@ bool CHttpDownloader2::CreateSession() {
 bool CHttpDownloader2::CreateConnection() {
     std::lock_guard lock(handleLock);
     if (internetHandle == nullptr) {
-        const std::uint32_t code = ERROR_INTERNET_OPERATION_CANCELLED;
-        WriteLog("CHttpDownloader::CreateConnection, Failed in call to InternetConnect, Error:%d\n", code);
-        ReportFailure(111, code);
-        return false;
+        return Fail("CHttpDownloader::CreateConnection, Failed in call to InternetConnect, Error:%d\n", 111,
+                    ERROR_INTERNET_OPERATION_CANCELLED);
     }
     auto connection = std::make_unique<InternetConnection>();
     connection->serverName = serverName;
@@ -804,17 +804,13 @@ bool CHttpDownloader2::CreateRequest() {
     try {
         copy = acceptTypes;
     } catch (const std::bad_alloc&) {
-        WriteLog("CHttpDownloader::CreateRequest, Failed in allocate AcceptTypes buffer\n");
-        ReportFailure(110, ERROR_OUTOFMEMORY);
-        return false;
+        return Fail(kAcceptTypesFailedLog, 110, ERROR_OUTOFMEMORY);
     }
     WriteLog("CHttpDownloader::CreateRequest, Sucessfully allocate AcceptTypes buffer\n");
     try {
         settings.acceptTypes = SplitAcceptTypes(copy);
     } catch (const std::bad_alloc&) {
-        WriteLog("CHttpDownloader::CreateRequest, Failed in allocate AcceptTypes buffer\n");
-        ReportFailure(110, ERROR_OUTOFMEMORY);
-        return false;
+        return Fail(kAcceptTypesFailedLog, 110, ERROR_OUTOFMEMORY);
     }
     WriteLog("CHttpDownloader::CreateRequest, sucessfully allocate AcceptTypes buffer\n");
 
@@ -839,9 +835,7 @@ bool CHttpDownloader2::CreateRequest() {
         }
     }
     if (request == nullptr) {
-        WriteLog("CHttpDownloader::CreateRequest, Failed in call to HttpOpenRequest, Error:%d\n", code);
-        ReportFailure(111, code);
-        return false;
+        return Fail("CHttpDownloader::CreateRequest, Failed in call to HttpOpenRequest, Error:%d\n", 111, code);
     }
     request_ = std::move(request);
     requestHandle = request_.get();
@@ -979,9 +973,7 @@ void CHttpDownloader2::OnProgress(std::uint64_t, std::uint32_t, bool, std::uint6
 
 bool CHttpDownloader2::OnDownloadData(const char* data, std::uint32_t size) {
     if (!localFileName.empty() && !file.Write(data, size)) {
-        WriteLog("CHttpDownloader::OnDownloadData, An exception occured while writing to the download file\n");
-        ReportLocalFailure(114);
-        return false;
+        return FailLocal(kWriteFailedLog, 114);
     }
     return !IsAbortRequested();
 }

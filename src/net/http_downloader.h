@@ -185,6 +185,12 @@ private:
     void ReportFailure(int stringId, std::uint32_t code);
     // The same for a failure of the local file, which no retry or other server can mend.
     void ReportLocalFailure(int stringId);
+    // Logs `logFormat` with the code for its "%d" (if it has one), reports the failure and answers false.
+    bool Fail(const char* logFormat, int stringId, std::uint32_t code);
+    // The same for the local file, with its error.
+    bool FailLocal(const char* logFormat, int stringId);
+    // A buffer of readBufferSize bytes; null, the failure reported, when there is no memory for it.
+    std::unique_ptr<char[]> AllocateReadBuffer();
     // A continued file asks for the rest of the version its bytes came from; an answer that writes the
     // file leaves its own version with it.
     void LoadResumeValidator();
