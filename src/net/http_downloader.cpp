@@ -116,7 +116,7 @@ std::string BaseName(const std::string& path) {
 
 } // namespace
 
-CHttpDownloader2::CHttpDownloader2() = default;
+CHttpDownloader2::CHttpDownloader2() : ownConnections_(std::make_unique<OwnConnections>()) {}
 
 CHttpDownloader2::~CHttpDownloader2() {
     {
@@ -126,9 +126,7 @@ CHttpDownloader2::~CHttpDownloader2() {
         internetHandle = nullptr;
         ReleaseTransport();
     }
-    if (ownMulti_ != nullptr) {
-        curl_multi_cleanup(static_cast<CURLM*>(ownMulti_));
-    }
+    ownConnections_.reset();
     file.Close();
 }
 
@@ -151,7 +149,7 @@ void CHttpDownloader2::CloseHandles() {
     if (runningElsewhere) {
         // The libcurl handles belong to the transfer's thread: wake it, it fails and lets them go.
         if (session_ != nullptr) {
-            curl_multi_wakeup(session_->multi);
+            session_->Wake();
         }
         return;
     }
@@ -161,10 +159,7 @@ void CHttpDownloader2::CloseHandles() {
 void CHttpDownloader2::ReleaseTransport() {
     request_.reset();
     connection_.reset();
-    if (session_ != nullptr && session_->pooled) {
-        ReturnPooledMultiHandle(session_->multi);
-    }
-    session_.reset();
+    session_.reset(); // a pooled multi handle goes back to the pool
     transferThread_ = std::thread::id();
 }
 
@@ -327,31 +322,31 @@ bool CHttpDownloader2::SendRequest() {
         return false;
     }
 
-    bool proxyApplied = false;
-    bool httpApplied = false;
+    SendRounds rounds;
     if (sendProxyCredentials) {
         if (!DoProxyAuthentication()) {
             return false;
         }
-        proxyApplied = true;
+        rounds.proxyCredentials = true;
     }
     if (sendHttpCredentials) {
         if (!DoHTTPAuthentication()) {
             return false;
         }
-        httpApplied = true;
+        rounds.httpCredentials = true;
     }
+    return SendUntilAnswered(rounds);
+}
 
-    bool certificateRetried = false;
-    int hookResends = 0;
+bool CHttpDownloader2::SendUntilAnswered(SendRounds& rounds) {
     for (;;) {
         const std::string headers = BuildRequestHeaders();
         // A stop asked for before the handles existed counts as closing them: nothing is sent.
         HttpRequest* request = IsAbortRequested() ? nullptr : CurrentRequest();
         std::uint32_t error = ERROR_INTERNET_OPERATION_CANCELLED;
         if (request == nullptr || !request->Send(headers, error)) {
-            if (error == ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED && !certificateRetried && ApplyClientCertificate()) {
-                certificateRetried = true;
+            if (error == ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED && !rounds.certificate && ApplyClientCertificate()) {
+                rounds.certificate = true;
                 continue;
             }
             return Fail("CHttpDownloader::_Download, Failed in call to HttpSendRequest, Error:%d\n", 111, error);
@@ -368,40 +363,10 @@ bool CHttpDownloader2::SendRequest() {
         WriteLog("CHttpDownloader::_Download, Sucessfully call to HttpQueryInfo for HTTP query status code.\n");
 
         if (status == 401 || status == 407) {
-            if (!DrainAnswer()) {
+            if (!MeetChallenge(status, rounds)) {
                 return false;
             }
-            const bool proxy = status == 407;
-            const std::string& userName = proxy ? proxyUserName : httpUserName;
-            bool& applied = proxy ? proxyApplied : httpApplied;
-            if (!userName.empty() && !applied) {
-                if (!(proxy ? DoProxyAuthentication() : DoHTTPAuthentication())) {
-                    return false;
-                }
-                applied = true;
-                continue;
-            }
-            lastFailure_.credentialsSent = !userName.empty();
-            if (!(proxy ? promptProxyCredentials : promptHttpCredentials)) {
-                return FailOnStatus(status);
-            }
-            // A hook that keeps asking to send again would otherwise hold the transfer forever.
-            if (hookResends == kMaxCredentialResends) {
-                WriteLog("[ERROR][%s][%d] Credentials asked for %d times, giving up.", "CHttpDownloader2::_Download",
-                         __LINE__, kMaxCredentialResends + 1);
-                return FailOnStatus(status);
-            }
-            std::uint32_t code = 0;
-            if (PromptForCredentials(&code)) {
-                ++hookResends;
-                continue;
-            }
-            if (code != 0) {
-                ReportFailure(132, code);
-            } else {
-                lastFailure_.status = status; // declined: the demand itself is why
-            }
-            return false;
+            continue;
         }
         // A range past the end of an empty file still tells its length.
         const bool probeAnswered = lengthProbe_ && status == 416;
@@ -410,6 +375,43 @@ bool CHttpDownloader2::SendRequest() {
         }
         return true;
     }
+}
+
+bool CHttpDownloader2::MeetChallenge(std::uint32_t status, SendRounds& rounds) {
+    if (!DrainAnswer()) {
+        return false;
+    }
+    const bool proxy = status == 407;
+    const std::string& userName = proxy ? proxyUserName : httpUserName;
+    bool& applied = proxy ? rounds.proxyCredentials : rounds.httpCredentials;
+    if (!userName.empty() && !applied) {
+        if (!(proxy ? DoProxyAuthentication() : DoHTTPAuthentication())) {
+            return false;
+        }
+        applied = true;
+        return true;
+    }
+    lastFailure_.credentialsSent = !userName.empty();
+    if (!(proxy ? promptProxyCredentials : promptHttpCredentials)) {
+        return FailOnStatus(status);
+    }
+    // A hook that keeps asking to send again would otherwise hold the transfer forever.
+    if (rounds.hookResends == kMaxCredentialResends) {
+        WriteLog("[ERROR][%s][%d] Credentials asked for %d times, giving up.", "CHttpDownloader2::_Download", __LINE__,
+                 kMaxCredentialResends + 1);
+        return FailOnStatus(status);
+    }
+    std::uint32_t code = 0;
+    if (PromptForCredentials(&code)) {
+        ++rounds.hookResends;
+        return true;
+    }
+    if (code != 0) {
+        ReportFailure(132, code);
+    } else {
+        lastFailure_.status = status; // declined: the demand itself is why
+    }
+    return false;
 }
 
 bool CHttpDownloader2::PositionFile() {
@@ -434,13 +436,11 @@ bool CHttpDownloader2::FailOnStatus(std::uint32_t status) {
 bool CHttpDownloader2::AnswerIsVerifiedSecure() {
     const std::uint32_t flags = GetOpenRequestFlags();
     HttpRequest* request = CurrentRequest();
-    char* answered = nullptr;
     ParsedUrl reached;
     return request != nullptr && (flags & INTERNET_FLAG_SECURE) != 0 &&
-           (flags & INTERNET_FLAG_IGNORE_CERT_CN_INVALID) == 0 &&
-           curl_easy_getinfo(request->easy(), CURLINFO_EFFECTIVE_URL, &answered) == CURLE_OK && answered != nullptr &&
-           ParseUrl(answered, reached) && reached.serviceType == INET_SERVICE_HTTPS &&
-           reached.serverPort == serverPort && ::strcasecmp(reached.serverName.c_str(), serverName.c_str()) == 0;
+           (flags & INTERNET_FLAG_IGNORE_CERT_CN_INVALID) == 0 && ParseUrl(request->AnsweredUrl(), reached) &&
+           reached.serviceType == INET_SERVICE_HTTPS && reached.serverPort == serverPort &&
+           ::strcasecmp(reached.serverName.c_str(), serverName.c_str()) == 0;
 }
 
 void CHttpDownloader2::ReportFailure(int stringId, std::uint32_t code) {
@@ -762,19 +762,10 @@ bool CHttpDownloader2::CreateSession() {
     session->proxyServer = proxyServer;
     if (accessType < 0 || accessType > 2) {
         code = EINVAL;
-    } else if (useSharedConnections_) {
-        session->multi = BorrowPooledMultiHandle();
-        session->pooled = session->multi != nullptr;
-    } else {
-        if (ownMulti_ == nullptr) {
-            ownMulti_ = NewMultiHandle();
-        }
-        session->multi = static_cast<CURLM*>(ownMulti_);
+    } else if (!session->UseConnections(*ownConnections_, useSharedConnections_)) {
+        code = ENOMEM;
     }
-    if (session->multi == nullptr) {
-        if (code == 0) {
-            code = ENOMEM;
-        }
+    if (code != 0) {
         return Fail("CHttpDownloader2::CreateSession, Failed in call to WinHttpOpen, Error:%d\n", 110, code);
     }
     session_ = std::move(session);
@@ -829,7 +820,7 @@ bool CHttpDownloader2::CreateRequest() {
     if (internetHandle != nullptr && connectionHandle != nullptr) {
         // A stop asked for before the handles existed must still break a transfer that waits.
         request = std::make_unique<HttpRequest>(
-            session_->multi, [this] { return requestHandle.load() != nullptr && abortFlag.load() == 0; });
+            *session_, [this] { return requestHandle.load() != nullptr && abortFlag.load() == 0; });
         if (!request->Open(*session_, *connection_, settings, code)) {
             request.reset();
         }

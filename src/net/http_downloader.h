@@ -15,13 +15,14 @@
 #include <thread>
 
 // The three handles of a transfer, mapped onto libcurl (curl_transport.h):
-//   internetHandle   - the session: a multi handle (its connection cache outlives the transfer) and the
-//                      agent and proxy settings;
+//   internetHandle   - the session: a connection cache (this object's own, which outlives the transfer, or
+//                      one of a shared pool) and the agent and proxy settings;
 //   connectionHandle - the server, its port and the server credentials given when connecting;
 //   requestHandle    - the request: one easy handle, added to the session's multi handle when sent.
 struct InternetSession;
 struct InternetConnection;
 class HttpRequest;
+class OwnConnections;
 
 // The bytes a 206 answer's Content-Range names: "bytes first-last/complete", complete may be "*".
 struct ContentRange {
@@ -146,16 +147,10 @@ public:
     std::uint64_t contentLength = 0;
     int certificateViaHook = 1;
     std::uint32_t serviceType = 0;
-    // Changed under handleLock only; read without it, as each send and read looks at them afresh.
-    std::atomic<InternetSession*> internetHandle{nullptr};
-    std::atomic<InternetConnection*> connectionHandle{nullptr};
-    std::atomic<HttpRequest*> requestHandle{nullptr};
     std::string serverName;
     std::string objectPath;
     std::uint16_t serverPort = 0;
     std::atomic<std::int32_t> abortFlag{0};
-    DownloadFile file;
-    std::mutex handleLock;
     void* progressContext = nullptr;
     std::unique_ptr<ClientCertificate> clientCertificate;
 
@@ -169,6 +164,19 @@ private:
     // Opens and sends the request, with credentials and a client certificate as the server asks; true
     // with an answer of 200 or 206 (or 416 to a length probe).
     bool SendRequest();
+    // What a request has sent so far in answer to the server's demands.
+    struct SendRounds {
+        bool proxyCredentials = false;
+        bool httpCredentials = false;
+        bool certificate = false;
+        int hookResends = 0;
+    };
+    // Sends the request again while the server asks for a client certificate or credentials that can be
+    // given; true with an answer SendRequest accepts.
+    bool SendUntilAnswered(SendRounds& rounds);
+    // Meets a 401 or 407 with credentials not sent yet or from PromptForCredentials: true to send again,
+    // false when the transfer fails on it.
+    bool MeetChallenge(std::uint32_t status, SendRounds& rounds);
     // A continued part was answered with a range of another version than the one it was sent for.
     bool AnswerIsOfAnotherVersion();
     // Drops the answer and asks for the whole file from its first byte, unvalidated.
@@ -217,8 +225,15 @@ private:
     void ApplyRateLimit(std::uint64_t transferred);
     void ReleaseTransport();
 
+    // Changed under handleLock only; read without it, as each send and read looks at them afresh.
+    std::atomic<InternetSession*> internetHandle{nullptr};
+    std::atomic<InternetConnection*> connectionHandle{nullptr};
+    std::atomic<HttpRequest*> requestHandle{nullptr};
+    std::mutex handleLock;
+    DownloadFile file;
+
     bool useSharedConnections_ = false;
-    void* ownMulti_ = nullptr; // CURLM*, kept for the object's lifetime so its connections stay open
+    std::unique_ptr<OwnConnections> ownConnections_; // kept for the object's lifetime so its connections stay open
     std::unique_ptr<InternetSession> session_;
     std::unique_ptr<InternetConnection> connection_;
     std::unique_ptr<HttpRequest> request_;
