@@ -160,30 +160,30 @@ OwnConnections::~OwnConnections() {
 }
 
 InternetSession::~InternetSession() {
-    if (pooled) {
-        Runtime().Return(multi);
+    if (pooled_) {
+        Runtime().Return(multi_);
     }
 }
 
 bool InternetSession::UseConnections(OwnConnections& own, bool shared) {
     if (shared) {
-        multi = Runtime().Borrow();
-        pooled = multi != nullptr;
+        multi_ = Runtime().Borrow();
+        pooled_ = multi_ != nullptr;
     } else {
         if (own.multi_ == nullptr) {
             own.multi_ = NewMultiHandle();
         }
-        multi = own.multi_;
+        multi_ = own.multi_;
     }
-    return multi != nullptr;
+    return multi_ != nullptr;
 }
 
 void InternetSession::Wake() {
-    curl_multi_wakeup(multi);
+    curl_multi_wakeup(multi_);
 }
 
 HttpRequest::HttpRequest(const InternetSession& session, std::function<bool()> stillOpen)
-    : multi_(session.multi), stillOpen_(std::move(stillOpen)) {}
+    : multi_(session.multi_), stillOpen_(std::move(stillOpen)) {}
 
 HttpRequest::~HttpRequest() {
     Detach();

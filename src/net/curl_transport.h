@@ -43,11 +43,14 @@ struct InternetSession {
     // Callable from any thread: a send or read of this session that waits for the network wakes up.
     void Wake();
 
-    CURLM* multi = nullptr;
-    bool pooled = false;
     std::string userAgent;
     int accessType = 0;
     std::string proxyServer;
+
+private:
+    friend class HttpRequest;
+    CURLM* multi_ = nullptr;
+    bool pooled_ = false;
 };
 
 // Server credentials reach the request through DoHTTPAuthentication only: given here, libcurl would
