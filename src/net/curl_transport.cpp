@@ -25,6 +25,8 @@ constexpr long kConnectTimeoutSeconds = 60;
 constexpr long kMaxRedirects = 10;
 constexpr long kCachedConnections = 8;
 
+CURLM* NewMultiHandle();
+
 // Global initialisation, the process-wide share (host names and TLS sessions, which libcurl can share
 // between threads under these locks) and the pool of multi handles.
 class CurlRuntime {
@@ -136,8 +138,6 @@ private:
     CURLcode result_ = CURLE_OK;
 };
 
-} // namespace
-
 CURLM* NewMultiHandle() {
     Runtime();
     CURLM* multi = curl_multi_init();
@@ -147,20 +147,43 @@ CURLM* NewMultiHandle() {
     return multi;
 }
 
-CURLM* BorrowPooledMultiHandle() {
-    return Runtime().Borrow();
-}
-
-void ReturnPooledMultiHandle(CURLM* multi) {
-    Runtime().Return(multi);
-}
+} // namespace
 
 void ClosePooledMultiHandles() {
     Runtime().CloseIdle();
 }
 
-HttpRequest::HttpRequest(CURLM* multi, std::function<bool()> stillOpen)
-    : multi_(multi), stillOpen_(std::move(stillOpen)) {}
+OwnConnections::~OwnConnections() {
+    if (multi_ != nullptr) {
+        curl_multi_cleanup(multi_);
+    }
+}
+
+InternetSession::~InternetSession() {
+    if (pooled_) {
+        Runtime().Return(multi_);
+    }
+}
+
+bool InternetSession::UseConnections(OwnConnections& own, bool shared) {
+    if (shared) {
+        multi_ = Runtime().Borrow();
+        pooled_ = multi_ != nullptr;
+    } else {
+        if (own.multi_ == nullptr) {
+            own.multi_ = NewMultiHandle();
+        }
+        multi_ = own.multi_;
+    }
+    return multi_ != nullptr;
+}
+
+void InternetSession::Wake() {
+    curl_multi_wakeup(multi_);
+}
+
+HttpRequest::HttpRequest(const InternetSession& session, std::function<bool()> stillOpen)
+    : multi_(session.multi_), stillOpen_(std::move(stillOpen)) {}
 
 HttpRequest::~HttpRequest() {
     Detach();
@@ -315,6 +338,13 @@ bool HttpRequest::Send(const std::string& extraHeaders, std::uint32_t& error) {
         return false;
     }
     return true;
+}
+
+std::string HttpRequest::AnsweredUrl() const {
+    char* answered = nullptr;
+    return curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &answered) == CURLE_OK && answered != nullptr
+               ? std::string(answered)
+               : std::string();
 }
 
 bool HttpRequest::FindHeader(const std::string& name, std::string& value) const {

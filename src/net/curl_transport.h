@@ -17,17 +17,40 @@
 // Multi handles hold the connection caches. A downloader keeps its own for its lifetime, or borrows one
 // from the process-wide pool for one transfer (sharing a cache across threads is not supported by
 // libcurl, borrowing keeps each cache on one thread at a time).
-CURLM* NewMultiHandle();
-CURLM* BorrowPooledMultiHandle();
-void ReturnPooledMultiHandle(CURLM* multi);
 void ClosePooledMultiHandles();
 
+// A downloader's own multi handle, made when a session first needs it.
+class OwnConnections {
+public:
+    OwnConnections() = default;
+    ~OwnConnections();
+    OwnConnections(const OwnConnections&) = delete;
+    OwnConnections& operator=(const OwnConnections&) = delete;
+
+private:
+    friend struct InternetSession;
+    CURLM* multi_ = nullptr;
+};
+
 struct InternetSession {
-    CURLM* multi = nullptr;
-    bool pooled = false;
+    InternetSession() = default;
+    ~InternetSession(); // a borrowed multi handle goes back to the pool
+    InternetSession(const InternetSession&) = delete;
+    InternetSession& operator=(const InternetSession&) = delete;
+
+    // Takes a multi handle from the pool when `shared`, else `own`'s; false when none can be made.
+    bool UseConnections(OwnConnections& own, bool shared);
+    // Callable from any thread: a send or read of this session that waits for the network wakes up.
+    void Wake();
+
     std::string userAgent;
     int accessType = 0;
     std::string proxyServer;
+
+private:
+    friend class HttpRequest;
+    CURLM* multi_ = nullptr;
+    bool pooled_ = false;
 };
 
 // Server credentials reach the request through DoHTTPAuthentication only: given here, libcurl would
@@ -55,7 +78,7 @@ struct RequestSettings {
 // headers that are not complete within the stall time of the request being sent, however they trickle.
 class HttpRequest {
 public:
-    HttpRequest(CURLM* multi, std::function<bool()> stillOpen);
+    HttpRequest(const InternetSession& session, std::function<bool()> stillOpen);
     ~HttpRequest();
     HttpRequest(const HttpRequest&) = delete;
     HttpRequest& operator=(const HttpRequest&) = delete;
@@ -74,6 +97,8 @@ public:
     bool Send(const std::string& extraHeaders, std::uint32_t& error);
     std::uint32_t status() const { return status_; }
     CURL* easy() const { return easy_; }
+    // The URL the final answer came from, after the redirects followed; empty when unknown.
+    std::string AnsweredUrl() const;
     // The value of the final answer's header `name` (any letter case).
     bool FindHeader(const std::string& name, std::string& value) const;
 

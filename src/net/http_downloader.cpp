@@ -5,6 +5,7 @@
 #include "net/curl_transport.h"
 #include "net/file_validator.h"
 #include "net/internet_errors.h"
+#include "net/rate_limit.h"
 #include "net/url_parser.h"
 #include "res/string_table.h"
 
@@ -24,8 +25,14 @@ namespace {
 constexpr std::uint32_t ERROR_OUTOFMEMORY = 14;
 constexpr int kMaxCredentialResends = 3;
 constexpr int kIdsTransferBroken = 114;
-// How far behind its limit a capped transfer may fall and still catch up at full speed.
-constexpr std::uint32_t kRateCreditMs = 250;
+
+// Log lines of failures that end more than one step.
+constexpr const char* kPositionFailedLog =
+    "CHttpDownloader2::_Download, An exception occured while set file pointer position, Error:%d\n";
+constexpr const char* kReadFailedLog = "CHttpDownloader::_Download, Failed in call to InternetReadFile, Error:%d\n";
+constexpr const char* kWriteFailedLog =
+    "CHttpDownloader::OnDownloadData, An exception occured while writing to the download file\n";
+constexpr const char* kAcceptTypesFailedLog = "CHttpDownloader::CreateRequest, Failed in allocate AcceptTypes buffer\n";
 
 std::uint32_t CurrentSystemError() {
     return static_cast<std::uint32_t>(errno);
@@ -109,7 +116,7 @@ std::string BaseName(const std::string& path) {
 
 } // namespace
 
-CHttpDownloader2::CHttpDownloader2() = default;
+CHttpDownloader2::CHttpDownloader2() : ownConnections_(std::make_unique<OwnConnections>()) {}
 
 CHttpDownloader2::~CHttpDownloader2() {
     {
@@ -119,9 +126,7 @@ CHttpDownloader2::~CHttpDownloader2() {
         internetHandle = nullptr;
         ReleaseTransport();
     }
-    if (ownMulti_ != nullptr) {
-        curl_multi_cleanup(static_cast<CURLM*>(ownMulti_));
-    }
+    ownConnections_.reset();
     file.Close();
 }
 
@@ -144,7 +149,7 @@ void CHttpDownloader2::CloseHandles() {
     if (runningElsewhere) {
         // The libcurl handles belong to the transfer's thread: wake it, it fails and lets them go.
         if (session_ != nullptr) {
-            curl_multi_wakeup(session_->multi);
+            session_->Wake();
         }
         return;
     }
@@ -154,10 +159,7 @@ void CHttpDownloader2::CloseHandles() {
 void CHttpDownloader2::ReleaseTransport() {
     request_.reset();
     connection_.reset();
-    if (session_ != nullptr && session_->pooled) {
-        ReturnPooledMultiHandle(session_->multi);
-    }
-    session_.reset();
+    session_.reset(); // a pooled multi handle goes back to the pool
     transferThread_ = std::thread::id();
 }
 
@@ -190,15 +192,12 @@ bool CHttpDownloader2::_Download() {
 
     // Once a stop is asked for, the player's file is neither made nor touched.
     if (IsAbortRequested()) {
-        WriteLog("CHttpDownloader2::_Download, Stop requested before the transfer, the local file is left alone\n");
-        ReportFailure(111, ERROR_INTERNET_OPERATION_CANCELLED);
-        return false;
+        return Fail("CHttpDownloader2::_Download, Stop requested before the transfer, the local file is left alone\n",
+                    111, ERROR_INTERNET_OPERATION_CANCELLED);
     }
     // Opened without cutting it: what is there stays until the server has answered with a body.
     if (!file.Open(localFileName)) {
-        WriteLog("CHttpDownloader2::_Download, Failed to open the file to download into, Error:%d\n", file.lastError());
-        ReportLocalFailure(131);
-        return false;
+        return FailLocal("CHttpDownloader2::_Download, Failed to open the file to download into, Error:%d\n", 131);
     }
     WriteLog("CHttpDownloader2::_Download, Sucessfully open the file to download into\n");
     LoadResumeValidator();
@@ -323,86 +322,51 @@ bool CHttpDownloader2::SendRequest() {
         return false;
     }
 
-    bool proxyApplied = false;
-    bool httpApplied = false;
+    SendRounds rounds;
     if (sendProxyCredentials) {
         if (!DoProxyAuthentication()) {
             return false;
         }
-        proxyApplied = true;
+        rounds.proxyCredentials = true;
     }
     if (sendHttpCredentials) {
         if (!DoHTTPAuthentication()) {
             return false;
         }
-        httpApplied = true;
+        rounds.httpCredentials = true;
     }
+    return SendUntilAnswered(rounds);
+}
 
-    bool certificateRetried = false;
-    int hookResends = 0;
+bool CHttpDownloader2::SendUntilAnswered(SendRounds& rounds) {
     for (;;) {
         const std::string headers = BuildRequestHeaders();
         // A stop asked for before the handles existed counts as closing them: nothing is sent.
         HttpRequest* request = IsAbortRequested() ? nullptr : CurrentRequest();
         std::uint32_t error = ERROR_INTERNET_OPERATION_CANCELLED;
         if (request == nullptr || !request->Send(headers, error)) {
-            if (error == ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED && !certificateRetried && ApplyClientCertificate()) {
-                certificateRetried = true;
+            if (error == ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED && !rounds.certificate && ApplyClientCertificate()) {
+                rounds.certificate = true;
                 continue;
             }
-            WriteLog("CHttpDownloader::_Download, Failed in call to HttpSendRequest, Error:%d\n", error);
-            ReportFailure(111, error);
-            return false;
+            return Fail("CHttpDownloader::_Download, Failed in call to HttpSendRequest, Error:%d\n", 111, error);
         }
         WriteLog("CHttpDownloader::_Download, Sucessfully call to HttpSendRequest.\n");
 
         request = CurrentRequest();
         if (request == nullptr) {
-            const std::uint32_t code = ERROR_INTERNET_OPERATION_CANCELLED;
-            WriteLog("CHttpDownloader::_Download, Failed in call to HttpQueryInfo for HTTP query status code, "
-                     "Error:%d\n",
-                     code);
-            ReportFailure(112, code);
-            return false;
+            return Fail("CHttpDownloader::_Download, Failed in call to HttpQueryInfo for HTTP query status code, "
+                        "Error:%d\n",
+                        112, ERROR_INTERNET_OPERATION_CANCELLED);
         }
         const std::uint32_t status = request->status();
         WriteLog("CHttpDownloader::_Download, Sucessfully call to HttpQueryInfo for HTTP query status code.\n");
 
         if (status == 401 || status == 407) {
-            if (!DrainAnswer()) {
+            if (!MeetChallenge(status, rounds)) {
                 return false;
             }
-            const bool proxy = status == 407;
-            const std::string& userName = proxy ? proxyUserName : httpUserName;
-            bool& applied = proxy ? proxyApplied : httpApplied;
-            if (!userName.empty() && !applied) {
-                if (!(proxy ? DoProxyAuthentication() : DoHTTPAuthentication())) {
-                    return false;
-                }
-                applied = true;
-                continue;
-            }
-            lastFailure_.credentialsSent = !userName.empty();
-            if (!(proxy ? promptProxyCredentials : promptHttpCredentials)) {
-                return FailOnStatus(status);
-            }
-            // A hook that keeps asking to send again would otherwise hold the transfer forever.
-            if (hookResends == kMaxCredentialResends) {
-                WriteLog("[ERROR][%s][%d] Credentials asked for %d times, giving up.", "CHttpDownloader2::_Download",
-                         __LINE__, kMaxCredentialResends + 1);
-                return FailOnStatus(status);
-            }
-            std::uint32_t code = 0;
-            if (PromptForCredentials(&code)) {
-                ++hookResends;
-                continue;
-            }
-            if (code != 0) {
-                ReportFailure(132, code);
-            } else {
-                lastFailure_.status = status; // declined: the demand itself is why
-            }
-            return false;
+            continue;
         }
         // A range past the end of an empty file still tells its length.
         const bool probeAnswered = lengthProbe_ && status == 416;
@@ -413,12 +377,46 @@ bool CHttpDownloader2::SendRequest() {
     }
 }
 
+bool CHttpDownloader2::MeetChallenge(std::uint32_t status, SendRounds& rounds) {
+    if (!DrainAnswer()) {
+        return false;
+    }
+    const bool proxy = status == 407;
+    const std::string& userName = proxy ? proxyUserName : httpUserName;
+    bool& applied = proxy ? rounds.proxyCredentials : rounds.httpCredentials;
+    if (!userName.empty() && !applied) {
+        if (!(proxy ? DoProxyAuthentication() : DoHTTPAuthentication())) {
+            return false;
+        }
+        applied = true;
+        return true;
+    }
+    lastFailure_.credentialsSent = !userName.empty();
+    if (!(proxy ? promptProxyCredentials : promptHttpCredentials)) {
+        return FailOnStatus(status);
+    }
+    // A hook that keeps asking to send again would otherwise hold the transfer forever.
+    if (rounds.hookResends == kMaxCredentialResends) {
+        WriteLog("[ERROR][%s][%d] Credentials asked for %d times, giving up.", "CHttpDownloader2::_Download", __LINE__,
+                 kMaxCredentialResends + 1);
+        return FailOnStatus(status);
+    }
+    std::uint32_t code = 0;
+    if (PromptForCredentials(&code)) {
+        ++rounds.hookResends;
+        return true;
+    }
+    if (code != 0) {
+        ReportFailure(132, code);
+    } else {
+        lastFailure_.status = status; // declined: the demand itself is why
+    }
+    return false;
+}
+
 bool CHttpDownloader2::PositionFile() {
     if (!file.SetPositionAndLength(startOffset)) {
-        WriteLog("CHttpDownloader2::_Download, An exception occured while set file pointer position, Error:%d\n",
-                 file.lastError());
-        ReportLocalFailure(133);
-        return false;
+        return FailLocal(kPositionFailedLog, 133);
     }
     WriteLog("CHttpDownloader2::_Download, Sucessfully set file pointer position\n");
     return true;
@@ -438,13 +436,11 @@ bool CHttpDownloader2::FailOnStatus(std::uint32_t status) {
 bool CHttpDownloader2::AnswerIsVerifiedSecure() {
     const std::uint32_t flags = GetOpenRequestFlags();
     HttpRequest* request = CurrentRequest();
-    char* answered = nullptr;
     ParsedUrl reached;
     return request != nullptr && (flags & INTERNET_FLAG_SECURE) != 0 &&
-           (flags & INTERNET_FLAG_IGNORE_CERT_CN_INVALID) == 0 &&
-           curl_easy_getinfo(request->easy(), CURLINFO_EFFECTIVE_URL, &answered) == CURLE_OK && answered != nullptr &&
-           ParseUrl(answered, reached) && reached.serviceType == INET_SERVICE_HTTPS &&
-           reached.serverPort == serverPort && ::strcasecmp(reached.serverName.c_str(), serverName.c_str()) == 0;
+           (flags & INTERNET_FLAG_IGNORE_CERT_CN_INVALID) == 0 && ParseUrl(request->AnsweredUrl(), reached) &&
+           reached.serviceType == INET_SERVICE_HTTPS && reached.serverPort == serverPort &&
+           ::strcasecmp(reached.serverName.c_str(), serverName.c_str()) == 0;
 }
 
 void CHttpDownloader2::ReportFailure(int stringId, std::uint32_t code) {
@@ -456,6 +452,28 @@ void CHttpDownloader2::ReportLocalFailure(int stringId) {
     const auto code = static_cast<std::uint32_t>(file.lastError());
     lastFailure_.local = true;
     ReportFailure(stringId, code);
+}
+
+bool CHttpDownloader2::Fail(const char* logFormat, int stringId, std::uint32_t code) {
+    WriteLog(logFormat, code);
+    ReportFailure(stringId, code);
+    return false;
+}
+
+bool CHttpDownloader2::FailLocal(const char* logFormat, int stringId) {
+    WriteLog(logFormat, file.lastError());
+    ReportLocalFailure(stringId);
+    return false;
+}
+
+std::unique_ptr<char[]> CHttpDownloader2::AllocateReadBuffer() {
+    std::unique_ptr<char[]> buffer(readBufferSize > 0 ? new (std::nothrow) char[readBufferSize] : nullptr);
+    if (!buffer) {
+        Fail("CHttpDownloader2::_Download, Failed in allocate read buffer\n", 110, ERROR_OUTOFMEMORY);
+        return nullptr;
+    }
+    WriteLog("CHttpDownloader2::_Download, Sucessfully allocate read buffer\n");
+    return buffer;
 }
 
 void CHttpDownloader2::LoadResumeValidator() {
@@ -601,9 +619,7 @@ bool CHttpDownloader2::DropLongerBody(std::uint64_t announced) {
     // An answer that breaks its word vouches for none of its bytes: kept up to the size it announced, they
     // would pass every size check as the whole file.
     if (!file.SetPositionAndLength(startOffset)) {
-        WriteLog("CHttpDownloader2::_Download, An exception occured while set file pointer position, Error:%d\n",
-                 file.lastError());
-        ReportLocalFailure(133);
+        return FailLocal(kPositionFailedLog, 133);
     }
     return false;
 }
@@ -611,13 +627,10 @@ bool CHttpDownloader2::DropLongerBody(std::uint64_t announced) {
 bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown,
                                     std::optional<std::uint64_t> bodyLimit) {
     rateWindow_ = {maxBytesPerMs.load(), TickCount(), 0};
-    const std::unique_ptr<char[]> buffer(readBufferSize > 0 ? new (std::nothrow) char[readBufferSize] : nullptr);
+    const std::unique_ptr<char[]> buffer = AllocateReadBuffer();
     if (!buffer) {
-        WriteLog("CHttpDownloader2::_Download, Failed in allocate read buffer\n");
-        ReportFailure(110, ERROR_OUTOFMEMORY);
         return false;
     }
-    WriteLog("CHttpDownloader2::_Download, Sucessfully allocate read buffer\n");
 
     const auto bufferSize = static_cast<std::uint32_t>(readBufferSize);
     const std::uint64_t expectedFileSize = startOffset + (lengthKnown ? answerLength : 0);
@@ -626,9 +639,7 @@ bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown
         std::uint32_t bytesRead = 0;
         std::uint32_t error = 0;
         if (!ReadPiece(buffer.get(), bufferSize, bytesRead, error)) {
-            WriteLog("CHttpDownloader::_Download, Failed in call to InternetReadFile, Error:%d\n", error);
-            ReportFailure(114, error);
-            return false;
+            return Fail(kReadFailedLog, 114, error);
         }
         if (bytesRead > 0) {
             if (bodyLimit && bytesRead > *bodyLimit - transferred) {
@@ -654,22 +665,16 @@ bool CHttpDownloader2::TransferBody(std::uint64_t answerLength, bool lengthKnown
                 return true;
             }
             // Stopped before the last byte: the part stays on disk for the next run, never as a whole file.
-            WriteLog("CHttpDownloader::_Download, Failed in call to InternetReadFile, Error:%d\n",
-                     ERROR_INTERNET_OPERATION_CANCELLED);
-            ReportFailure(114, ERROR_INTERNET_OPERATION_CANCELLED);
-            return false;
+            return Fail(kReadFailedLog, 114, ERROR_INTERNET_OPERATION_CANCELLED);
         }
     }
 }
 
 bool CHttpDownloader2::DrainAnswer() {
-    const std::unique_ptr<char[]> buffer(readBufferSize > 0 ? new (std::nothrow) char[readBufferSize] : nullptr);
+    const std::unique_ptr<char[]> buffer = AllocateReadBuffer();
     if (!buffer) {
-        WriteLog("CHttpDownloader2::_Download, Failed in allocate read buffer\n");
-        ReportFailure(110, ERROR_OUTOFMEMORY);
         return false;
     }
-    WriteLog("CHttpDownloader2::_Download, Sucessfully allocate read buffer\n");
     std::uint32_t bytesRead = 0;
     std::uint32_t error = 0;
     while (ReadPiece(buffer.get(), static_cast<std::uint32_t>(readBufferSize), bytesRead, error) && bytesRead > 0) {
@@ -691,35 +696,19 @@ bool CHttpDownloader2::FlushDownloadedData() {
     if (localFileName.empty() || file.Flush()) {
         return true;
     }
-    WriteLog("CHttpDownloader::OnDownloadData, An exception occured while writing to the download file\n");
-    ReportLocalFailure(114);
-    return false;
+    return FailLocal(kWriteFailedLog, 114);
 }
 
 void CHttpDownloader2::ApplyRateLimit(std::uint64_t transferred) {
     const double limit = maxBytesPerMs.load(std::memory_order_relaxed);
-    if (limit <= 0.0) {
-        rateWindow_.limit = limit; // a limit set later counts from then; no clock read per piece meanwhile
-        return;
-    }
-    const std::uint32_t now = TickCount();
-    if (limit != rateWindow_.limit) {
-        // A new limit counts from now: the bytes before it neither use up nor lend it anything.
-        rateWindow_ = {limit, now, transferred};
-    }
-    const double elapsed = now - rateWindow_.startTick;
-    const double bytes = static_cast<double>(transferred - rateWindow_.startBytes);
-    if (limit * elapsed - bytes > limit * kRateCreditMs) {
-        // Slower than allowed for a while (a slow server): that is no licence for a burst later.
-        rateWindow_ = {limit, now - kRateCreditMs, transferred};
-        return;
-    }
-    const auto sleepMs = static_cast<std::int64_t>(bytes / limit - elapsed);
-    if (sleepMs <= 0) {
+    // No clock read per piece while there is no limit.
+    const std::chrono::milliseconds wait =
+        RateLimitWait(rateWindow_, limit, limit > 0.0 ? TickCount() : 0, transferred);
+    if (wait.count() == 0) {
         return;
     }
     std::unique_lock lock(handleLock);
-    handlesClosed_.wait_for(lock, std::chrono::milliseconds(sleepMs), [this] { return requestHandle == nullptr; });
+    handlesClosed_.wait_for(lock, wait, [this] { return requestHandle == nullptr; });
 }
 
 bool CHttpDownloader2::ApplyClientCertificate() {
@@ -773,22 +762,11 @@ bool CHttpDownloader2::CreateSession() {
     session->proxyServer = proxyServer;
     if (accessType < 0 || accessType > 2) {
         code = EINVAL;
-    } else if (useSharedConnections_) {
-        session->multi = BorrowPooledMultiHandle();
-        session->pooled = session->multi != nullptr;
-    } else {
-        if (ownMulti_ == nullptr) {
-            ownMulti_ = NewMultiHandle();
-        }
-        session->multi = static_cast<CURLM*>(ownMulti_);
+    } else if (!session->UseConnections(*ownConnections_, useSharedConnections_)) {
+        code = ENOMEM;
     }
-    if (session->multi == nullptr) {
-        if (code == 0) {
-            code = ENOMEM;
-        }
-        WriteLog("CHttpDownloader2::CreateSession, Failed in call to WinHttpOpen, Error:%d\n", code);
-        ReportFailure(110, code);
-        return false;
+    if (code != 0) {
+        return Fail("CHttpDownloader2::CreateSession, Failed in call to WinHttpOpen, Error:%d\n", 110, code);
     }
     session_ = std::move(session);
     internetHandle = session_.get();
@@ -799,10 +777,8 @@ bool CHttpDownloader2::CreateSession() {
 bool CHttpDownloader2::CreateConnection() {
     std::lock_guard lock(handleLock);
     if (internetHandle == nullptr) {
-        const std::uint32_t code = ERROR_INTERNET_OPERATION_CANCELLED;
-        WriteLog("CHttpDownloader::CreateConnection, Failed in call to InternetConnect, Error:%d\n", code);
-        ReportFailure(111, code);
-        return false;
+        return Fail("CHttpDownloader::CreateConnection, Failed in call to InternetConnect, Error:%d\n", 111,
+                    ERROR_INTERNET_OPERATION_CANCELLED);
     }
     auto connection = std::make_unique<InternetConnection>();
     connection->serverName = serverName;
@@ -819,17 +795,13 @@ bool CHttpDownloader2::CreateRequest() {
     try {
         copy = acceptTypes;
     } catch (const std::bad_alloc&) {
-        WriteLog("CHttpDownloader::CreateRequest, Failed in allocate AcceptTypes buffer\n");
-        ReportFailure(110, ERROR_OUTOFMEMORY);
-        return false;
+        return Fail(kAcceptTypesFailedLog, 110, ERROR_OUTOFMEMORY);
     }
     WriteLog("CHttpDownloader::CreateRequest, Sucessfully allocate AcceptTypes buffer\n");
     try {
         settings.acceptTypes = SplitAcceptTypes(copy);
     } catch (const std::bad_alloc&) {
-        WriteLog("CHttpDownloader::CreateRequest, Failed in allocate AcceptTypes buffer\n");
-        ReportFailure(110, ERROR_OUTOFMEMORY);
-        return false;
+        return Fail(kAcceptTypesFailedLog, 110, ERROR_OUTOFMEMORY);
     }
     WriteLog("CHttpDownloader::CreateRequest, sucessfully allocate AcceptTypes buffer\n");
 
@@ -848,15 +820,13 @@ bool CHttpDownloader2::CreateRequest() {
     if (internetHandle != nullptr && connectionHandle != nullptr) {
         // A stop asked for before the handles existed must still break a transfer that waits.
         request = std::make_unique<HttpRequest>(
-            session_->multi, [this] { return requestHandle.load() != nullptr && abortFlag.load() == 0; });
+            *session_, [this] { return requestHandle.load() != nullptr && abortFlag.load() == 0; });
         if (!request->Open(*session_, *connection_, settings, code)) {
             request.reset();
         }
     }
     if (request == nullptr) {
-        WriteLog("CHttpDownloader::CreateRequest, Failed in call to HttpOpenRequest, Error:%d\n", code);
-        ReportFailure(111, code);
-        return false;
+        return Fail("CHttpDownloader::CreateRequest, Failed in call to HttpOpenRequest, Error:%d\n", 111, code);
     }
     request_ = std::move(request);
     requestHandle = request_.get();
@@ -994,9 +964,7 @@ void CHttpDownloader2::OnProgress(std::uint64_t, std::uint32_t, bool, std::uint6
 
 bool CHttpDownloader2::OnDownloadData(const char* data, std::uint32_t size) {
     if (!localFileName.empty() && !file.Write(data, size)) {
-        WriteLog("CHttpDownloader::OnDownloadData, An exception occured while writing to the download file\n");
-        ReportLocalFailure(114);
-        return false;
+        return FailLocal(kWriteFailedLog, 114);
     }
     return !IsAbortRequested();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/download_file.h"
+#include "net/rate_limit.h"
 #include "net/sha256_digest.h"
 #include "net/transfer_failure.h"
 
@@ -14,13 +15,14 @@
 #include <thread>
 
 // The three handles of a transfer, mapped onto libcurl (curl_transport.h):
-//   internetHandle   - the session: a multi handle (its connection cache outlives the transfer) and the
-//                      agent and proxy settings;
+//   internetHandle   - the session: a connection cache (this object's own, which outlives the transfer, or
+//                      one of a shared pool) and the agent and proxy settings;
 //   connectionHandle - the server, its port and the server credentials given when connecting;
 //   requestHandle    - the request: one easy handle, added to the session's multi handle when sent.
 struct InternetSession;
 struct InternetConnection;
 class HttpRequest;
+class OwnConnections;
 
 // The bytes a 206 answer's Content-Range names: "bytes first-last/complete", complete may be "*".
 struct ContentRange {
@@ -145,16 +147,10 @@ public:
     std::uint64_t contentLength = 0;
     int certificateViaHook = 1;
     std::uint32_t serviceType = 0;
-    // Changed under handleLock only; read without it, as each send and read looks at them afresh.
-    std::atomic<InternetSession*> internetHandle{nullptr};
-    std::atomic<InternetConnection*> connectionHandle{nullptr};
-    std::atomic<HttpRequest*> requestHandle{nullptr};
     std::string serverName;
     std::string objectPath;
     std::uint16_t serverPort = 0;
     std::atomic<std::int32_t> abortFlag{0};
-    DownloadFile file;
-    std::mutex handleLock;
     void* progressContext = nullptr;
     std::unique_ptr<ClientCertificate> clientCertificate;
 
@@ -168,6 +164,19 @@ private:
     // Opens and sends the request, with credentials and a client certificate as the server asks; true
     // with an answer of 200 or 206 (or 416 to a length probe).
     bool SendRequest();
+    // What a request has sent so far in answer to the server's demands.
+    struct SendRounds {
+        bool proxyCredentials = false;
+        bool httpCredentials = false;
+        bool certificate = false;
+        int hookResends = 0;
+    };
+    // Sends the request again while the server asks for a client certificate or credentials that can be
+    // given; true with an answer SendRequest accepts.
+    bool SendUntilAnswered(SendRounds& rounds);
+    // Meets a 401 or 407 with credentials not sent yet or from PromptForCredentials: true to send again,
+    // false when the transfer fails on it.
+    bool MeetChallenge(std::uint32_t status, SendRounds& rounds);
     // A continued part was answered with a range of another version than the one it was sent for.
     bool AnswerIsOfAnotherVersion();
     // Drops the answer and asks for the whole file from its first byte, unvalidated.
@@ -184,6 +193,12 @@ private:
     void ReportFailure(int stringId, std::uint32_t code);
     // The same for a failure of the local file, which no retry or other server can mend.
     void ReportLocalFailure(int stringId);
+    // Logs `logFormat` with the code for its "%d" (if it has one), reports the failure and answers false.
+    bool Fail(const char* logFormat, int stringId, std::uint32_t code);
+    // The same for the local file, with its error.
+    bool FailLocal(const char* logFormat, int stringId);
+    // A buffer of readBufferSize bytes; null, the failure reported, when there is no memory for it.
+    std::unique_ptr<char[]> AllocateReadBuffer();
     // A continued file asks for the rest of the version its bytes came from; an answer that writes the
     // file leaves its own version with it.
     void LoadResumeValidator();
@@ -210,8 +225,15 @@ private:
     void ApplyRateLimit(std::uint64_t transferred);
     void ReleaseTransport();
 
+    // Changed under handleLock only; read without it, as each send and read looks at them afresh.
+    std::atomic<InternetSession*> internetHandle{nullptr};
+    std::atomic<InternetConnection*> connectionHandle{nullptr};
+    std::atomic<HttpRequest*> requestHandle{nullptr};
+    std::mutex handleLock;
+    DownloadFile file;
+
     bool useSharedConnections_ = false;
-    void* ownMulti_ = nullptr; // CURLM*, kept for the object's lifetime so its connections stay open
+    std::unique_ptr<OwnConnections> ownConnections_; // kept for the object's lifetime so its connections stay open
     std::unique_ptr<InternetSession> session_;
     std::unique_ptr<InternetConnection> connection_;
     std::unique_ptr<HttpRequest> request_;
@@ -221,10 +243,6 @@ private:
     bool verifiedSecure_ = false;
     std::optional<std::string> resumeValidator_; // sent with If-Range
     bool lengthProbe_ = false;                   // the request asks for byte 0 only, to learn the length
-    struct RateWindow {
-        double limit = 0.0;
-        std::uint32_t startTick = 0;
-        std::uint64_t startBytes = 0;
-    } rateWindow_;
+    RateWindow rateWindow_;
     std::unique_ptr<Sha256Digest> digest_;
 };
