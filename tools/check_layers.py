@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks the include graph of src/ against the floors of docs/architecture.md: a folder includes only
 its own headers and those of folders on lower floors (so no arrow runs up and no two folders include
-each other), and nothing below the window layer includes Qt. Prints every offending line.
+each other), nothing below the window layer includes Qt, and each third-party library's headers are
+included in its one folder only. Prints every offending line.
 
     tools/check_layers.py [--src src]
 """
@@ -29,9 +30,13 @@ FLOORS = {
     ".": 6,  # the window program's main
 }
 WINDOW_FLOOR = FLOORS["ui"]
+# The one folder that may include each third-party library's headers.
+LIBRARY_HOMES = {"curl/": "net", "openssl/": "net", "tinyxml": "config", "unzip.h": "zip", "zip.h": "zip",
+                 "minizip/": "zip", "zlib.h": "zip"}
 
 LOCAL_INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 SYSTEM_INCLUDE = re.compile(r"^\s*#\s*include\s+<(Q[A-Za-z]*|Qt[A-Za-z]*/[^>]*)>")
+ANGLE_INCLUDE = re.compile(r"^\s*#\s*include\s+<([^>]+)>")
 
 
 def folder_of(path, src):
@@ -60,6 +65,11 @@ def problems(src):
                     found.append(f"{where}: {folder} (floor {floor}) includes {local.group(1)} (floor {FLOORS[target]})")
             if floor < WINDOW_FLOOR and SYSTEM_INCLUDE.match(line):
                 found.append(f"{where}: {folder} is below the window layer and includes Qt")
+            angle = ANGLE_INCLUDE.match(line)
+            if angle:
+                for prefix, home in LIBRARY_HOMES.items():
+                    if angle.group(1).startswith(prefix) and folder != home:
+                        found.append(f"{where}: <{angle.group(1)}> belongs to {home}/, not {folder}/")
     return found
 
 

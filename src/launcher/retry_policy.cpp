@@ -1,8 +1,7 @@
 #include "launcher/retry_policy.h"
 
+#include "net/http_date.h"
 #include "net/internet_errors.h"
-
-#include <curl/curl.h>
 
 #include <algorithm>
 #include <cctype>
@@ -30,12 +29,11 @@ std::optional<long long> RequestedSeconds(const std::string& value, std::chrono:
         }
         return seconds;
     }
-    // libcurl reads all three date forms HTTP allows, without regard to the locale.
-    const time_t date = curl_getdate(text.c_str(), nullptr);
-    if (date == -1) {
+    const std::optional<std::time_t> date = ParseHttpDate(text);
+    if (!date) {
         return std::nullopt;
     }
-    return static_cast<long long>(date) - static_cast<long long>(std::chrono::system_clock::to_time_t(now));
+    return static_cast<long long>(*date) - static_cast<long long>(std::chrono::system_clock::to_time_t(now));
 }
 
 } // namespace
