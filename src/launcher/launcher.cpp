@@ -29,6 +29,11 @@ std::vector<std::string> SourcesOf(const FileInfo& entry) {
 
 CLauncher::CLauncher(CConfigLoader& config, std::string& appDownloadPath, LauncherView& view)
     : reportHost(DefaultReportHost()), config_(config), appDownloadPath_(appDownloadPath), view_(view),
+      downloader_({[this](const std::string& text) { ShowStatus(text); },
+                   [this](std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown, FileInfo* entry) {
+                       OnProgress(transferred, bytesRead, lengthKnown, entry);
+                   },
+                   [this](FileInfo* entry) { OnRangeIgnored(entry); }}),
       verified_(config.files.size()) {
     // The player's choices win over the configuration's default.
     const SettingEntries saved = settings_.LoadEntries();

@@ -107,8 +107,7 @@ public:
     void EnsureDownloadFolder();
 
     // Progress and statistics (worker thread).
-    void OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown,
-                    std::uint64_t expectedFileSize, FileInfo* entry);
+    void OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown, FileInfo* entry);
     void OnRangeIgnored(FileInfo* entry);
     int UpdateTotalReceived();
     // During a run, the totals again after the selection changed.
@@ -220,7 +219,7 @@ private:
     CConfigLoader& config_;
     std::string& appDownloadPath_;
     LauncherView& view_;
-    CRunDownloader downloader_{*this};
+    CRunDownloader downloader_;
     CancelSignal cancel_;
     TaskQueue tasks_;
     std::thread worker_;
