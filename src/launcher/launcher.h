@@ -89,6 +89,38 @@ public:
     // changes. Called by the destructor at the latest.
     void Shutdown();
 
+    // The bytes the selected files still need in `folder`: each file's size less what will be continued.
+    std::uint64_t MissingBytes(const std::string& folder) const;
+    // Whether every selected file is on disk whole: its size, and its digest where one is configured.
+    bool CheckDownloadedFiles();
+
+    // The file selection of the list, readable from every thread.
+    FileSelection selection;
+    ProgressStatistics stats;
+    // The downloader of the runs (its abort flag tells whether a stop was asked for).
+    const CHttpDownloader2& downloader() const { return downloader_; }
+    std::string downloadFolder;
+    // The remembered answer of the overwrite question (8: none yet).
+    std::atomic<int> overwriteChoice{8};
+    // 1 while no run is in progress (view thread).
+    int downloadFinished = 1;
+
+    // Settings, before Start.
+    // Whether the player's choices (the folder a run starts with, the speed limit) are kept for the next
+    // start; a view that is no player's (a service's script) leaves them alone.
+    bool keepChoices = true;
+    // Where the end report goes (host[:port]); no report at all when empty.
+    std::string reportHost;
+    // Whether a complete run starts the installer the configuration names.
+    bool executeAfterRun = true;
+    // Pause between the attempts of the size survey.
+    unsigned long surveyRetryPauseMs = 1000;
+    // Free bytes for a folder; replaceable, so that the space checks can be tried at their bounds.
+    std::function<std::uint64_t(const std::string& path)> freeDiskBytes = GetFreeDiskBytes;
+
+private:
+    enum class State { Starting, Ready, Running, Stopped, Incomplete, Completed, Ended };
+
     // Size survey (task thread, or a view thread that may wait).
     bool GetContentSize(const std::string& fileUrl, std::uint64_t& size);
     bool GetTotalFilesSize(std::uint64_t& total);
@@ -115,41 +147,9 @@ public:
     void ShowStatus(const std::string& text);
     void OnDownloadEnd();
 
-    // The bytes the selected files still need in `folder`: each file's size less what will be continued.
-    std::uint64_t MissingBytes(const std::string& folder) const;
-
     // Completion.
-    bool CheckDownloadedFiles();
     bool ExecuteDownloadedFiles(bool automatic);
     void SendEndReport();
-
-    // The file selection of the list, readable from every thread.
-    FileSelection selection;
-    ProgressStatistics stats;
-    // The downloader of the runs (its abort flag tells whether a stop was asked for).
-    const CHttpDownloader2& downloader() const { return downloader_; }
-    std::string downloadFolder;
-    // The remembered answer of the overwrite question (8: none yet).
-    std::atomic<int> overwriteChoice{8};
-    // 1 while no run is in progress (view thread).
-    int downloadFinished = 1;
-    std::uint32_t elapsedSeconds = 0;
-
-    // Settings, before Start.
-    // Whether the player's choices (the folder a run starts with, the speed limit) are kept for the next
-    // start; a view that is no player's (a service's script) leaves them alone.
-    bool keepChoices = true;
-    // Where the end report goes (host[:port]); no report at all when empty.
-    std::string reportHost;
-    // Whether a complete run starts the installer the configuration names.
-    bool executeAfterRun = true;
-    // Pause between the attempts of the size survey.
-    unsigned long surveyRetryPauseMs = 1000;
-    // Free bytes for a folder; replaceable, so that the space checks can be tried at their bounds.
-    std::function<std::uint64_t(const std::string& path)> freeDiskBytes = GetFreeDiskBytes;
-
-private:
-    enum class State { Starting, Ready, Running, Stopped, Incomplete, Completed, Ended };
 
     // View thread.
     void ApplyButtonStates();
@@ -255,6 +255,7 @@ private:
     State state_ = State::Starting;
     int busy_ = 0;
     bool timing_ = false;
+    std::uint32_t elapsedSeconds_ = 0;
     // Download was pressed during the start survey.
     bool runRequested_ = false;
 };

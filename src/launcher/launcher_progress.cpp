@@ -127,8 +127,8 @@ void CLauncher::OnElapsedTimer() {
     if (!timing_) {
         return;
     }
-    ++elapsedSeconds;
-    SetLabel(ST_ELAPSE_TIME, FormatDuration(elapsedSeconds));
+    ++elapsedSeconds_;
+    SetLabel(ST_ELAPSE_TIME, FormatDuration(elapsedSeconds_));
 }
 
 void CLauncher::OnDownloadEnd() {
