@@ -5,6 +5,7 @@
 #include "launcher/cancel_signal.h"
 #include "launcher/disk_space.h"
 #include "launcher/file_selection.h"
+#include "launcher/launcher_options.h"
 #include "launcher/launcher_view.h"
 #include "launcher/progress_statistics.h"
 #include "launcher/run_downloader.h"
@@ -45,7 +46,7 @@ struct FileStamp {
 class CLauncher {
 public:
     // `config` and `appDownloadPath` belong to the application and outlive the launcher.
-    CLauncher(CConfigLoader& config, std::string& appDownloadPath, LauncherView& view);
+    CLauncher(CConfigLoader& config, std::string& appDownloadPath, LauncherView& view, LauncherOptions options = {});
     ~CLauncher();
     CLauncher(const CLauncher&) = delete;
     CLauncher& operator=(const CLauncher&) = delete;
@@ -100,21 +101,11 @@ public:
     // The downloader of the runs (its abort flag tells whether a stop was asked for).
     const CHttpDownloader2& downloader() const { return downloader_; }
     std::string downloadFolder;
-    // The remembered answer of the overwrite question (8: none yet).
-    std::atomic<int> overwriteChoice{8};
+    // The remembered answer of the overwrite question (8: none yet), at first the options' one.
+    std::atomic<int> overwriteChoice;
     // 1 while no run is in progress (view thread).
     int downloadFinished = 1;
 
-    // Settings, before Start.
-    // Whether the player's choices (the folder a run starts with, the speed limit) are kept for the next
-    // start; a view that is no player's (a service's script) leaves them alone.
-    bool keepChoices = true;
-    // Where the end report goes (host[:port]); no report at all when empty.
-    std::string reportHost;
-    // Whether a complete run starts the installer the configuration names.
-    bool executeAfterRun = true;
-    // Pause between the attempts of the size survey.
-    unsigned long surveyRetryPauseMs = 1000;
     // Free bytes for a folder; replaceable, so that the space checks can be tried at their bounds.
     std::function<std::uint64_t(const std::string& path)> freeDiskBytes = GetFreeDiskBytes;
 
@@ -219,6 +210,7 @@ private:
     CConfigLoader& config_;
     std::string& appDownloadPath_;
     LauncherView& view_;
+    const LauncherOptions options_;
     CRunDownloader downloader_;
     CancelSignal cancel_;
     TaskQueue tasks_;

@@ -182,7 +182,7 @@ void CLauncher::Complete() {
     bool close = false;
     if (!cancel_.IsSet()) {
         SendEndReport();
-        close = executeAfterRun && ExecuteDownloadedFiles(true);
+        close = options_.executeAfterRun && ExecuteDownloadedFiles(true);
     }
     OnView([this, close] {
         SetBusy(false);
