@@ -10,6 +10,7 @@
 #include "launcher/progress_statistics.h"
 #include "launcher/run_downloader.h"
 #include "launcher/task_queue.h"
+#include "launcher/verified_files.h"
 #include "net/sha256_digest.h"
 
 #include <atomic>
@@ -26,14 +27,6 @@
 
 // Where a file can be fetched from: its URL, then its mirrors in order.
 std::vector<std::string> SourcesOf(const FileInfo& entry);
-
-// Which version of a file on disk was checked: its size and modification time.
-struct FileStamp {
-    std::uint64_t size = 0;
-    std::int64_t seconds = 0;
-    std::int64_t nanoseconds = 0;
-    bool operator==(const FileStamp&) const = default;
-};
 
 // The download workflow of the program, whatever shows it: the file selection, the size survey, the
 // worker and its downloader, the overwrite rules, the statistics, the completion (size check, end
@@ -193,9 +186,6 @@ private:
     // The same for the file on disk, read only when it is not the one already checked. A check that
     // gives way to a stop is false and leaves `whyNot` empty: neither a match nor a mismatch.
     bool VerifyOnDisk(std::size_t fileIndex, const char* origin, std::string* whyNot = nullptr);
-    // What tells that a file is still the one that was checked or left alone; nothing when there is no
-    // regular file.
-    static std::optional<FileStamp> StampOf(const std::string& path);
     // The downloader's transfer of a file (true when it succeeded), noting whether all of the file on disk
     // came over verified HTTPS from its own servers: this transfer's bytes, and what it continues.
     bool FetchNotingSecurity(std::size_t fileIndex);
@@ -222,14 +212,7 @@ private:
     // A retry's pause, which a stop ends at once.
     std::mutex pauseLock_;
     std::condition_variable pauseWake_;
-    // What vouches for each file, by position: the stamps of the version whose digest matched, and of
-    // the version that arrived whole over verified HTTPS from its own servers.
-    struct Vouched {
-        std::optional<FileStamp> digest;
-        std::optional<FileStamp> transport;
-    };
-    mutable std::mutex verifiedLock_;
-    std::vector<Vouched> verified_;
+    VerifiedFiles verified_;
     // The file the player chose to overwrite, as it was: while it is so on disk, nothing of it is
     // continued (the transfer replaces it only once a server answers). Worker thread.
     std::optional<FileStamp> overwritten_;
