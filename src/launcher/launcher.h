@@ -87,6 +87,9 @@ public:
     std::uint64_t MissingBytes(const std::string& folder) const;
     // Whether every selected file is on disk whole: its size, and its digest where one is configured.
     bool CheckDownloadedFiles();
+    // The size survey of the selected files: 1 when it succeeded and is shown, 0 when it failed (told,
+    // and the view ended) or a shutdown broke it. Task thread, or a view thread that may wait.
+    int InitTotalInfo();
 
     // The file selection of the list, readable from every thread.
     FileSelection selection;
@@ -98,6 +101,7 @@ public:
     std::atomic<int> overwriteChoice;
     // 1 while no run is in progress (view thread).
     int downloadFinished = 1;
+    std::uint32_t elapsedSeconds = 0;
 
     // Free bytes for a folder; replaceable, so that the space checks can be tried at their bounds.
     std::function<std::uint64_t(const std::string& path)> freeDiskBytes = GetFreeDiskBytes;
@@ -108,7 +112,6 @@ private:
     // Size survey (task thread, or a view thread that may wait).
     bool GetContentSize(const std::string& fileUrl, std::uint64_t& size);
     bool GetTotalFilesSize(std::uint64_t& total);
-    int InitTotalInfo();
 
     // Download folder (view thread).
     void SetDownloadPath();
@@ -230,7 +233,6 @@ private:
     State state_ = State::Starting;
     int busy_ = 0;
     bool timing_ = false;
-    std::uint32_t elapsedSeconds_ = 0;
     // Download was pressed during the start survey.
     bool runRequested_ = false;
 };

@@ -127,8 +127,8 @@ void CLauncher::OnElapsedTimer() {
     if (!timing_) {
         return;
     }
-    ++elapsedSeconds_;
-    SetLabel(ST_ELAPSE_TIME, FormatDuration(elapsedSeconds_));
+    ++elapsedSeconds;
+    SetLabel(ST_ELAPSE_TIME, FormatDuration(elapsedSeconds));
 }
 
 void CLauncher::OnDownloadEnd() {
