@@ -19,6 +19,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -101,12 +102,13 @@ int main(int argc, char** argv) {
     if (app.config.LoadFromString(Configuration(files).c_str()) != CONFIG_OK) {
         return 2;
     }
-    COstrelDlg window(app.config, app.downloadPath);
-    window.overwriteQuestion = [] { return std::optional<int>(3); }; // always from the first byte
     // The end report goes to the benchmark's own server, so that it costs no name look-up.
     const std::string url = argv[2];
     const std::size_t host = url.find("//");
-    window.launcher().reportHost = url.substr(host + 2, url.find('/', host + 2) - host - 2);
+    LauncherOptions options;
+    options.reportHost = url.substr(host + 2, url.find('/', host + 2) - host - 2);
+    COstrelDlg window(app.config, app.downloadPath, std::move(options));
+    window.overwriteQuestion = [] { return std::optional<int>(3); }; // always from the first byte
     if (!window.OnInitDialog()) {
         return 1;
     }

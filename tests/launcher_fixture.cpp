@@ -17,6 +17,11 @@ void LauncherRecordingView::SurveyFailed(const std::string& url, const std::stri
     surveyFailures.emplace_back(url, reason);
 }
 
+LauncherTest::LauncherTest() {
+    options.surveyRetryPauseMs = 100;
+    options.reportHost = "127.0.0.1:" + std::to_string(served.server().port());
+}
+
 LauncherTest::~LauncherTest() {
     view.Shut();
     launcher.reset();
@@ -26,9 +31,7 @@ CLauncher& LauncherTest::Make(const std::string& configuration) {
     launcher.reset();
     config = CConfigLoader();
     EXPECT_EQ(config.LoadFromString(configuration.c_str()), CONFIG_OK);
-    launcher = std::make_unique<CLauncher>(config, appDownloadPath, view);
-    launcher->surveyRetryPauseMs = 100;
-    launcher->reportHost = "127.0.0.1:" + std::to_string(served.server().port());
+    launcher = std::make_unique<CLauncher>(config, appDownloadPath, view, options);
     const ControlInfo* list = config.Control(CT_FILE_LIST);
     launcher->InitSelection(list != nullptr, list != nullptr && list->checked != 0);
     return *launcher;

@@ -43,10 +43,10 @@ public:
 // loopback. The configuration is the embedded example with its files (and any other text) replaced.
 class LauncherTest : public ::testing::Test, protected PlayerSetting {
 protected:
-    LauncherTest() = default;
+    LauncherTest();
     ~LauncherTest() override;
 
-    // Loads `configuration` and makes the launcher with the rows its file list would have.
+    // Loads `configuration` and makes the launcher, with `options`, with the rows its file list would have.
     CLauncher& Make(const std::string& configuration);
     // Makes it and waits for the start: the survey, the default folder, the Ready state.
     CLauncher& Open(const std::string& configuration);
@@ -70,6 +70,8 @@ protected:
 
     CConfigLoader config;
     std::string appDownloadPath;
+    // A short pause between survey attempts, and the end report to the served folder.
+    LauncherOptions options;
     LauncherRecordingView view;
     std::unique_ptr<CLauncher> launcher;
 };

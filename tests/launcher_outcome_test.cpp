@@ -165,9 +165,9 @@ TEST_F(LauncherOutcomeTest, NoInstallerStartsAfterAStopDuringTheEndReport) {
         view.Reopen();
         std::filesystem::remove_all(DownloadFolder());
         served.Write("setup.sh", "#!/bin/sh\ntouch started\n");
-        CLauncher& l = Open(Configuration(File("setup.sh", R"(autoexecute="true" waitexecute="true")")));
         SilentListener slowReport; // takes the report's connection and never answers
-        l.reportHost = "127.0.0.1:" + std::to_string(slowReport.port());
+        options.reportHost = "127.0.0.1:" + std::to_string(slowReport.port());
+        CLauncher& l = Open(Configuration(File("setup.sh", R"(autoexecute="true" waitexecute="true")")));
         view.OnViewThread([&] { ASSERT_TRUE(l.OnBnClickedBtnDownload()); });
         // The files are complete and the report is on its way.
         ASSERT_TRUE(view.WaitUntil([&] { return view.labels[ST_TRANS_STATE] == "다운로드 완료"; }));

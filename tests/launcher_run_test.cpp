@@ -248,14 +248,14 @@ TEST_F(LauncherRunTest, FailedFileShowsTheIncompleteMessageAndStartsNothing) {
 TEST_F(LauncherRunTest, EndReportThatFailsStillStartsTheInstaller) {
     const std::string installer = "#!/bin/sh\ntouch started\n";
     served.Write("setup.sh", installer);
-    CLauncher& l = Open(Configuration(
-        File("setup.sh", R"(autoexecute="true" waitexecute="true" Sha256=")" + HexDigest(installer) + "\"")));
     int closedPort = 0;
     {
         ServedFolder gone;
         closedPort = gone.server().port();
     }
-    l.reportHost = "127.0.0.1:" + std::to_string(closedPort);
+    options.reportHost = "127.0.0.1:" + std::to_string(closedPort);
+    Open(Configuration(
+        File("setup.sh", R"(autoexecute="true" waitexecute="true" Sha256=")" + HexDigest(installer) + "\"")));
     ASSERT_TRUE(Run());
     EXPECT_TRUE(FileExists(Local("started")));
     EXPECT_TRUE(view.messages.empty());

@@ -92,8 +92,8 @@ TEST_F(LauncherSurveyTest, DownloadPressedDuringTheStartSurveyRunsOnceTheSizesAr
 }
 
 TEST_F(LauncherSurveyTest, SecondAttemptSucceeds) {
+    options.surveyRetryPauseMs = 400;
     CLauncher& l = Make(Configuration(File("late.pak")));
-    l.surveyRetryPauseMs = 400;
     // The file appears during the pause after the first attempt.
     std::thread publisher([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));

@@ -7,6 +7,7 @@
 #include <climits>
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <utility>
 
 WindowTest::WindowTest() {
     char cwd[PATH_MAX];
@@ -25,9 +26,10 @@ COstrelDlg& WindowTest::MakeWindow(const std::string& configuration) {
     window.reset();
     config = CConfigLoader();
     EXPECT_EQ(config.LoadFromString(configuration.c_str()), CONFIG_OK);
-    window = std::make_unique<COstrelDlg>(config, appDownloadPath);
-    window->launcher().surveyRetryPauseMs = 100;
-    window->launcher().reportHost = "127.0.0.1:" + std::to_string(served.server().port());
+    LauncherOptions options;
+    options.surveyRetryPauseMs = 100;
+    options.reportHost = "127.0.0.1:" + std::to_string(served.server().port());
+    window = std::make_unique<COstrelDlg>(config, appDownloadPath, std::move(options));
     return *window;
 }
 

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -128,18 +129,17 @@ int main(int argc, char** argv) {
     const bool interactive = ::isatty(STDIN_FILENO) == 1 && !args->overwrite && !args->keep;
     TerminalView view(config, stdout, stderr, ::isatty(STDOUT_FILENO) == 1, interactive);
     std::string downloadPath;
-    CLauncher launcher(config, downloadPath, view);
-    launcher.overwriteChoice = args->overwrite ? 3 : interactive ? 8 : 1;
-    launcher.executeAfterRun = args->execute;
-    launcher.keepChoices = false; // a script's run is no player's choice
-    if (args->speedLimit) {
-        launcher.SetSpeedLimit(*args->speedLimit);
-    }
+    LauncherOptions options;
+    options.overwriteChoice = args->overwrite ? 3 : interactive ? 8 : 1;
+    options.executeAfterRun = args->execute;
+    options.keepChoices = false; // a script's run is no player's choice
+    options.speedLimit = args->speedLimit;
     if (!args->report) {
-        launcher.reportHost.clear();
+        options.reportHost.clear();
     } else if (!args->reportHost.empty()) {
-        launcher.reportHost = args->reportHost;
+        options.reportHost = args->reportHost;
     }
+    CLauncher launcher(config, downloadPath, view, std::move(options));
 
     std::atomic<bool> interrupted{false};
     const StopSignals stopSignals([&] {

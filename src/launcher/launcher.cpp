@@ -2,7 +2,6 @@
 
 #include "base/log.h"
 #include "launcher/url_names.h"
-#include "net/end_report.h"
 #include "res/string_table.h"
 
 #include <algorithm>
@@ -27,8 +26,14 @@ std::vector<std::string> SourcesOf(const FileInfo& entry) {
     return sources;
 }
 
-CLauncher::CLauncher(CConfigLoader& config, std::string& appDownloadPath, LauncherView& view)
-    : reportHost(DefaultReportHost()), config_(config), appDownloadPath_(appDownloadPath), view_(view),
+CLauncher::CLauncher(CConfigLoader& config, std::string& appDownloadPath, LauncherView& view, LauncherOptions options)
+    : overwriteChoice(options.overwriteChoice), config_(config), appDownloadPath_(appDownloadPath), view_(view),
+      options_(std::move(options)),
+      downloader_({[this](const std::string& text) { ShowStatus(text); },
+                   [this](std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown, FileInfo* entry) {
+                       OnProgress(transferred, bytesRead, lengthKnown, entry);
+                   },
+                   [this](FileInfo* entry) { OnRangeIgnored(entry); }}),
       verified_(config.files.size()) {
     // The player's choices win over the configuration's default.
     const SettingEntries saved = settings_.LoadEntries();
@@ -45,7 +50,7 @@ CLauncher::CLauncher(CConfigLoader& config, std::string& appDownloadPath, Launch
             limit = value;
         }
     }
-    SetSpeedLimit(limit);
+    SetSpeedLimit(options_.speedLimit.value_or(limit));
     savedFolder_ = find(kFolderSetting);
 }
 
@@ -244,7 +249,7 @@ bool CLauncher::OnBnClickedBtnDownload() {
         return false;
     }
     downloadFinished = 0;
-    if (folderChosen_ && keepChoices) {
+    if (folderChosen_ && options_.keepChoices) {
         // A run started in the chosen folder: the next start finds its files there.
         folderChosen_ = !settings_.SetValue(SettingKey(config_.name, kFolderSetting), downloadFolder);
     }
@@ -300,7 +305,7 @@ void CLauncher::SetSpeedLimit(std::uint64_t bytesPerSecond) {
 
 void CLauncher::ChooseSpeedLimit(std::uint64_t bytesPerSecond) {
     SetSpeedLimit(bytesPerSecond);
-    if (keepChoices) {
+    if (options_.keepChoices) {
         settings_.SetValue(SettingKey(config_.name, kSpeedLimitSetting), std::to_string(bytesPerSecond));
     }
 }

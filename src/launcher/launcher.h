@@ -5,10 +5,12 @@
 #include "launcher/cancel_signal.h"
 #include "launcher/disk_space.h"
 #include "launcher/file_selection.h"
+#include "launcher/launcher_options.h"
 #include "launcher/launcher_view.h"
 #include "launcher/progress_statistics.h"
 #include "launcher/run_downloader.h"
 #include "launcher/task_queue.h"
+#include "launcher/verified_files.h"
 #include "net/sha256_digest.h"
 
 #include <atomic>
@@ -26,14 +28,6 @@
 // Where a file can be fetched from: its URL, then its mirrors in order.
 std::vector<std::string> SourcesOf(const FileInfo& entry);
 
-// Which version of a file on disk was checked: its size and modification time.
-struct FileStamp {
-    std::uint64_t size = 0;
-    std::int64_t seconds = 0;
-    std::int64_t nanoseconds = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-
 // The download workflow of the program, whatever shows it: the file selection, the size survey, the
 // worker and its downloader, the overwrite rules, the statistics, the completion (size check, end
 // report, installer) and the download folder. It reaches its view only through LauncherView.
@@ -45,7 +39,7 @@ struct FileStamp {
 class CLauncher {
 public:
     // `config` and `appDownloadPath` belong to the application and outlive the launcher.
-    CLauncher(CConfigLoader& config, std::string& appDownloadPath, LauncherView& view);
+    CLauncher(CConfigLoader& config, std::string& appDownloadPath, LauncherView& view, LauncherOptions options = {});
     ~CLauncher();
     CLauncher(const CLauncher&) = delete;
     CLauncher& operator=(const CLauncher&) = delete;
@@ -89,10 +83,35 @@ public:
     // changes. Called by the destructor at the latest.
     void Shutdown();
 
+    // The bytes the selected files still need in `folder`: each file's size less what will be continued.
+    std::uint64_t MissingBytes(const std::string& folder) const;
+    // Whether every selected file is on disk whole: its size, and its digest where one is configured.
+    bool CheckDownloadedFiles();
+    // The size survey of the selected files: 1 when it succeeded and is shown, 0 when it failed (told,
+    // and the view ended) or a shutdown broke it. Task thread, or a view thread that may wait.
+    int InitTotalInfo();
+
+    // The file selection of the list, readable from every thread.
+    FileSelection selection;
+    ProgressStatistics stats;
+    // The downloader of the runs (its abort flag tells whether a stop was asked for).
+    const CHttpDownloader2& downloader() const { return downloader_; }
+    std::string downloadFolder;
+    // The remembered answer of the overwrite question (8: none yet), at first the options' one.
+    std::atomic<int> overwriteChoice;
+    // 1 while no run is in progress (view thread).
+    int downloadFinished = 1;
+    std::uint32_t elapsedSeconds = 0;
+
+    // Free bytes for a folder; replaceable, so that the space checks can be tried at their bounds.
+    std::function<std::uint64_t(const std::string& path)> freeDiskBytes = GetFreeDiskBytes;
+
+private:
+    enum class State { Starting, Ready, Running, Stopped, Incomplete, Completed, Ended };
+
     // Size survey (task thread, or a view thread that may wait).
     bool GetContentSize(const std::string& fileUrl, std::uint64_t& size);
     bool GetTotalFilesSize(std::uint64_t& total);
-    int InitTotalInfo();
 
     // Download folder (view thread).
     void SetDownloadPath();
@@ -107,8 +126,7 @@ public:
     void EnsureDownloadFolder();
 
     // Progress and statistics (worker thread).
-    void OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown,
-                    std::uint64_t expectedFileSize, FileInfo* entry);
+    void OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown, FileInfo* entry);
     void OnRangeIgnored(FileInfo* entry);
     int UpdateTotalReceived();
     // During a run, the totals again after the selection changed.
@@ -116,41 +134,9 @@ public:
     void ShowStatus(const std::string& text);
     void OnDownloadEnd();
 
-    // The bytes the selected files still need in `folder`: each file's size less what will be continued.
-    std::uint64_t MissingBytes(const std::string& folder) const;
-
     // Completion.
-    bool CheckDownloadedFiles();
     bool ExecuteDownloadedFiles(bool automatic);
     void SendEndReport();
-
-    // The file selection of the list, readable from every thread.
-    FileSelection selection;
-    ProgressStatistics stats;
-    // The downloader of the runs (its abort flag tells whether a stop was asked for).
-    const CHttpDownloader2& downloader() const { return downloader_; }
-    std::string downloadFolder;
-    // The remembered answer of the overwrite question (8: none yet).
-    std::atomic<int> overwriteChoice{8};
-    // 1 while no run is in progress (view thread).
-    int downloadFinished = 1;
-    std::uint32_t elapsedSeconds = 0;
-
-    // Settings, before Start.
-    // Whether the player's choices (the folder a run starts with, the speed limit) are kept for the next
-    // start; a view that is no player's (a service's script) leaves them alone.
-    bool keepChoices = true;
-    // Where the end report goes (host[:port]); no report at all when empty.
-    std::string reportHost;
-    // Whether a complete run starts the installer the configuration names.
-    bool executeAfterRun = true;
-    // Pause between the attempts of the size survey.
-    unsigned long surveyRetryPauseMs = 1000;
-    // Free bytes for a folder; replaceable, so that the space checks can be tried at their bounds.
-    std::function<std::uint64_t(const std::string& path)> freeDiskBytes = GetFreeDiskBytes;
-
-private:
-    enum class State { Starting, Ready, Running, Stopped, Incomplete, Completed, Ended };
 
     // View thread.
     void ApplyButtonStates();
@@ -203,9 +189,6 @@ private:
     // The same for the file on disk, read only when it is not the one already checked. A check that
     // gives way to a stop is false and leaves `whyNot` empty: neither a match nor a mismatch.
     bool VerifyOnDisk(std::size_t fileIndex, const char* origin, std::string* whyNot = nullptr);
-    // What tells that a file is still the one that was checked or left alone; nothing when there is no
-    // regular file.
-    static std::optional<FileStamp> StampOf(const std::string& path);
     // The downloader's transfer of a file (true when it succeeded), noting whether all of the file on disk
     // came over verified HTTPS from its own servers: this transfer's bytes, and what it continues.
     bool FetchNotingSecurity(std::size_t fileIndex);
@@ -220,7 +203,8 @@ private:
     CConfigLoader& config_;
     std::string& appDownloadPath_;
     LauncherView& view_;
-    CRunDownloader downloader_{*this};
+    const LauncherOptions options_;
+    CRunDownloader downloader_;
     CancelSignal cancel_;
     TaskQueue tasks_;
     std::thread worker_;
@@ -231,14 +215,7 @@ private:
     // A retry's pause, which a stop ends at once.
     std::mutex pauseLock_;
     std::condition_variable pauseWake_;
-    // What vouches for each file, by position: the stamps of the version whose digest matched, and of
-    // the version that arrived whole over verified HTTPS from its own servers.
-    struct Vouched {
-        std::optional<FileStamp> digest;
-        std::optional<FileStamp> transport;
-    };
-    mutable std::mutex verifiedLock_;
-    std::vector<Vouched> verified_;
+    VerifiedFiles verified_;
     // The file the player chose to overwrite, as it was: while it is so on disk, nothing of it is
     // continued (the transfer replaces it only once a server answers). Worker thread.
     std::optional<FileStamp> overwritten_;

@@ -105,7 +105,7 @@ void CLauncher::RefuseUnverified(std::size_t fileIndex) {
 }
 
 void CLauncher::SendEndReport() {
-    if (!reportHost.empty()) {
-        SendEndReportRequest(reportHost, [this] { return cancel_.IsSet(); });
+    if (!options_.reportHost.empty()) {
+        SendEndReportRequest(options_.reportHost, [this] { return cancel_.IsSet(); });
     }
 }

@@ -9,28 +9,16 @@
 
 namespace {
 
-std::optional<FileStamp> StampOfStatus(const struct stat& st) {
-    if (!S_ISREG(st.st_mode)) {
-        return std::nullopt;
-    }
-    return FileStamp{static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
-}
+using Proof = VerifiedFiles::Proof;
 
 } // namespace
-
-std::optional<FileStamp> CLauncher::StampOf(const std::string& path) {
-    // A link is no file of the player's, whatever it points at.
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? StampOfStatus(st) : std::nullopt;
-}
 
 bool CLauncher::AcceptDigest(std::size_t fileIndex, const Sha256Bytes& digest, const char* origin,
                              std::string* whyNot) {
     const FileInfo& entry = *config_.files[fileIndex];
     const std::optional<Sha256Bytes> expected = ParseSha256(entry.sha256);
     if (!expected || digest == *expected) {
-        std::lock_guard lock(verifiedLock_);
-        verified_[fileIndex].digest = StampOf(entry.localPath);
+        verified_.Note(Proof::Digest, fileIndex, StampOf(entry.localPath));
         return true;
     }
     // Set aside, not deleted: the bytes may tell support what went wrong; the next run fetches anew.
@@ -44,8 +32,7 @@ bool CLauncher::AcceptDigest(std::size_t fileIndex, const Sha256Bytes& digest, c
         *whyNot = "damaged in transfer (SHA-256 differs); " +
                   (setAside ? "kept as " + name : "it could not be renamed to " + name);
     }
-    std::lock_guard lock(verifiedLock_);
-    verified_[fileIndex].digest.reset();
+    verified_.Note(Proof::Digest, fileIndex, std::nullopt);
     return false;
 }
 
@@ -55,11 +42,8 @@ bool CLauncher::VerifyOnDisk(std::size_t fileIndex, const char* origin, std::str
         return true;
     }
     const std::optional<FileStamp> now = StampOf(entry.localPath);
-    {
-        std::lock_guard lock(verifiedLock_);
-        if (now && verified_[fileIndex].digest == now) {
-            return true; // checked as it was written, and unchanged since
-        }
+    if (verified_.Vouches(Proof::Digest, fileIndex, now)) {
+        return true; // checked as it was written, and unchanged since
     }
     Sha256Digest digest;
     // A complete file of several gigabytes takes a while: a stop must not wait for it.
@@ -82,18 +66,13 @@ bool CLauncher::VerifyOnDisk(std::size_t fileIndex, const char* origin, std::str
 bool CLauncher::FetchNotingSecurity(std::size_t fileIndex) {
     CRunDownloader& d = downloader_;
     const std::optional<FileStamp> before = StampOf(d.localFileName);
-    bool keptSecure = d.startOffset == 0;
-    if (!keptSecure && before) {
-        std::lock_guard lock(verifiedLock_);
-        keptSecure = verified_[fileIndex].transport == before;
-    }
+    const bool keptSecure = d.startOffset == 0 || verified_.Vouches(Proof::Transport, fileIndex, before);
     const bool fetched = d.Download();
     const std::optional<FileStamp> after = StampOf(d.localFileName);
     if (after != before) {
         // A transfer that wrote the file from its first byte after all reads a start offset of 0.
         const bool secure = d.verifiedSecure() && (d.startOffset == 0 || keptSecure);
-        std::lock_guard lock(verifiedLock_);
-        verified_[fileIndex].transport = secure ? after : std::nullopt;
+        verified_.Note(Proof::Transport, fileIndex, secure ? after : std::nullopt);
     }
     return fetched;
 }
@@ -105,9 +84,7 @@ bool CLauncher::IsVouchedFor(std::size_t fileIndex, int fd) {
         return false;
     }
     if (entry.sha256.empty()) {
-        std::lock_guard lock(verifiedLock_);
-        const std::optional<FileStamp> now = StampOfStatus(st);
-        return now && verified_[fileIndex].transport == now;
+        return verified_.Vouches(Proof::Transport, fileIndex, StampOfStatus(st));
     }
     // Read through the descriptor: the bytes checked are the bytes that start.
     Sha256Digest digest;

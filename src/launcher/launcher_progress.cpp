@@ -45,8 +45,7 @@ Arrived TakeStockOfArrived(const std::vector<std::unique_ptr<FileInfo>>& files, 
 
 } // namespace
 
-void CLauncher::OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown, std::uint64_t,
-                           FileInfo* entry) {
+void CLauncher::OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown, FileInfo* entry) {
     if (entry == nullptr) {
         WriteLog("[ERROR][%s][%d] Invalid file pointer.", "COstrelDlg::OnProgress", 13);
         return;
@@ -183,7 +182,7 @@ void CLauncher::Complete() {
     bool close = false;
     if (!cancel_.IsSet()) {
         SendEndReport();
-        close = executeAfterRun && ExecuteDownloadedFiles(true);
+        close = options_.executeAfterRun && ExecuteDownloadedFiles(true);
     }
     OnView([this, close] {
         SetBusy(false);

@@ -102,7 +102,7 @@ int CLauncher::InitTotalInfo() {
     bool sized = GetTotalFilesSize(total);
     for (const char* retry :
          {"Failed to get total files size, retry.\n", "Failed to get total files size, 2nd retry.\n"}) {
-        if (sized || cancel_.WaitFor(std::chrono::milliseconds(surveyRetryPauseMs))) {
+        if (sized || cancel_.WaitFor(std::chrono::milliseconds(options_.surveyRetryPauseMs))) {
             break;
         }
         WriteLog(retry); // the program's own text, passed as the format so that its line feed stays one

@@ -1,11 +1,10 @@
 #include "launcher/run_downloader.h"
 
 #include "config/config_records.h"
-#include "launcher/launcher.h"
 #include "res/string_table.h"
 
 void CRunDownloader::SetStatus(const std::string& text) {
-    launcher_.ShowStatus(text);
+    hooks_.showStatus(text);
 }
 
 void CRunDownloader::SetStatusId(int stringId) {
@@ -19,11 +18,11 @@ bool CRunDownloader::PromptForCredentials(std::uint32_t*) {
 
 void CRunDownloader::OnContentLength(std::uint64_t) {}
 
-void CRunDownloader::OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown,
-                                std::uint64_t expectedFileSize, void* context) {
-    launcher_.OnProgress(transferred, bytesRead, lengthKnown, expectedFileSize, static_cast<FileInfo*>(context));
+void CRunDownloader::OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown, std::uint64_t,
+                                void* context) {
+    hooks_.progress(transferred, bytesRead, lengthKnown, static_cast<FileInfo*>(context));
 }
 
 void CRunDownloader::OnRangeIgnored() {
-    launcher_.OnRangeIgnored(static_cast<FileInfo*>(progressContext));
+    hooks_.rangeIgnored(static_cast<FileInfo*>(progressContext));
 }

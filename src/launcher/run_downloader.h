@@ -2,12 +2,25 @@
 
 #include "net/http_downloader.h"
 
-class CLauncher;
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
 
-// The downloader of a run: its hooks report to the launcher that owns it.
+struct FileInfo;
+
+// What a run's downloader reports, and to whom: the owner of the run.
+struct RunDownloaderHooks {
+    std::function<void(const std::string& text)> showStatus;
+    // `entry` is the file of the transfer (its progress context).
+    std::function<void(std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown, FileInfo* entry)> progress;
+    std::function<void(FileInfo* entry)> rangeIgnored;
+};
+
+// The downloader of a run: its hooks report to the owner of the run.
 class CRunDownloader : public CHttpDownloader2 {
 public:
-    explicit CRunDownloader(CLauncher& launcher) : launcher_(launcher) {}
+    explicit CRunDownloader(RunDownloaderHooks hooks) : hooks_(std::move(hooks)) {}
 
     void SetStatus(const std::string& text) override;
     void SetStatusId(int stringId) override;
@@ -18,5 +31,5 @@ public:
     void OnRangeIgnored() override;
 
 private:
-    CLauncher& launcher_;
+    RunDownloaderHooks hooks_;
 };

@@ -25,6 +25,7 @@
 #include <QScreen>
 #include <QTreeWidget>
 #include <QWindow>
+#include <utility>
 
 namespace {
 
@@ -44,8 +45,8 @@ constexpr const char* kTemplateTexts[ST_COUNT] = {
 
 } // namespace
 
-COstrelDlg::COstrelDlg(CConfigLoader& config, std::string& appDownloadPath, QWidget* parent)
-    : QDialog(parent), config_(config), launcher_(config, appDownloadPath, *this) {
+COstrelDlg::COstrelDlg(CConfigLoader& config, std::string& appDownloadPath, LauncherOptions options, QWidget* parent)
+    : QDialog(parent), config_(config), launcher_(config, appDownloadPath, *this, std::move(options)) {
     // Caption-less and frameless, but a top-level window with a task-bar entry of its own.
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_NoSystemBackground);

@@ -32,7 +32,8 @@ class COstrelDlg : public QDialog, public LauncherView {
     Q_OBJECT
 public:
     // `config` and `appDownloadPath` belong to the application object and outlive the window.
-    COstrelDlg(CConfigLoader& config, std::string& appDownloadPath, QWidget* parent = nullptr);
+    COstrelDlg(CConfigLoader& config, std::string& appDownloadPath, LauncherOptions options = {},
+               QWidget* parent = nullptr);
     ~COstrelDlg() override;
 
     // Runs the start sequence and, when it succeeds, the modal loop. Returns 1 (Close) or 2.
