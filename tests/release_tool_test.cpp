@@ -163,6 +163,19 @@ TEST_F(ReleaseToolTest, TheFilesPutIntoAConfigurationArriveWholeThroughTheLaunch
     }
 }
 
+TEST_F(ReleaseToolTest, AConfigurationOnTheServerIsNoFileOfItsRelease) {
+    const std::string folder = home.File("release");
+    std::filesystem::create_directory(folder);
+    WriteWholeFile(folder + "/data.pak", "d");
+    WriteWholeFile(folder + "/config.xml", ReadWholeFile(OSTREL_SOURCE_DIR "/res/config.xml"));
+    WriteWholeFile(folder + "/config.xml.sig", "of the last release\n");
+    ASSERT_EQ(Release({"files", folder, "--base-url", "http://h/", "--into", folder + "/config.xml"}), 0) << Errors();
+    CConfigLoader loaded;
+    ASSERT_EQ(loaded.Load(folder + "/config.xml"), CONFIG_OK);
+    ASSERT_EQ(loaded.files.size(), 1u);
+    EXPECT_EQ(loaded.files[0]->url, "http://h/data.pak");
+}
+
 TEST_F(ReleaseToolTest, UsageAndConfigurationErrorsExit2AndLeaveTheConfigurationAlone) {
     const std::string folder = home.File("release");
     std::filesystem::create_directories(folder + "/a");

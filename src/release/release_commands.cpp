@@ -36,6 +36,16 @@ std::string SameLocalName(const std::vector<ListedFile>& files) {
     return {};
 }
 
+// The configuration put --into and its signature are served beside the files, but are none of them.
+void LeaveOutConfiguration(std::vector<ListedFile>& files, const std::string& folder, const std::string& config) {
+    const std::string root = folder.ends_with('/') ? folder : folder + "/";
+    std::erase_if(files, [&](const ListedFile& file) {
+        std::error_code unknown;
+        return std::filesystem::equivalent(root + file.relativePath, config, unknown) ||
+               std::filesystem::equivalent(root + file.relativePath, config + ".sig", unknown);
+    });
+}
+
 } // namespace
 
 int RunKeygen(const ReleaseArguments& args) {
@@ -47,7 +57,7 @@ int RunKeygen(const ReleaseArguments& args) {
         return Fail(kReleaseExitFailed, error);
     }
     for (const std::string& path : {args.path, publicPath}) {
-        if (::access(path.c_str(), F_OK) == 0 || errno != ENOENT) {
+        if (::access(path.c_str(), F_OK) == 0) {
             return Fail(kReleaseExitFailed, path + " exists: a key is never overwritten");
         }
     }
@@ -67,9 +77,12 @@ int RunKeygen(const ReleaseArguments& args) {
 
 int RunFiles(const ReleaseArguments& args) {
     std::string error;
-    const auto files = ListReleaseFiles(args.path, error);
+    auto files = ListReleaseFiles(args.path, error);
     if (!files) {
         return Fail(kReleaseExitFailed, error);
+    }
+    if (!args.into.empty()) {
+        LeaveOutConfiguration(*files, args.path, args.into);
     }
     std::set<std::string> installers;
     for (const std::string& installer : args.installers) {
