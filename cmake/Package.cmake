@@ -42,9 +42,11 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS res/packaging/cha
 set(changelog "${PROJECT_BINARY_DIR}/packaging/changelog.gz")
 set(manual "${PROJECT_BINARY_DIR}/packaging/${OSTREL_EXECUTABLE_NAME}.1.gz")
 set(cli_manual "${PROJECT_BINARY_DIR}/packaging/${OSTREL_EXECUTABLE_NAME}-cli.1.gz")
+set(release_manual "${PROJECT_BINARY_DIR}/packaging/${OSTREL_EXECUTABLE_NAME}-release.1.gz")
 foreach(pair IN ITEMS "${PROJECT_BINARY_DIR}/packaging/changelog>${changelog}"
                       "${PROJECT_SOURCE_DIR}/res/packaging/ostrel.1>${manual}"
-                      "${PROJECT_SOURCE_DIR}/res/packaging/ostrel-cli.1>${cli_manual}")
+                      "${PROJECT_SOURCE_DIR}/res/packaging/ostrel-cli.1>${cli_manual}"
+                      "${PROJECT_SOURCE_DIR}/res/packaging/ostrel-release.1>${release_manual}")
     string(REPLACE ">" ";" pair "${pair}")
     list(GET pair 0 plain)
     list(GET pair 1 compressed)
@@ -53,10 +55,11 @@ foreach(pair IN ITEMS "${PROJECT_BINARY_DIR}/packaging/changelog>${changelog}"
         COMMAND gzip -n -9 -c "${plain}" > "${compressed}"
         DEPENDS "${plain}" VERBATIM)
 endforeach()
-add_custom_target(ostrel_package_docs ALL DEPENDS "${changelog}" "${manual}" "${cli_manual}")
+add_custom_target(ostrel_package_docs ALL DEPENDS "${changelog}" "${manual}" "${cli_manual}" "${release_manual}")
 
 set(docdir "${CMAKE_INSTALL_DATADIR}/doc/${OSTREL_EXECUTABLE_NAME}")
-install(TARGETS ostrel ostrel-cli RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+# The release tool is for the service, not the player: the .deb carries it, the .run does not.
+install(TARGETS ostrel ostrel-cli ostrel-release RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(FILES "${OSTREL_DESKTOP_ENTRY}" DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
 install(FILES "${OSTREL_METAINFO}" DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
 foreach(size icon IN ZIP_LISTS icon_sizes OSTREL_ICONS)
@@ -68,7 +71,7 @@ if(OSTREL_ICON_PNG STREQUAL "") # a service's PNG has no drawing to scale
         DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")
 endif()
 install(FILES README.md res/packaging/copyright "${changelog}" DESTINATION "${docdir}")
-install(FILES "${manual}" "${cli_manual}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+install(FILES "${manual}" "${cli_manual}" "${release_manual}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME "${OSTREL_EXECUTABLE_NAME}")

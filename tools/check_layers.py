@@ -27,6 +27,7 @@ FLOORS = {
     "ui": 5,
     "cli": 5,
     "fetch": 5,
+    "release": 5,  # the service's release tool: keys, the <Files> element, signatures
     ".": 6,  # the window program's main
 }
 WINDOW_FLOOR = FLOORS["ui"]
