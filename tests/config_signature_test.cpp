@@ -78,6 +78,8 @@ TEST_F(ConfigSignatureTest, ABesideConfigurationIsTakenOnlyWhenSignedAndPinned) 
     const std::string malformedDigest =
         Configuration("", "<File Url=\"" + kInstaller + "\" autoexecute=\"true\" Sha256=\"abc\"/>");
     const std::string unpinnedSkin = Configuration("Url=\"http://127.0.0.1:1/skin.zip\"", "");
+    const std::string malformedSkinDigest =
+        Configuration("Url=\"http://127.0.0.1:1/skin.zip\" SkinSha256=\"not hexadecimal\"", "");
     const std::string pinnedSkin =
         Configuration("Url=\"http://127.0.0.1:1/skin.zip\" SkinSha256=\"" + kDigest + "\"", "");
     struct Case {
@@ -105,6 +107,8 @@ TEST_F(ConfigSignatureTest, ABesideConfigurationIsTakenOnlyWhenSignedAndPinned) 
          CONFIG_NOT_TRUSTED, "refused: File [" + kInstaller + "] may be started but has no Sha256."},
         {"a skin archive without SkinSha256", unpinnedSkin, Sign(unpinnedSkin, first), CONFIG_NOT_TRUSTED,
          "refused: its skin archive [http://127.0.0.1:1/skin.zip] (Base Url) has no SkinSha256."},
+        {"a skin archive with a malformed SkinSha256", malformedSkinDigest, Sign(malformedSkinDigest, first),
+         CONFIG_NOT_TRUSTED, "(Base Url) has no SkinSha256."},
         {"a skin archive with SkinSha256", pinnedSkin, Sign(pinnedSkin, first), CONFIG_OK, "is signed by release key"},
     };
     for (const Case& c : cases) {
