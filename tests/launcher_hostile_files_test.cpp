@@ -160,22 +160,39 @@ TEST_F(LauncherHostileFilesTest, TheExecutionButtonChecksTheBytesThatStart) {
 // An installer changed on disk between the run's check and its start does not start: it is kept aside
 // and the run is incomplete.
 TEST_F(LauncherHostileFilesTest, AnInstallerChangedAfterTheRunsCheckMakesTheRunIncomplete) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& path)> change;
+    } const cases[] = {
+        {"changed in place, its stamp kept", ChangeKeepingStamp},
+        {"swapped for another file",
+         [](const std::string& path) {
+             WriteWholeFile(path + ".new", "#!/bin/sh\necho swapped >> installed.txt\n");
+             std::filesystem::rename(path + ".new", path);
+         }},
+    };
     served.Write("setup.sh", kInstaller);
-    Open(Configuration(File("setup.sh", R"(executable="true" autoexecute="true" waitexecute="true" Sha256=")" +
-                                            HexDigest(kInstaller) + "\"")));
-    // The run shows itself complete once its check passed, before the start.
-    view.OnViewThread([&] {
-        view.onLabel = [&](int section, const std::string& text) {
-            if (section == ST_TRANS_STATE && text == LoadStringId(146)) {
-                ChangeKeepingStamp(Local("setup.sh"));
-            }
-        };
-    });
-    ASSERT_TRUE(Run());
-    EXPECT_EQ(view.outcomes, std::vector<RunOutcome>{RunOutcome::Incomplete});
-    EXPECT_FALSE(FileExists(Local("installed.txt")));
-    EXPECT_FALSE(FileExists(Local("setup.sh")));
-    EXPECT_TRUE(FileExists(Local("setup.sh.corrupt")));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        view.Reopen();
+        std::filesystem::remove(Local("setup.sh.corrupt"));
+        Open(Configuration(File("setup.sh", R"(executable="true" autoexecute="true" waitexecute="true" Sha256=")" +
+                                                HexDigest(kInstaller) + "\"")));
+        // The run shows itself complete once its check passed, before the start.
+        view.OnViewThread([&] {
+            view.onLabel = [&](int section, const std::string& text) {
+                if (section == ST_TRANS_STATE && text == LoadStringId(146)) {
+                    c.change(Local("setup.sh"));
+                }
+            };
+        });
+        ASSERT_TRUE(Run());
+        EXPECT_EQ(view.outcomes, std::vector<RunOutcome>{RunOutcome::Incomplete});
+        EXPECT_FALSE(FileExists(Local("installed.txt")));
+        EXPECT_FALSE(FileExists(Local("setup.sh")));
+        EXPECT_TRUE(FileExists(Local("setup.sh.corrupt")));
+        view.OnViewThread([&] { view.onLabel = nullptr; });
+    }
 }
 
 // Whatever is at a file's name in the download folder that is not a regular file, a link above all, is
