@@ -1,4 +1,5 @@
 #include "app/command_line.h"
+#include "app/config_signature.h"
 #include "res/embedded.h"
 #include "ui/ostrel_app.h"
 
@@ -8,7 +9,7 @@ int main(int argc, char** argv) {
     CommandLine line = ParseCommandLine({argv, argv + argc});
     switch (line.action) {
     case CommandLine::Action::ShowVersion:
-        std::fputs(VersionText(EmbeddedConfigName()).c_str(), stdout);
+        std::fputs((VersionText(EmbeddedConfigName()) + SignatureVersionText(BuildReleaseKeys())).c_str(), stdout);
         return 0;
     case CommandLine::Action::ShowHelp:
         std::fputs(HelpText().c_str(), stdout);

@@ -1,3 +1,6 @@
+#include "build_options.h"
+#include "net/release_signature.h"
+#include "net/sha256_digest.h"
 #include "support/example_config.h"
 #include "support/served_folder.h"
 #include "support/tool_process.h"
@@ -129,7 +132,7 @@ protected:
     }
     ToolProcess Start(std::vector<std::string> arguments) {
         arguments.insert(arguments.end(), {"--report-host", "127.0.0.1:" + std::to_string(served.server().port())});
-        return ToolProcess(OSTREL_CLI_PATH, arguments, home.File("stdout"), home.File("stderr"), Environment());
+        return ToolProcess(program, arguments, home.File("stdout"), home.File("stderr"), Environment());
     }
     int Run(const std::vector<std::string>& arguments) { return Start(arguments).Wait(); }
 
@@ -146,6 +149,25 @@ protected:
 
     TempDir home;
     ServedFolder served;
+    std::string program = OSTREL_CLI_PATH;
+};
+
+// The variant built with the tests' release keys (tests/keys), whose private halves sign here.
+class SignedCliToolTest : public CliToolTest {
+protected:
+    SignedCliToolTest() { program = OSTREL_CLI_SIGNED_PATH; }
+
+    // Signs the configuration file with the key in tests/keys/`privateKey`: writes `path`.sig.
+    static void Sign(const std::string& path, const std::string& privateKey) {
+        std::string error;
+        const std::optional<std::string> signature =
+            SignRelease(ReadWholeFile(path), ReadWholeFile(OSTREL_SOURCE_DIR "/tests/keys/" + privateKey), error);
+        ASSERT_TRUE(signature) << error;
+        std::FILE* file = std::fopen((path + ".sig").c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs(signature->c_str(), file);
+        std::fclose(file);
+    }
 };
 
 TEST_F(CliToolTest, DeliversEveryFileChecksThemAndReports) {
@@ -343,6 +365,71 @@ TEST_F(CliToolTest, AMissingAttributeIsNamedBeforeTheToolsOwnLine) {
     EXPECT_EQ(Errors(), "[경고] Speed 항목의 FontSize 속성이 없습니다.\n"
                         "ostrel-cli: the configuration lacks a required attribute: " +
                             home.File("config.xml") + "\n");
+}
+
+// A build with release keys takes a configuration only with a good signature of one of them: refused, it
+// ends before any request, with the load message and the reason in the log.
+TEST_F(SignedCliToolTest, TakesOnlyAConfigurationSignedByOneOfItsKeys) {
+    served.Write("a.pak", PatternBytes(3000));
+    struct Case {
+        const char* what;
+        const char* key; // signs it; nullptr: no signature
+        int exit;
+        std::string logged;
+    } const cases[] = {
+        {"signed by the first key", "first_private.pem", 0, "is signed by release key"},
+        {"signed by the rolled-over key", "second_private.pem", 0, "is signed by release key"},
+        {"not signed", nullptr, 2, "config.xml.sig] is missing."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::remove(Local("a.pak").c_str());
+        std::remove(home.File("config.xml.sig").c_str());
+        const std::string config = ConfigFile({"a.pak"});
+        if (c.key != nullptr) {
+            Sign(config, c.key);
+        }
+        const std::size_t requests = served.server().Requests().size();
+        EXPECT_EQ(Run({"--config", config, "--verbose"}), c.exit);
+        EXPECT_NE(Errors().find(c.logged), std::string::npos) << Errors();
+        EXPECT_EQ(FileExists(Local("a.pak")), c.exit == 0);
+        if (c.exit != 0) {
+            EXPECT_NE(Errors().find("ostrel-cli: the configuration could not be read: " + config), std::string::npos);
+            EXPECT_EQ(served.server().Requests().size(), requests);
+        }
+    }
+}
+
+// A signed configuration whose installer on the server was replaced: the installer does not start, is
+// kept aside, and the run is incomplete.
+TEST_F(SignedCliToolTest, AReplacedInstallerIsNotStarted) {
+    const std::string installer = "#!/bin/sh\ntouch " + home.File("installed") + "\n";
+    std::string digest;
+    {
+        Sha256Digest hash;
+        hash.Update(installer.data(), installer.size());
+        digest = Sha256Hex(hash.Final());
+    }
+    served.Write("setup.sh", "#!/bin/sh\ntouch " + home.File("replaced") + "\n");
+    const std::string config =
+        ConfigFile({"setup.sh"}, R"(executable="true" autoexecute="true" waitexecute="true" Sha256=")" + digest + "\"");
+    Sign(config, "first_private.pem");
+    EXPECT_EQ(Run({"--config", config}), 1) << Errors();
+    EXPECT_TRUE(FileExists(Local("setup.sh.corrupt")));
+    EXPECT_FALSE(FileExists(Local("setup.sh")));
+    EXPECT_FALSE(FileExists(home.File("replaced")));
+    EXPECT_FALSE(FileExists(home.File("installed")));
+}
+
+TEST_F(SignedCliToolTest, VersionNamesEveryKey) {
+    std::string error;
+    const std::optional<std::vector<ReleaseKey>> keys =
+        ParseReleaseKeys(ReadWholeFile(OSTREL_SOURCE_DIR "/tests/keys/release_keys.pem"), error);
+    ASSERT_TRUE(keys && keys->size() == 2) << error;
+    EXPECT_EQ(Run({"--version"}), 0);
+    EXPECT_EQ(Output(), OSTREL_EXECUTABLE_NAME "-cli " OSTREL_VERSION_TEXT
+                                               "\nsigned configuration: required\nrelease key: " +
+                            (*keys)[0].fingerprint + "\nrelease key: " + (*keys)[1].fingerprint + "\n");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "launcher_fixture.h"
+#include "res/string_table.h"
 #include "support/example_config.h"
 #include "support/test_certificates.h"
 
@@ -120,32 +121,78 @@ TEST_F(LauncherHostileFilesTest, OnlyAVerifiedInstallerStarts) {
     }
 }
 
-// The bytes that start are the bytes checked against the Sha256, whatever the file's size and time say.
+// Other bytes of the same size in the file at `path`, with the times the file had.
+void ChangeKeepingStamp(const std::string& path) {
+    struct stat checked {};
+    ASSERT_EQ(::stat(path.c_str(), &checked), 0);
+    std::string other = "#!/bin/sh\necho other >> installed.txt\n";
+    other.resize(static_cast<std::size_t>(checked.st_size), '#');
+    WriteWholeFile(path, other);
+    const timespec times[2] = {checked.st_atim, checked.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// The bytes that start are the bytes checked against the Sha256, whatever the file's size and time say;
+// a file whose bytes changed since the run's check is kept aside.
 TEST_F(LauncherHostileFilesTest, TheExecutionButtonChecksTheBytesThatStart) {
     served.Write("setup.sh", kInstaller);
     Open(Configuration(
         File("setup.sh", R"(executable="true" waitexecute="true" Sha256=")" + HexDigest(kInstaller) + "\"")));
     ASSERT_TRUE(Run());
     ASSERT_EQ(RowStates(), Texts{"완료"});
-    // Other bytes of the same size, with the time the checked file had.
-    struct stat checked {};
-    ASSERT_EQ(::stat(Local("setup.sh").c_str(), &checked), 0);
-    std::string other = "#!/bin/sh\necho other >> installed.txt\n";
-    other.resize(kInstaller.size(), '#');
-    WriteWholeFile(Local("setup.sh"), other);
-    const timespec times[2] = {checked.st_atim, checked.st_mtim};
-    ASSERT_EQ(::utimensat(AT_FDCWD, Local("setup.sh").c_str(), times, 0), 0);
+    ChangeKeepingStamp(Local("setup.sh"));
 
     PressExecution();
     EXPECT_FALSE(FileExists(Local("installed.txt")));
     EXPECT_EQ(RowStates(), Texts{"검증 안 됨"});
     EXPECT_EQ(view.MessageTexts(), Texts{kNotVerified});
-    EXPECT_EQ(view.failures, (LauncherRecordingView::Told{{0, "its bytes do not match its Sha256"}}));
+    EXPECT_EQ(view.failures,
+              (LauncherRecordingView::Told{{0, "its bytes do not match its Sha256; kept as setup.sh.corrupt"}}));
     EXPECT_NE(log.Text().find("Not starting [" + Local("setup.sh") +
                               "]: right before its start its bytes do not match "
                               "SHA-256 [" +
                               HexDigest(kInstaller) + "].\n"),
               std::string::npos);
+    EXPECT_FALSE(FileExists(Local("setup.sh")));
+    EXPECT_TRUE(FileExists(Local("setup.sh.corrupt")));
+}
+
+// An installer changed on disk between the run's check and its start does not start: it is kept aside
+// and the run is incomplete.
+TEST_F(LauncherHostileFilesTest, AnInstallerChangedAfterTheRunsCheckMakesTheRunIncomplete) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& path)> change;
+    } const cases[] = {
+        {"changed in place, its stamp kept", ChangeKeepingStamp},
+        {"swapped for another file",
+         [](const std::string& path) {
+             WriteWholeFile(path + ".new", "#!/bin/sh\necho swapped >> installed.txt\n");
+             std::filesystem::rename(path + ".new", path);
+         }},
+    };
+    served.Write("setup.sh", kInstaller);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        view.Reopen();
+        std::filesystem::remove(Local("setup.sh.corrupt"));
+        Open(Configuration(File("setup.sh", R"(executable="true" autoexecute="true" waitexecute="true" Sha256=")" +
+                                                HexDigest(kInstaller) + "\"")));
+        // The run shows itself complete once its check passed, before the start.
+        view.OnViewThread([&] {
+            view.onLabel = [&](int section, const std::string& text) {
+                if (section == ST_TRANS_STATE && text == LoadStringId(146)) {
+                    c.change(Local("setup.sh"));
+                }
+            };
+        });
+        ASSERT_TRUE(Run());
+        EXPECT_EQ(view.outcomes, std::vector<RunOutcome>{RunOutcome::Incomplete});
+        EXPECT_FALSE(FileExists(Local("installed.txt")));
+        EXPECT_FALSE(FileExists(Local("setup.sh")));
+        EXPECT_TRUE(FileExists(Local("setup.sh.corrupt")));
+        view.OnViewThread([&] { view.onLabel = nullptr; });
+    }
 }
 
 // Whatever is at a file's name in the download folder that is not a regular file, a link above all, is

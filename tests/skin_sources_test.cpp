@@ -1,4 +1,5 @@
 #include "base/user_folders.h"
+#include "net/sha256_digest.h"
 #include "res/embedded.h"
 #include "support/zip_builder.h"
 #include "support/zip_fixture.h"
@@ -240,6 +241,41 @@ TEST_F(SkinSourcesTest, ASlowSkinShowsAWindowAtOnceWhoseClosingEndsTheStart) {
         EXPECT_TRUE(recorder.Seen().empty());
         EXPECT_EQ(LoadingWindow(), nullptr);
         EXPECT_NE(fresh.Text().find("closed while the skin was being downloaded"), std::string::npos);
+    }
+}
+
+// An archive at the Base Url with a SkinSha256 is opened only when its bytes match; one that does not is a
+// skin that could not be fetched.
+TEST_F(SkinSourcesTest, AnArchiveIsOpenedOnlyWhenItMatchesItsSkinSha256) {
+    served.Write("ambrel.zip", SkinArchive());
+    const std::string url = served.Url("/ambrel.zip");
+    Sha256Digest digest;
+    digest.Update(SkinArchive().data(), SkinArchive().size());
+    const std::string good = Sha256Hex(digest.Final());
+    const std::string other(64, '0');
+    for (const std::string& expected : {good, other}) {
+        SCOPED_TRACE(expected);
+        const bool matches = expected == good;
+        COstrelDlg& dlg = MakeWindow(Configuration("", [&](std::string& t) {
+            SetArchiveUrl(t, url);
+            t.replace(t.find("<Base ") + 6, 0, "SkinSha256=\"" + expected + "\" ");
+        }));
+        dlg.embeddedSkin = {};
+        const std::size_t shown = messages.Seen().size();
+        EXPECT_EQ(dlg.OnInitDialog(), matches);
+        if (matches) {
+            ExpectSkinShown(dlg);
+            EXPECT_EQ(messages.Seen().size(), shown);
+            continue;
+        }
+        EXPECT_EQ(dlg.EndResult(), 2);
+        ASSERT_EQ(messages.Seen().size(), shown + 1);
+        EXPECT_EQ(messages.Seen().back().text, "스킨 파일을 다운로드하지 못했습니다.");
+        EXPECT_NE(log.Text().find("Skin image archive [" + url + "] does not match SkinSha256: Expected [" + other +
+                                  "] vs Local [" + good + "]."),
+                  std::string::npos);
+        EXPECT_EQ(log.Text().find("Successfully unzip skin image archive.", log.Text().rfind(other)),
+                  std::string::npos);
     }
 }
 

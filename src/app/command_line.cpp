@@ -56,7 +56,8 @@ std::string HelpText() {
            "\n"
            "  --config FILE  read the configuration from FILE instead of the copy compiled into the\n"
            "                 program, the configuration URL and config.xml beside the program\n"
-           "  --version      print the version and the name of the configuration compiled in\n"
+           "  --version      print the version, the name of the configuration compiled in and the\n"
+           "                 release keys a configuration must be signed with\n"
            "  -h, --help     print this help\n"
            "\n"
            "Other arguments go to Qt (for example -platform offscreen).\n";

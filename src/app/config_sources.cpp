@@ -1,5 +1,6 @@
 #include "app/config_sources.h"
 
+#include "app/config_signature.h"
 #include "base/fd_io.h"
 #include "base/log.h"
 #include "base/message_box.h"
@@ -20,14 +21,15 @@ enum class FetchOutcome { NoFile, Unreadable, Read };
 // A configuration is a few kilobytes: a larger answer is none, and is not read into memory.
 constexpr std::uint64_t kMaxConfigurationBytes = 16 * 1024 * 1024;
 
-// Reads the whole fetched copy.
+// Reads the whole fetched copy, or a file beside the program: a regular file of configuration size.
 FetchOutcome ReadFetchedFile(const std::string& path, std::string& text) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return FetchOutcome::NoFile;
     }
     struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0;
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+              static_cast<std::uint64_t>(info.st_size) <= kMaxConfigurationBytes;
     if (ok) {
         text.assign(static_cast<std::size_t>(info.st_size), '\0');
         ok = ReadAll(fd, text.data(), text.size()).done == text.size();
@@ -86,10 +88,40 @@ FetchOutcome FetchConfiguration(const std::string& url, std::string& text) {
     return outcome;
 }
 
+// `text`, the configuration read from `name`, checked against its signature `signatureFile` and then
+// loaded by `load`; a signed configuration must pin what it starts.
+template <typename Load>
+int LoadSigned(CConfigLoader& config, const std::string& name, const std::string& text,
+               const std::optional<std::string>& signatureFile, const std::vector<ReleaseKey>& keys, Load load) {
+    if (!AcceptSignature(name, text, signatureFile, keys)) {
+        return CONFIG_NOT_TRUSTED;
+    }
+    const int result = load();
+    return result == CONFIG_OK && !PinsEveryStartedFile(name, config) ? CONFIG_NOT_TRUSTED : result;
+}
+
+// The configuration file at `path`; with keys, only with a good `path`.sig beside it. The bytes
+// checked are the bytes parsed.
+int LoadFile(CConfigLoader& config, const std::string& path, const std::optional<std::vector<ReleaseKey>>& keys) {
+    if (!keys) {
+        return config.Load(path);
+    }
+    std::string text;
+    if (ReadFetchedFile(path, text) != FetchOutcome::Read) {
+        WriteLog("[ERROR][%s][%d] Failed to read configuration [%s] to check its signature.",
+                 "COstrelApp::LoadConfiguration", __LINE__, path.c_str());
+        return CONFIG_READ_FAILED;
+    }
+    std::string signature;
+    const bool signatureRead = ReadFetchedFile(path + ".sig", signature) == FetchOutcome::Read;
+    return LoadSigned(config, path, text, signatureRead ? std::optional(signature) : std::nullopt, *keys,
+                      [&] { return config.LoadRead(path, text); });
+}
+
 } // namespace
 
 ConfigSources DefaultConfigSources() {
-    return {EmbeddedConfig(), LoadStringId(158), ProgramPath(), {}};
+    return {EmbeddedConfig(), LoadStringId(158), ProgramPath(), {}, BuildReleaseKeys()};
 }
 
 std::string TrimWhiteSpace(const std::string& text) {
@@ -134,7 +166,7 @@ void ShowStartupMessage(int result, const CConfigLoader& config) {
 
 int LoadConfigurationFromSources(CConfigLoader& config, const ConfigSources& sources) {
     if (!sources.commandLineFile.empty()) {
-        return config.Load(sources.commandLineFile);
+        return LoadFile(config, sources.commandLineFile, sources.releaseKeys);
     }
     if (sources.embedded.present()) {
         return config.LoadFromString(reinterpret_cast<const char*>(sources.embedded.data));
@@ -145,10 +177,17 @@ int LoadConfigurationFromSources(CConfigLoader& config, const ConfigSources& sou
         case FetchOutcome::NoFile:
             return CONFIG_FETCH_FAILED;
         case FetchOutcome::Read:
+            if (sources.releaseKeys) {
+                // Fetched as the configuration is; a signature that cannot be fetched is a missing one.
+                std::string signature;
+                const bool signatureRead = FetchConfiguration(url + ".sig", signature) == FetchOutcome::Read;
+                return LoadSigned(config, url, text, signatureRead ? std::optional(signature) : std::nullopt,
+                                  *sources.releaseKeys, [&] { return config.LoadFromString(text.c_str()); });
+            }
             return config.LoadFromString(text.c_str());
         case FetchOutcome::Unreadable:
             break; // config.xml beside the program is tried instead
         }
     }
-    return config.Load(ConfigPathBeside(sources.programPath));
+    return LoadFile(config, ConfigPathBeside(sources.programPath), sources.releaseKeys);
 }

@@ -1,17 +1,23 @@
 #pragma once
 
 #include "config/config_loader.h"
+#include "net/release_signature.h"
 #include "res/embedded.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 // Where start-up looks for the configuration, in this order: the embedded copy, the configuration
-// URL, config.xml beside the program. A file named on the command line replaces all three.
+// URL, config.xml beside the program. A file named on the command line replaces all three. With
+// release keys, a configuration from any of them but the embedded copy is taken only with a good
+// signature beside it (NAME.sig), and only when it pins the bytes of every file it may start.
 struct ConfigSources {
     EmbeddedBytes embedded;
     std::string configUrl;
     std::string programPath;
     std::string commandLineFile;
+    std::optional<std::vector<ReleaseKey>> releaseKeys = std::nullopt; // nothing: no signature is asked for
 };
 
 // The sources of this build and this process.

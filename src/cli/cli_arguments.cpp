@@ -11,7 +11,8 @@ const char* const kCliUsage =
     "2 usage or configuration error, 130 interrupted.\n"
     "--limit RATE caps the download speed at RATE bytes per second; a suffix K or M multiplies by 1024\n"
     "or 1048576 (2M = 2 MiB/s), and 0 means no limit.\n"
-    "--version prints the program's name and version.\n";
+    "--version prints the program's name and version, and whether configurations must be signed (with\n"
+    "the fingerprint of each release key).\n";
 
 namespace {
 

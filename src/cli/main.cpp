@@ -1,6 +1,7 @@
 // ostrel-cli: the launcher without a window, for players without a desktop and for a game service's
 // release pipeline (does the configuration and its servers deliver every file?). See --help.
 
+#include "app/config_signature.h"
 #include "app/config_sources.h"
 #include "app/stop_signals.h"
 #include "base/log.h"
@@ -37,8 +38,11 @@ std::string AgainstCurrentFolder(const std::string& path) {
 }
 
 int LoadConfiguration(const CliArguments& args, CConfigLoader& config) {
-    const int result = args.configFile.empty() ? LoadConfigurationFromSources(config, DefaultConfigSources())
-                                               : config.Load(AgainstCurrentFolder(args.configFile));
+    ConfigSources sources = DefaultConfigSources();
+    if (!args.configFile.empty()) {
+        sources.commandLineFile = AgainstCurrentFolder(args.configFile);
+    }
+    const int result = LoadConfigurationFromSources(config, sources);
     if (result == CONFIG_OK) {
         return kExitComplete;
     }
@@ -116,7 +120,8 @@ int main(int argc, char** argv) {
         return kExitComplete;
     }
     if (args->version) {
-        std::printf("%s-cli %s\n", OSTREL_EXECUTABLE_NAME, OSTREL_VERSION_TEXT);
+        std::printf("%s-cli %s\n%s", OSTREL_EXECUTABLE_NAME, OSTREL_VERSION_TEXT,
+                    SignatureVersionText(BuildReleaseKeys()).c_str());
         return kExitComplete;
     }
     // The engine's lines would bury the progress and the one line that says what went wrong.

@@ -178,6 +178,10 @@ int CConfigLoader::Load(const std::string& path) {
         WriteLog("[%s][%d] Failed to load config file [%s].", "CConfigLoader::Load", __LINE__, path.c_str());
         return CONFIG_READ_FAILED;
     }
+    return LoadRead(path, text);
+}
+
+int CConfigLoader::LoadRead(const std::string& path, const std::string& text) {
     TiXmlDocument document;
     if (std::string error; !ParseDocument(text.c_str(), document, error)) {
         WriteLog("[ERROR][%s][%d] Failed to parse XML file. Error: [%s]", "CConfigLoader::Load", __LINE__,
@@ -217,6 +221,7 @@ int CConfigLoader::WalkDocument(const TiXmlDocument& document, const char* origi
         version = reader.Integer("Version");
         url = reader.Text("Url");
         background = reader.Text("Background");
+        ReadSkinDigest(*element, origin);
         ReadBaseCount(*element, "Retries", "retries", retries, origin);
         ReadBaseCount(*element, "MaxBytesPerSecond", "max bytes per second", maxBytesPerSecond, origin);
     }
@@ -290,6 +295,19 @@ void CConfigLoader::ReadBaseCount(const TiXmlElement& base, const char* attribut
     WriteLog(kSeparator);
     WriteLog("[DEBUG] Base %s: [%d]", dumpName, count);
     WriteLog("%s\n", kSeparator);
+}
+
+void CConfigLoader::ReadSkinDigest(const TiXmlElement& base, const char* origin) {
+    const char* value = base.Attribute("SkinSha256");
+    if (value == nullptr) {
+        return;
+    }
+    if (const std::optional<Sha256Bytes> digest = ParseSha256(value)) {
+        skinSha256 = Sha256Hex(*digest);
+    } else {
+        WriteLog("[WARNING][%s][%d] Base SkinSha256 [%s] is not 64 hexadecimal digits: the skin archive has no hash.",
+                 origin, __LINE__, value);
+    }
 }
 
 bool CConfigLoader::ParseButton(const TiXmlNode* node, int type) {

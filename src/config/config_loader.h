@@ -20,6 +20,7 @@ enum ConfigResult : int {
     CONFIG_NO_BASE = 4,
     CONFIG_MISSING_ATTRIBUTE = 5,
     CONFIG_FETCH_FAILED = 6,
+    CONFIG_NOT_TRUSTED = 7, // start-up: its signature, or a digest a signed one must give, is missing or wrong
 };
 
 // The first required attribute a configuration lacks, and the element that lacks it.
@@ -35,6 +36,7 @@ public:
     std::string name;
     std::string url;
     std::string background;
+    std::string skinSha256;    // Base SkinSha256 of the archive at `url`, lowercase hex; empty: none (or malformed)
     int retries = 0;           // Base Retries: further attempts of a file transfer that failed on a passing fault
     int maxBytesPerSecond = 0; // Base MaxBytesPerSecond: the speed limit unless the player chose one; 0: none
     std::map<int, std::unique_ptr<ControlInfo>> controls;
@@ -43,6 +45,9 @@ public:
     MissingAttribute missingAttribute; // what a load that returned CONFIG_MISSING_ATTRIBUTE stopped on
 
     int Load(const std::string& path);
+    // The configuration read from `path` earlier as `text` (whose bytes were checked meanwhile), as Load
+    // would take it.
+    int LoadRead(const std::string& path, const std::string& text);
     int LoadFromString(const char* text);
     bool LoadConfigFile(const std::string& path, unsigned int& size, std::string& text);
 
@@ -57,6 +62,8 @@ private:
     // An optional count of Base: a value that is no count is a warning and reads as 0.
     void ReadBaseCount(const TiXmlElement& base, const char* attribute, const char* dumpName, int& count,
                        const char* origin);
+    // Base's SkinSha256; a malformed one is a warning and reads as none.
+    void ReadSkinDigest(const TiXmlElement& base, const char* origin);
     bool ParseButton(const TiXmlNode* node, int type);
     bool ParseProgress(const TiXmlNode* node, int type);
     bool ParseSection(const TiXmlNode* node, int type);

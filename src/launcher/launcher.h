@@ -135,7 +135,9 @@ private:
     void OnDownloadEnd();
 
     // Completion.
-    bool ExecuteDownloadedFiles(bool automatic);
+    // Starts the installer; true when the launcher is to close after it. `refusedStart` (when given) is
+    // set when its bytes no longer matched its Sha256 right before its start.
+    bool ExecuteDownloadedFiles(bool automatic, bool* refusedStart = nullptr);
     void SendEndReport();
 
     // View thread.
@@ -196,7 +198,8 @@ private:
     // or without one it is the version that arrived whole over verified HTTPS. False too when a stop
     // broke the check off.
     bool IsVouchedFor(std::size_t fileIndex, int fd);
-    // Tells the view, the player and the log why a file is not started.
+    // Tells the view, the player and the log why a file is not started; one whose bytes no longer match
+    // its digest is set aside as NAME.corrupt.
     void RefuseUnverified(std::size_t fileIndex);
     void Complete();
 

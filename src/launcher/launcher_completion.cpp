@@ -36,7 +36,7 @@ bool CLauncher::CheckDownloadedFiles() {
     return true;
 }
 
-bool CLauncher::ExecuteDownloadedFiles(bool automatic) {
+bool CLauncher::ExecuteDownloadedFiles(bool automatic, bool* refusedStart) {
     const char* const origin = "COstrelDlg::ExecuteDownloadedFiles";
     bool result = false;
     for (std::size_t i = 0; i < config_.files.size(); ++i) {
@@ -72,6 +72,9 @@ bool CLauncher::ExecuteDownloadedFiles(bool automatic) {
             }
             if (refused) {
                 RefuseUnverified(i);
+                if (refusedStart != nullptr) {
+                    *refusedStart = !entry.sha256.empty();
+                }
                 return false;
             }
             WriteLog("[ERROR][%s][%d] Failed to execute file [%s].", origin, 358, entry.localPath.c_str());
@@ -90,16 +93,22 @@ void CLauncher::RefuseUnverified(std::size_t fileIndex) {
     const FileInfo& entry = *config_.files[fileIndex];
     const char* const origin = "COstrelDlg::ExecuteDownloadedFiles";
     const bool digest = !entry.sha256.empty();
+    std::string why = kNotMatching;
     if (digest) {
         // Checked whole before, so changed or unreadable since.
         WriteLog("[ERROR][%s][%d] Not starting [%s]: right before its start its bytes do not match SHA-256 [%s].",
                  origin, __LINE__, entry.localPath.c_str(), entry.sha256.c_str());
+        std::string corrupt;
+        const bool setAside = SetAsideAsCorrupt(entry.localPath, corrupt);
+        WriteLog("[ERROR][%s][%d] %s [%s].", origin, __LINE__,
+                 setAside ? "The file is kept as" : "The file could not be renamed to", corrupt.c_str());
+        why += (setAside ? "; kept as " : "; it could not be renamed to ") + FileNameOfPath(corrupt);
     } else {
         WriteLog("[ERROR][%s][%d] Not starting [%s]: it could not be verified; the service must add Sha256=\"<its "
                  "SHA-256>\" to the File element of [%s], or serve it over HTTPS.",
                  origin, __LINE__, entry.localPath.c_str(), entry.url.c_str());
     }
-    OnView([this, fileIndex, digest] { view_.FileFailed(fileIndex, digest ? kNotMatching : kNotVerified); });
+    OnView([this, fileIndex, digest, &why] { view_.FileFailed(fileIndex, digest ? why : kNotVerified); });
     SetRowState(fileIndex, kStateUnverified);
     OnView([this] { ShowMessage(IDS_NOT_VERIFIED, IDS_TITLE_ERROR, MessageIcon::Error); });
 }

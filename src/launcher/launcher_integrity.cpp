@@ -3,7 +3,6 @@
 #include "launcher/local_files.h"
 #include "launcher/url_names.h"
 
-#include <cstdio>
 #include <string>
 #include <sys/stat.h>
 
@@ -21,9 +20,8 @@ bool CLauncher::AcceptDigest(std::size_t fileIndex, const Sha256Bytes& digest, c
         verified_.Note(Proof::Digest, fileIndex, StampOf(entry.localPath));
         return true;
     }
-    // Set aside, not deleted: the bytes may tell support what went wrong; the next run fetches anew.
-    const std::string corrupt = entry.localPath + ".corrupt";
-    const bool setAside = std::rename(entry.localPath.c_str(), corrupt.c_str()) == 0;
+    std::string corrupt;
+    const bool setAside = SetAsideAsCorrupt(entry.localPath, corrupt);
     WriteLog("[ERROR][%s][%d] SHA-256 differs: Expected [%s] vs Local [%s][%s]; %s [%s].", origin, __LINE__,
              entry.sha256.c_str(), Sha256Hex(digest).c_str(), entry.url.c_str(),
              setAside ? "the file is kept as" : "the file could not be renamed to", corrupt.c_str());

@@ -180,12 +180,20 @@ void CLauncher::OnDownloadEnd() {
 
 void CLauncher::Complete() {
     bool close = false;
+    bool refused = false;
     if (!cancel_.IsSet()) {
         SendEndReport();
-        close = options_.executeAfterRun && ExecuteDownloadedFiles(true);
+        close = options_.executeAfterRun && ExecuteDownloadedFiles(true, &refused);
     }
-    OnView([this, close] {
+    OnView([this, close, refused] {
         SetBusy(false);
+        if (refused) {
+            // Its installer changed after the check: what is there, and a Download that fetches it again.
+            SetLabel(ST_TRANS_STATE, kIncompleteState);
+            EnterState(State::Incomplete);
+            view_.RunEnded(RunOutcome::Incomplete);
+            return;
+        }
         view_.RunEnded(RunOutcome::Complete);
         if (close) {
             OnClose();

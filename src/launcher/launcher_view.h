@@ -11,7 +11,7 @@
 // How a download run ended.
 enum class RunOutcome {
     Stopped,    // the player stopped it
-    Incomplete, // some file failed the size check: no report, nothing started
+    Incomplete, // some file failed its check (no report), or the installer's bytes changed before its start
     Complete,   // every file passed; the report was sent and the installer started as configured
 };
 

@@ -5,6 +5,7 @@
 #include "launcher/url_names.h"
 #include "net/http_downloader.h"
 
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,4 +75,9 @@ void TempFolderFetch::Cancel() {
         running_->abortFlag.exchange(1);
         running_->CloseHandles();
     }
+}
+
+bool SetAsideAsCorrupt(const std::string& path, std::string& corrupt) {
+    corrupt = path + ".corrupt";
+    return std::rename(path.c_str(), corrupt.c_str()) == 0;
 }

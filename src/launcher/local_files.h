@@ -15,6 +15,10 @@ std::uint64_t GetLocalFileSize(const std::string& path);
 // The name of the file at `path`, as the player sees it in the folder: what follows the last '/'.
 std::string FileNameOfPath(const std::string& path);
 
+// Sets a file whose bytes are wrong aside as `path`.corrupt, not deleted: the bytes may tell support what
+// went wrong, and the next run fetches it anew. `corrupt` gets that name; false when it cannot be renamed.
+bool SetAsideAsCorrupt(const std::string& path, std::string& corrupt);
+
 // Where a URL is fetched to in the private temporary folder; empty when the URL gives no file name or
 // there is no such folder.
 std::string TempPathForUrl(const std::string& fileUrl);

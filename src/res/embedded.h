@@ -12,6 +12,9 @@ struct EmbeddedBytes {
 
 EmbeddedBytes EmbeddedConfig();
 EmbeddedBytes EmbeddedSkin();
+// The public keys (PEM) a configuration from outside the program must be signed with; none when the
+// build asks for no signature.
+EmbeddedBytes EmbeddedReleaseKeys();
 
 // File name of the configuration compiled in; empty when there is none.
 const char* EmbeddedConfigName();

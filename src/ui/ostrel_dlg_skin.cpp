@@ -6,6 +6,7 @@
 #include "launcher/local_files.h"
 #include "launcher/skin_folder.h"
 #include "launcher/url_names.h"
+#include "net/sha256_digest.h"
 #include "res/string_table.h"
 #include "ui/controls/progress_ex.h"
 #include "ui/controls/zel_button.h"
@@ -43,6 +44,23 @@ std::unique_ptr<SkinFolder> EnterSkinFolder(const std::string& path, const std::
     return nullptr;
 }
 
+// Whether the skin archive fetched from `url` into `path` has the configured digest; any has, when none
+// is configured.
+bool MatchesSkinDigest(const std::string& path, const std::string& expected, const std::string& url) {
+    if (expected.empty()) {
+        return true;
+    }
+    Sha256Digest digest;
+    const std::string local =
+        HashFilePrefix(path, GetLocalFileSize(path), digest) ? Sha256Hex(digest.Final()) : "unreadable";
+    if (local == expected) {
+        return true;
+    }
+    WriteLog("[ERROR][%s][%d] Skin image archive [%s] does not match SkinSha256: Expected [%s] vs Local [%s].",
+             "COstrelDlg::OnInitDialog", __LINE__, url.c_str(), expected.c_str(), local.c_str());
+    return false;
+}
+
 bool WriteWholeFile(const std::string& path, const unsigned char* data, std::size_t size) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
@@ -71,7 +89,9 @@ bool COstrelDlg::UnzipFile(const std::string& archivePath) {
 bool COstrelDlg::AcquireSkin() {
     const char* const origin = "COstrelDlg::OnInitDialog";
     if (!config_.url.empty()) {
-        if (!skinFetch_->Download(config_.url)) {
+        // An archive other than the one configured is as good as none: it is not opened.
+        if (!skinFetch_->Download(config_.url) ||
+            !MatchesSkinDigest(TempPathForUrl(config_.url), config_.skinSha256, config_.url)) {
             WriteLog("[ERROR][%s][%d] Failed to download skin image archive [%s].", origin, 180, config_.url.c_str());
             if (!skinFetch_->GaveUp()) {
                 ShowMessageBox(LoadStringId(IDS_SKIN_DOWNLOAD_FAILED), LoadStringId(IDS_TITLE_ERROR),

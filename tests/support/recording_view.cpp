@@ -20,6 +20,9 @@ bool RecordingView::Call(std::function<void()> change) {
 void RecordingView::SetLabel(int sectionType, const std::string& text) {
     std::lock_guard lock(lock_);
     labels[sectionType] = text;
+    if (onLabel) {
+        onLabel(sectionType, text);
+    }
     Changed();
 }
 

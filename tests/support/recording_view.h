@@ -72,6 +72,8 @@ public:
     std::deque<std::optional<std::string>> folderAnswers;
     // Runs inside the overwrite question before it is answered (the player acting meanwhile).
     std::function<void()> duringQuestion;
+    // Runs as a label is shown (something else on the desktop acting meanwhile).
+    std::function<void(int sectionType, const std::string& text)> onLabel;
 
     std::vector<std::string> MessageTexts() const;
 
