@@ -68,8 +68,6 @@ bool CLauncher::GetContentSize(const std::string& fileUrl, const std::string& sc
 std::optional<std::uint64_t> CLauncher::SurveyFile(std::size_t fileIndex, const std::string& scratchFile,
                                                    SurveyFailures& failures) {
     const char* const origin = "COstrelDlg::GetTotalFilesSize";
-    // Requests run side by side: the lines of this file's go to the log together.
-    const HeldLogLines held;
     FileInfo& entry = *config_.files[fileIndex];
     // A dead main server is no end while a mirror answers.
     for (const std::string& source : SourcesOf(entry)) {
@@ -103,8 +101,15 @@ bool CLauncher::GetTotalFilesSize(std::uint64_t& total) {
     for (std::size_t worker = 0; worker < connections; ++worker) {
         scratchFiles.push_back(SurveyScratchFile(worker));
     }
+    // Side by side, the lines of each file's requests go to the log together once its size is known or not;
+    // a request alone writes them as they come, for whoever watches it.
+    const bool sideBySide = std::min(connections, asked.size()) > 1;
     // After a file whose size stays unknown nothing more is asked: the attempt has failed.
     WalkInParallel(connections, asked.size(), [&](std::size_t worker, std::size_t k) {
+        std::optional<HeldLogLines> held;
+        if (sideBySide) {
+            held.emplace();
+        }
         Answer& answer = answers[k];
         answer.size = SurveyFile(asked[k], scratchFiles[worker], answer.failures);
         return answer.size.has_value();
