@@ -1,7 +1,9 @@
+#include "base/user_folders.h"
 #include "launcher_fixture.h"
 #include "support/silent_listener.h"
 
 #include <chrono>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
@@ -31,6 +33,33 @@ protected:
         EXPECT_EQ(view.messages[0].title, "오류");
         EXPECT_EQ(view.messages[0].icon, MessageIcon::Error);
         EXPECT_EQ(Buttons(), kNone);
+    }
+    std::size_t HeadsOf(const std::string& target) const { return CountRequests("HEAD", target); }
+    // The survey's scratch files left in the private temporary folder.
+    static std::vector<std::string> ScratchFilesLeft() {
+        std::string temp;
+        std::vector<std::string> left;
+        if (!PrivateTempFolder(temp)) {
+            ADD_FAILURE() << "no private temporary folder";
+            return left;
+        }
+        DIR* folder = ::opendir(temp.c_str());
+        while (dirent* item = folder != nullptr ? ::readdir(folder) : nullptr) {
+            if (std::string(item->d_name).starts_with("dummy")) {
+                left.emplace_back(item->d_name);
+            }
+        }
+        if (folder != nullptr) {
+            ::closedir(folder);
+        }
+        return left;
+    }
+    // The example configuration's Base asks for `connections` size requests at once.
+    static std::function<void(std::string&)> SurveyConnections(int connections) {
+        return [connections](std::string& text) {
+            text.replace(text.find("Retries=\"0\""), 11,
+                         "Retries=\"0\" SurveyConnections=\"" + std::to_string(connections) + "\"");
+        };
     }
 };
 
@@ -180,6 +209,79 @@ TEST_F(LauncherSurveyTest, ShutdownBreaksAStalledSurveyAtOnce) {
     launcher.reset();
     EXPECT_LT(Clock::now() - started, std::chrono::seconds(1));
     EXPECT_FALSE(view.endResult); // a shutdown tells nobody
+}
+
+TEST_F(LauncherSurveyTest, SizesAskedSideBySideAddUpWhateverOrderTheyArriveIn) {
+    // Late answers first: they arrive after the quick ones behind them.
+    std::string files;
+    std::uint64_t expected = 0;
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".pak";
+        served.Write(name, PatternBytes(100 + i));
+        expected += 100 + i;
+        files += File(name + (i < 6 ? "?delay_ms=400" : i % 2 == 0 ? "?head_no_length=1" : ""));
+    }
+    const auto started = Clock::now();
+    CLauncher& l = Open(Configuration(files));
+    // One after another, the six late answers alone would take 2.4 s.
+    EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(2000));
+    EXPECT_EQ(l.stats.totalSize.load(), expected);
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(config.files[i]->size.load(), 100u + i) << i;
+    }
+    EXPECT_TRUE(log.Contains("[INFO][COstrelDlg::GetTotalFilesSize][560] Total size of contents: [" +
+                             std::to_string(expected) + "]"));
+    EXPECT_TRUE(log.Contains("[DEBUG][COstrelDlg::GetTotalFilesSize][553] URL [" + served.Url("/f0.pak?delay_ms=400") +
+                             "] size: [100]"));
+    EXPECT_EQ(ScratchFilesLeft(), std::vector<std::string>{});
+    // Kept-alive connections carry the requests: fewer of them than files (a length probe may cost its own).
+    EXPECT_LT(served.server().ConnectionCount(), 12u);
+}
+
+TEST_F(LauncherSurveyTest, EveryFailingFileUnderWayIsAskedThreeTimesAndNoScratchFileStays) {
+    struct Case {
+        int connections;
+        std::size_t headsOfSecondFailure; // one connection asks as ever: nothing after the first failure
+    };
+    for (const Case c : {Case{1, 0}, Case{0, 0}, Case{8, 3}}) { // 0 counts as 1
+        SCOPED_TRACE(c.connections);
+        served.Write("a.pak", PatternBytes(700));
+        served.server().ClearRequests();
+        view.Reopen();
+        view.surveyFailures.clear();
+        CLauncher& l =
+            Make(Configuration(File("a.pak?status=500&amp;delay_ms=200") + File("a.pak?status=404&amp;delay_ms=200") +
+                                   File("a.pak?n=3") + File("a.pak?head_no_length=1"),
+                               SurveyConnections(c.connections)));
+        view.OnViewThread([&] { l.Start(); });
+        ExpectEndedOnUnknownSize();
+        EXPECT_EQ(HeadsOf("/a.pak?status=500&delay_ms=200"), 3u);
+        EXPECT_EQ(HeadsOf("/a.pak?status=404&delay_ms=200"), c.headsOfSecondFailure);
+        // The player hears of the first file in order whose size stayed unknown, whichever failed first.
+        view.OnViewThread([&] {
+            ASSERT_EQ(view.surveyFailures.size(), 1u);
+            EXPECT_EQ(view.surveyFailures[0].first, served.Url("/a.pak?status=500&delay_ms=200"));
+        });
+        EXPECT_EQ(ScratchFilesLeft(), std::vector<std::string>{});
+    }
+}
+
+TEST_F(LauncherSurveyTest, CloseBreaksEveryHangingRequestWithinASecond) {
+    SilentListener silent;
+    std::string files;
+    for (int i = 0; i < 6; ++i) {
+        files += "<File Url=\"" + silent.Url("/" + std::to_string(i) + ".pak") + "\"/>";
+    }
+    CLauncher& l = Make(Configuration(files));
+    view.OnViewThread([&] { l.Start(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // every request waits for its answer
+    const auto started = Clock::now();
+    view.OnViewThread([&] { l.OnBnClickedBtnClose(); });
+    view.Shut();
+    launcher.reset();
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(1));
+    EXPECT_EQ(view.messages.size(), 0u); // a close tells nobody of sizes
+    EXPECT_EQ(ScratchFilesLeft(), std::vector<std::string>{});
 }
 
 } // namespace

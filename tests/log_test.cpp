@@ -118,6 +118,25 @@ TEST_F(LogTest, ConcurrentWritersLoseNoLine) {
     }
 }
 
+TEST_F(LogTest, HeldLinesFollowOneAnotherWithTheTimesTheyWereWrittenAt) {
+    SetLogClock(FakeClock);
+    g_fakeNow = {2012, 8, 22, 9, 0, 0, 1};
+    const std::string file = log.stateHome() + "/Harnlow/launcher_2012_08_22.log";
+    {
+        const HeldLogLines held;
+        WriteLog("held %d", 1);
+        g_fakeNow.millisecond = 2;
+        std::thread([] { WriteLog("other thread"); }).join();
+        g_fakeNow.millisecond = 3;
+        {
+            const HeldLogLines inner; // ends inside the outer hold: writes nothing yet
+            WriteLog("held %d", 2);
+        }
+        EXPECT_EQ(ReadWholeFile(file), "[09:00:00:002] other thread\n");
+    }
+    EXPECT_EQ(ReadWholeFile(file), "[09:00:00:002] other thread\n[09:00:00:001] held 1\n[09:00:00:003] held 2\n");
+}
+
 TEST_F(LogTest, UnwritableFolderChangesNothingForTheCaller) {
     TempDir dir;
     dir.Write("state", "a file where the folder should be");

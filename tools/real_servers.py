@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Runs ostrel-cli against web servers nobody here wrote: Apache, busybox httpd and Python's http.server.
+"""Runs ostrel-cli against web servers nobody here wrote: Apache, busybox httpd, Python's http.server and
+nginx over HTTPS with HTTP/2 (its certificate from a private authority made here with openssl).
 
 Each server serves a data file, an empty file and an installer script on 127.0.0.1. For each server:
 a fresh run, a run interrupted with SIGINT halfway, a continued run, and a run after the server's file
 was replaced by another version of the same size while a part of the old one was on disk. Every file
-must end byte for byte equal to what the server has then. Servers that are not installed are skipped
+must end byte for byte equal to what the server has then; nginx's access log must show every request
+made over HTTP/2. Servers that are not installed are skipped
 (tools/deps installs them). Usage: tools/real_servers.py [--cli PATH_OF_OSTREL_CLI]
 """
 
@@ -40,6 +42,30 @@ DocumentRoot "{served}"
 <Directory "{served}">
     Require all granted
 </Directory>
+"""
+
+NGINX_CONF = """daemon off;
+worker_processes 1;
+pid {root}/nginx.pid;
+error_log {root}/error.log;
+events {{
+    worker_connections 64;
+}}
+http {{
+    log_format plain '$request $status range=[$http_range] if-range=[$http_if_range]';
+    access_log {root}/access.log plain;
+    client_body_temp_path {root}/temp;
+    proxy_temp_path {root}/temp;
+    fastcgi_temp_path {root}/temp;
+    uwsgi_temp_path {root}/temp;
+    scgi_temp_path {root}/temp;
+    server {{
+        listen 127.0.0.1:{port} ssl http2;
+        ssl_certificate {root}/server.pem;
+        ssl_certificate_key {root}/server.key;
+        root {served};
+    }}
+}}
 """
 
 
@@ -85,7 +111,42 @@ def start_python(work, served, port):
                              "--directory", served], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-SERVERS = [("apache", start_apache), ("busybox httpd", start_busybox), ("python http.server", start_python)]
+def make_certificates(work):
+    """A private authority (ca.pem) and a certificate for 127.0.0.1 that it signed; False without openssl."""
+    if shutil.which("openssl") is None:
+        return False
+    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    ext = os.path.join(work, "server.ext")
+    with open(ext, "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1\n")
+    steps = [
+        ["req", "-x509", *key, "-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj", "/CN=ostrel test authority"],
+        ["req", *key, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1"],
+        ["x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial", "-days", "2",
+         "-extfile", ext, "-out", "server.pem"],
+    ]
+    return all(subprocess.run(["openssl", *step], cwd=work, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0 for step in steps)
+
+
+def start_nginx(work, served, port):
+    if shutil.which("nginx") is None and not os.path.exists("/usr/sbin/nginx"):
+        return None
+    if not make_certificates(work):
+        return None
+    os.makedirs(os.path.join(work, "temp"))
+    conf = os.path.join(work, "nginx.conf")
+    with open(conf, "w") as f:
+        f.write(NGINX_CONF.format(root=work, port=port, served=served))
+    # daemon off: the master stays in the foreground, ours to end by its PID; -e: no start-up error log
+    # in the system's folder.
+    return subprocess.Popen([shutil.which("nginx") or "/usr/sbin/nginx", "-c", conf, "-p", work, "-e",
+                             os.path.join(work, "error.log")], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+# Name, start, and whether the server speaks HTTPS (its authority in ca.pem) and must answer over HTTP/2.
+SERVERS = [("apache", start_apache, False), ("busybox httpd", start_busybox, False),
+           ("python http.server", start_python, False), ("nginx https http/2", start_nginx, True)]
 
 
 def write_config(path, base_url, names):
@@ -139,7 +200,7 @@ def run_cli(cli, config, folder, env, extra=(), interrupt_at=None):
     return process.returncode, out.decode(errors="replace"), err.decode(errors="replace")
 
 
-def exercise(cli, name, start, work):
+def exercise(cli, name, start, secure, work):
     check = Check(name)
     served = os.path.join(work, "served")
     os.makedirs(served)
@@ -160,8 +221,11 @@ def exercise(cli, name, start, work):
         config = os.path.join(work, "config.xml")
         # Over plain HTTP only its SHA-256 vouches for the installer.
         setup = f' executable="true" autoexecute="true" Sha256="{hashlib.sha256(INSTALLER).hexdigest()}"'
-        write_config(config, f"http://127.0.0.1:{port}", [("setup.sh", setup), ("data.bin", ""), ("empty.dat", "")])
+        scheme = "https" if secure else "http"
+        write_config(config, f"{scheme}://127.0.0.1:{port}", [("setup.sh", setup), ("data.bin", ""), ("empty.dat", "")])
         env = dict(os.environ, XDG_STATE_HOME=os.path.join(work, "state"), HOME=work)
+        if secure:
+            env["SSL_CERT_FILE"] = os.path.join(work, "ca.pem")
         names = list(files)
 
         fresh = os.path.join(work, "fresh")
@@ -198,6 +262,10 @@ def exercise(cli, name, start, work):
                 ranged = [line.strip() for line in f if "range=[bytes" in line]
             check.expect(any("if-range=[-]" not in line for line in ranged),
                          "no continued request carried If-Range: " + " | ".join(ranged))
+            if secure:
+                with open(log) as f:
+                    protocols = {line.split()[2] if len(line.split()) > 2 else line.strip() for line in f}
+                check.expect(protocols == {"HTTP/2.0"}, f"requests came over {sorted(protocols)}, not HTTP/2.0 alone")
     finally:
         server.terminate()
         try:
@@ -216,9 +284,9 @@ def main():
         print(f"no {cli}: build first")
         return 2
     failed = 0
-    for name, start in SERVERS:
+    for name, start, secure in SERVERS:
         with tempfile.TemporaryDirectory(prefix="ostrel-real-") as work:
-            check = exercise(cli, name, start, work)
+            check = exercise(cli, name, start, secure, work)
         if check is None:
             continue
         if check.failures:

@@ -14,6 +14,8 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -92,21 +94,13 @@ std::string LogFilePath(const LogTime& time) {
     return LogFolder() + name;
 }
 
-void WriteLog(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string message = FormatLogMessage(format, args);
-    va_end(args);
-    if (message.size() > kMessageLimit) {
-        message.resize(kMessageLimit);
-    }
-    message += '\n';
+namespace {
 
-    std::lock_guard lock(g_writeLock);
+thread_local std::vector<std::pair<LogTime, std::string>>* t_heldLines = nullptr;
+
+// Writes one message (its line feed included) with its time; under g_writeLock.
+void WriteLine(const LogTime& now, const std::string& message) {
     Echo(message);
-
-    const LogClock clock = g_clock.load();
-    const LogTime now = clock != nullptr ? clock() : LocalNow();
     const std::string path = LogFilePath(now);
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0 && errno == ENOENT) {
@@ -129,4 +123,43 @@ void WriteLog(const char* format, ...) {
         AppendLine(fd, now, notice);
     }
     ::close(fd);
+}
+
+} // namespace
+
+HeldLogLines::HeldLogLines() : holding_(t_heldLines == nullptr) {
+    if (holding_) {
+        t_heldLines = &lines_;
+    }
+}
+
+HeldLogLines::~HeldLogLines() {
+    if (!holding_) {
+        return;
+    }
+    t_heldLines = nullptr;
+    std::lock_guard lock(g_writeLock);
+    for (const auto& [time, message] : lines_) {
+        WriteLine(time, message);
+    }
+}
+
+void WriteLog(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string message = FormatLogMessage(format, args);
+    va_end(args);
+    if (message.size() > kMessageLimit) {
+        message.resize(kMessageLimit);
+    }
+    message += '\n';
+
+    const LogClock clock = g_clock.load();
+    if (t_heldLines != nullptr) {
+        t_heldLines->emplace_back(clock != nullptr ? clock() : LocalNow(), std::move(message));
+        return;
+    }
+    std::lock_guard lock(g_writeLock);
+    // Stamped under the lock, so that the lines of the file follow one another in time.
+    WriteLine(clock != nullptr ? clock() : LocalNow(), message);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 // Appends one time-stamped line to the daily log file and echoes the message to stderr.
 // printf-style; "%I64u" and "%I64d" print 64-bit integers. The texts of %s and %c come from outside and
@@ -17,6 +19,21 @@ void SetLogEcho(bool on);
 struct LogTime {
     int year = 0, month = 0, day = 0;
     int hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+
+// While it lives, the lines this thread writes are held back, and written one after another when it ends,
+// each with the time it was written: the lines of one piece of work stay together among those of other
+// threads working alongside. Within one that lives already, a second changes nothing.
+class HeldLogLines {
+public:
+    HeldLogLines();
+    ~HeldLogLines();
+    HeldLogLines(const HeldLogLines&) = delete;
+    HeldLogLines& operator=(const HeldLogLines&) = delete;
+
+private:
+    bool holding_ = false;
+    std::vector<std::pair<LogTime, std::string>> lines_;
 };
 
 // Replaces the clock that stamps the lines (nullptr: the local time). For tests.

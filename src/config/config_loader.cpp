@@ -224,6 +224,7 @@ int CConfigLoader::WalkDocument(const TiXmlDocument& document, const char* origi
         ReadSkinDigest(*element, origin);
         ReadBaseCount(*element, "Retries", "retries", retries, origin);
         ReadBaseCount(*element, "MaxBytesPerSecond", "max bytes per second", maxBytesPerSecond, origin);
+        ReadBaseCount(*element, "SurveyConnections", "survey connections", surveyConnections, origin);
     }
 
     // Each container is looked for among the siblings after the last one found. A missing container

@@ -39,6 +39,7 @@ public:
     std::string skinSha256;    // Base SkinSha256 of the archive at `url`, lowercase hex; empty: none (or malformed)
     int retries = 0;           // Base Retries: further attempts of a file transfer that failed on a passing fault
     int maxBytesPerSecond = 0; // Base MaxBytesPerSecond: the speed limit unless the player chose one; 0: none
+    int surveyConnections = 8; // Base SurveyConnections: size requests under way at once (the launcher bounds it)
     std::map<int, std::unique_ptr<ControlInfo>> controls;
     std::map<int, std::unique_ptr<SectionInfo>> sections;
     std::vector<std::unique_ptr<FileInfo>> files;

@@ -314,9 +314,9 @@ void CLauncher::Interrupt() {
     cancel_.Set();
     StopTransfer(); // after the signal: a retry's pause looks at both
     std::lock_guard lock(surveyLock_);
-    if (surveyTransfer_ != nullptr) {
-        surveyTransfer_->abortFlag.exchange(1);
-        surveyTransfer_->CloseHandles();
+    for (CHttpDownloader2* transfer : surveyTransfers_) {
+        transfer->abortFlag.exchange(1);
+        transfer->CloseHandles();
     }
 }
 

@@ -109,8 +109,15 @@ public:
 private:
     enum class State { Starting, Ready, Running, Stopped, Incomplete, Completed, Ended };
 
-    // Size survey (task thread, or a view thread that may wait).
-    bool GetContentSize(const std::string& fileUrl, std::uint64_t& size);
+    // Size survey (task thread, or a view thread that may wait; the requests on threads of their own).
+    // The sources whose size stayed unknown, with their causes.
+    using SurveyFailures = std::vector<std::pair<std::string, std::string>>;
+    // The size of one URL, asked with `scratchFile` as the transfer's file, which no other request uses.
+    bool GetContentSize(const std::string& fileUrl, const std::string& scratchFile, std::uint64_t& size,
+                        SurveyFailures& failures);
+    // The size of a file from its sources in turn; nothing when none told it.
+    std::optional<std::uint64_t> SurveyFile(std::size_t fileIndex, const std::string& scratchFile,
+                                            SurveyFailures& failures);
     bool GetTotalFilesSize(std::uint64_t& total);
 
     // Download folder (view thread).
@@ -212,9 +219,9 @@ private:
     TaskQueue tasks_;
     std::thread worker_;
     std::atomic<bool> surveyQueued_{false};
-    // The transfer of the survey that runs now, so that a shutdown can break it.
+    // The transfers of the survey under way, so that a shutdown can break them.
     std::mutex surveyLock_;
-    CHttpDownloader2* surveyTransfer_ = nullptr;
+    std::vector<CHttpDownloader2*> surveyTransfers_;
     // A retry's pause, which a stop ends at once.
     std::mutex pauseLock_;
     std::condition_variable pauseWake_;
@@ -223,7 +230,7 @@ private:
     // continued (the transfer replaces it only once a server answers). Worker thread.
     std::optional<FileStamp> overwritten_;
     // The survey's sources of the file whose size it could not learn, with their causes. Survey thread.
-    std::vector<std::pair<std::string, std::string>> surveyFailures_;
+    SurveyFailures surveyFailures_;
 
     std::atomic<std::uint64_t> speedLimit_{0};
     // The player's choices kept from earlier starts.

@@ -223,7 +223,8 @@ bool HttpRequest::Open(const InternetSession& session, const InternetConnection&
         .Set(CURLOPT_HTTPAUTH, static_cast<unsigned long>(CURLAUTH_BASIC))
         .Set(CURLOPT_PROXYAUTH, static_cast<unsigned long>(CURLAUTH_BASIC))
         .Set(CURLOPT_USERAGENT, session.userAgent)
-        .Set(CURLOPT_HTTP_VERSION, settings.httpVersion == "HTTP/1.0" ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1)
+        // HTTP/2 where a server offers it in the TLS handshake: one connection carries request after request.
+        .Set(CURLOPT_HTTP_VERSION, settings.httpVersion == "HTTP/1.0" ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_2TLS)
         .Set(CURLOPT_HEADERFUNCTION, &HttpRequest::OnHeaderLine)
         .Set(CURLOPT_HEADERDATA, this)
         .Set(CURLOPT_WRITEFUNCTION, &HttpRequest::OnBodyData)
