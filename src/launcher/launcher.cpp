@@ -310,7 +310,6 @@ void CLauncher::OnClose() {
 
 void CLauncher::SetSpeedLimit(std::uint64_t bytesPerSecond) {
     speedLimit_.store(bytesPerSecond);
-    downloader_.maxBytesPerMs = static_cast<double>(bytesPerSecond) / 1000.0;
     ShareSpeedLimit();
 }
 

@@ -27,6 +27,9 @@ ProgressDisplay ProgressStatistics::OnOtherRead(std::uint32_t bytesRead, bool le
         return display;
     }
     fileReceived.fetch_add(bytesRead, relaxed);
+    // The speed is of every transfer: measured against the shown file's count, whose baseline these
+    // bytes lower (wrapping below zero is undone by the subtraction that measures).
+    speedBaseline.fetch_sub(bytesRead, relaxed);
     const std::uint64_t total = totalReceived.fetch_add(bytesRead, relaxed) + bytesRead;
     const int totalPercent = PercentOf(total, totalSize.load(relaxed));
     if (totalPercent != lastTotalPercent.load(relaxed)) {
