@@ -253,6 +253,8 @@ private:
     std::condition_variable transferEnded_;
     // The files in flight, in the order they started (transfersLock_).
     std::vector<std::size_t> inFlight_;
+    // The file the walk reached last (transfersLock_).
+    std::size_t lastWalked_ = 0;
     // The file of the file fields; reads of the others move only the totals.
     std::atomic<FileInfo*> shownFile_{nullptr};
     // Decides and shows the file of the file fields, one decision at a time.

@@ -162,8 +162,12 @@ void CLauncher::EndTransfer(std::size_t k, Transfer& t) {
         {
             std::lock_guard lock(transfersLock_);
             inFlight_.erase(std::find(inFlight_.begin(), inFlight_.end(), k));
-            if (shownFile_.load() == config_.files[k].get() && !inFlight_.empty()) {
-                next = inFlight_.front();
+            if (!inFlight_.empty()) {
+                if (shownFile_.load() == config_.files[k].get()) {
+                    next = inFlight_.front();
+                }
+            } else if (shownFile_.load() != config_.files[lastWalked_].get()) {
+                next = lastWalked_; // nothing earlier in flight: the file the walk is at, as with one connection
             }
         }
         if (next) {
@@ -214,6 +218,7 @@ bool CLauncher::PrepareFile(std::size_t k, int started, Transfer& t) {
         {
             std::lock_guard lock(transfersLock_);
             idle = inFlight_.empty();
+            lastWalked_ = k;
         }
         if (idle) {
             ShowFile(k);
