@@ -46,6 +46,19 @@ TEST_F(LauncherConnectionsTest, SmallFilesAreNotHeldBehindABigOne) {
     EXPECT_EQ(Label(ST_TOTAL_RECV_SIZE), Label(ST_TOTAL_SIZE));
 }
 
+TEST_F(LauncherConnectionsTest, TwoFilesOfOneNameAreNotWrittenAtOnce) {
+    const std::string data = PatternBytes(200000);
+    served.Write("same.pak", data);
+    mirror.Write("same.pak", data);
+    Open(Configuration(File("same.pak?rate=200000") + "<File Url=\"" + mirror.Url("/same.pak?rate=200000") + "\"/>",
+                       Connections(4)));
+    ASSERT_TRUE(Run());
+    // The second found the first one's file whole.
+    EXPECT_EQ(RowStates(), (Texts{"완료", "건너뜀"}));
+    EXPECT_TRUE(Gets(mirror, "/same.pak?rate=200000").empty());
+    EXPECT_TRUE(ReadWholeFile(Local("same.pak?rate=200000")) == data);
+}
+
 TEST_F(LauncherConnectionsTest, StopEndsEveryTransferAtOnceAndStartsNothing) {
     std::string files;
     for (const char* name : {"a.pak", "b.pak", "c.pak", "d.pak", "e.pak"}) {

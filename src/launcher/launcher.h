@@ -138,6 +138,9 @@ private:
     RunDownloaderHooks MakeDownloaderHooks();
     // Waits until a transfer is free (its last thread joined) and returns it.
     Transfer& FreeTransfer();
+    // Waits until no transfer writes to `path`: two files of one name are never written at once, and the
+    // later one finds what the earlier one left.
+    void WaitForPathToSettle(const std::string& path);
     // Waits until every transfer of the run has ended.
     void JoinTransfers();
     // Runs the transfer of file `k` on `t`'s thread; its end may show the next file in flight.

@@ -116,6 +116,15 @@ CLauncher::Transfer& CLauncher::FreeTransfer() {
     return *free;
 }
 
+void CLauncher::WaitForPathToSettle(const std::string& path) {
+    std::unique_lock lock(transfersLock_);
+    transferEnded_.wait(lock, [this, &path] {
+        return path.empty() || std::none_of(inFlight_.begin(), inFlight_.end(), [this, &path](std::size_t j) {
+                   return config_.files[j]->localPath == path;
+               });
+    });
+}
+
 void CLauncher::JoinTransfers() {
     {
         std::unique_lock lock(transfersLock_);
@@ -208,6 +217,7 @@ bool CLauncher::PrepareFile(std::size_t k, int started, Transfer& t) {
     FileInfo& entry = *config_.files[k];
     CRunDownloader& d = t.downloader;
     entry.localPath = MakeLocalPath(entry.url);
+    WaitForPathToSettle(entry.localPath);
     EnsureDownloadFolder();
     d.url = entry.url;
     d.localFileName = entry.localPath;
