@@ -85,6 +85,7 @@ unsigned CLauncher::_DownloadThread(CLauncher* launcher) {
         }
         // Files are taken in list order as transfers come free, so the questions come in that order too.
         Transfer& t = l.FreeTransfer();
+        l.WaitForPathToSettle(l.MakeLocalPath(l.config_.files[k]->url));
         if (l.downloader_.IsAbortRequested()) {
             break;
         }
@@ -217,7 +218,6 @@ bool CLauncher::PrepareFile(std::size_t k, int started, Transfer& t) {
     FileInfo& entry = *config_.files[k];
     CRunDownloader& d = t.downloader;
     entry.localPath = MakeLocalPath(entry.url);
-    WaitForPathToSettle(entry.localPath);
     EnsureDownloadFolder();
     d.url = entry.url;
     d.localFileName = entry.localPath;
