@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -154,7 +156,7 @@ void CLauncher::StartTransfer(std::size_t k, Transfer& t) {
     }
     // Before the thread: the next file's question already finds this one transferring.
     SetRowState(k, kStateTransferring);
-    t.thread = std::thread([this, k, &t] {
+    const auto transfer = [this, k, &t] {
         if (const std::optional<std::string> failure = TransferFile(k, t)) {
             MarkFailed(k, *failure);
         } else {
@@ -162,7 +164,12 @@ void CLauncher::StartTransfer(std::size_t k, Transfer& t) {
             WriteLog("[%s][%d] Successfully downloaded file [%s]", kOrigin, 699, config_.files[k]->url.c_str());
         }
         EndTransfer(k, t);
-    });
+    };
+    try {
+        t.thread = std::thread(transfer);
+    } catch (const std::system_error&) {
+        transfer(); // no thread to spare: this file on the worker's own
+    }
 }
 
 void CLauncher::EndTransfer(std::size_t k, Transfer& t) {
