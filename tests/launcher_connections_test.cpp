@@ -87,7 +87,7 @@ TEST_F(LauncherConnectionsTest, TheOverwriteQuestionsComeInListOrderWhileEarlier
         WriteLocal(name, PatternBytes(2000));
         files += File(name);
     }
-    CLauncher& l = Open(Configuration(files, Connections(4)));
+    Open(Configuration(files, Connections(4)));
     // Continue, overwrite, continue: each file once, in list order.
     view.overwriteAnswers = {0, 2, 0};
     std::vector<std::pair<std::string, std::size_t>> whileAsked; // the slow file's state, GETs of the asked file
@@ -110,7 +110,6 @@ TEST_F(LauncherConnectionsTest, TheOverwriteQuestionsComeInListOrderWhileEarlier
         EXPECT_EQ(ReadWholeFile(Local(name)), PatternBytes(5000)) << name;
     }
     EXPECT_EQ(view.outcomes, Outcomes{RunOutcome::Complete});
-    (void)l;
 }
 
 TEST_F(LauncherConnectionsTest, TheSpeedLimitHoldsTheSumOfAllTransfers) {
