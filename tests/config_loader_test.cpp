@@ -218,6 +218,31 @@ TEST_F(ConfigLoaderTest, RetriesThatAreNoCountWarnAndCountAsNone) {
     EXPECT_TRUE(messages.Seen().empty());
 }
 
+TEST_F(ConfigLoaderTest, ConnectionsAreBoundedAndWarnOtherwise) {
+    struct Case {
+        std::string base;
+        int connections;
+        bool warned;
+    } const cases[] = {
+        {"<Base/>", 4, false},
+        {R"(<Base Connections="1"/>)", 1, false},
+        {R"(<Base Connections="16"/>)", 16, false},
+        {R"(<Base Connections="0"/>)", 1, true},
+        {R"(<Base Connections="17"/>)", 1, true},
+        {R"(<Base Connections="-2"/>)", 1, true},
+        {R"(<Base Connections="many"/>)", 1, true},
+    };
+    for (const Case& c : cases) {
+        LogCapture fresh;
+        CConfigLoader loader;
+        ASSERT_EQ(loader.LoadFromString(Document(c.base + "<Buttons/><Progresses/><Sections/>").c_str()), CONFIG_OK);
+        EXPECT_EQ(loader.connections, c.connections) << c.base;
+        EXPECT_EQ(fresh.CountStartingWith("[WARNING][CConfigLoader::LoadFromString]["), c.warned ? 1 : 0) << c.base;
+        const std::string dumped = "[DEBUG] Base connections: [" + std::to_string(c.connections) + "]";
+        EXPECT_EQ(fresh.CountStartingWith(dumped), c.base == "<Base/>" ? 0 : 1) << c.base;
+    }
+}
+
 TEST_F(ConfigLoaderTest, SpeedLimitAndMirrorsAreRead) {
     ASSERT_EQ(config.LoadFromString(Document(R"(<Base MaxBytesPerSecond="1048576"/><Buttons/><Progresses/><Sections/>)"
                                              R"(<Files><File Url="http://main/a.pak">)"

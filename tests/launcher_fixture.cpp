@@ -114,6 +114,12 @@ std::function<void(std::string&)> LauncherTest::Retries(int retries) {
     };
 }
 
+std::function<void(std::string&)> LauncherTest::Connections(int connections) {
+    return [connections](std::string& text) {
+        text.replace(text.find("Retries=\""), 9, "Connections=\"" + std::to_string(connections) + "\" Retries=\"");
+    };
+}
+
 MirroredLauncherTest::~MirroredLauncherTest() {
     view.Shut();
     launcher.reset();

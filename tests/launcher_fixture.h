@@ -67,6 +67,8 @@ protected:
     static std::string HexDigest(const std::string& bytes);
     // The example configuration's Base asks for `retries`.
     static std::function<void(std::string&)> Retries(int retries);
+    // The example configuration's Base transfers `connections` files at the same time.
+    static std::function<void(std::string&)> Connections(int connections);
 
     CConfigLoader config;
     std::string appDownloadPath;

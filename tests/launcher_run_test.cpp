@@ -131,7 +131,8 @@ TEST_F(LauncherRunTest, StopBetweenTwoFilesLeavesTheNextFileAlone) {
     served.Write("one.pak", PatternBytes(1000));
     served.Write("two.pak", PatternBytes(5000));
     WriteLocal("two.pak", "the player's bytes");
-    CLauncher& l = Open(Configuration(File("one.pak") + File("two.pak")));
+    // One at a time: the first file is over before the second one's question.
+    CLauncher& l = Open(Configuration(File("one.pak") + File("two.pak"), Connections(1)));
     // The player stops while the question for the second file is open, then answers "overwrite".
     view.overwriteAnswers = {2};
     view.duringQuestion = [&] { l.OnBnClickedBtnStop(); };
@@ -146,7 +147,9 @@ TEST_F(LauncherRunTest, StopDuringTheSecondOfThreeFilesThenContinue) {
     served.Write("one.pak", PatternBytes(1000));
     served.Write("two.pak", PatternBytes(600000));
     served.Write("three.pak", PatternBytes(1000));
-    CLauncher& l = Open(Configuration(File("one.pak") + File("two.pak?rate=300000") + File("three.pak")));
+    // One at a time: the third file waits for the second.
+    CLauncher& l =
+        Open(Configuration(File("one.pak") + File("two.pak?rate=300000") + File("three.pak"), Connections(1)));
     view.OnViewThread([&] { ASSERT_TRUE(l.OnBnClickedBtnDownload()); });
     EXPECT_EQ(Buttons(), kRunning);
     ASSERT_TRUE(view.WaitUntil([&] { return ReadWholeFile(Local("two.pak?rate=300000")).size() > 0; }));

@@ -216,8 +216,10 @@ TEST_F(LauncherTrustTest, EveryFailedFileIsToldWhyBeforeItsRowFails) {
     served.Write("kept.pak", data);
     WriteLocal("kept.pak", flipped); // complete by its size, damaged all the same
     const std::string digest = "Sha256=\"" + HexDigest(data) + "\"";
+    // One at a time, so that the failures are told in list order.
     Open(Configuration(File("gone.pak") + File("cut.pak?reset_after=10000") + File("bad.pak", digest) +
-                       File("kept.pak", digest)));
+                           File("kept.pak", digest),
+                       Connections(1)));
     std::remove(served.folder().File("gone.pak").c_str());
     ASSERT_TRUE(Run());
     EXPECT_EQ(RowStates(), (Texts{"실패", "실패", "실패", "실패"}));

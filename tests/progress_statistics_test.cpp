@@ -95,6 +95,27 @@ TEST(ProgressStatistics, ResumedHalfFileStartsAtFiftyAndCountsOnlyNewBytes) {
     EXPECT_EQ(*run.timed[0].totalReceived, size / 2 + 502 * 1024);
 }
 
+TEST(ProgressStatistics, ReadsOfOtherFilesMoveTheTotalsAndTheSpeedButNotTheFilePercent) {
+    ProgressStatistics stats;
+    stats.totalSize = 400000;
+    std::atomic<std::uint64_t> shown{0};
+    std::atomic<std::uint64_t> other{0};
+    stats.lastSpeedTick = 1000;
+    stats.OnRead(1000, 1000, 1000, true, 100000, shown);
+    const ProgressDisplay otherRead = stats.OnOtherRead(99000, true, other);
+    EXPECT_FALSE(otherRead.filePercent.has_value());
+    EXPECT_EQ(otherRead.totalPercent, 25);
+    EXPECT_EQ(other.load(), 99000u);
+    EXPECT_TRUE(stats.OnOtherRead(1000, false, other).Empty()); // no length: nothing moves
+    // Two seconds on, the speed is of both files: 100000 bytes of the other and 2000 of the shown one.
+    const ProgressDisplay later = stats.OnRead(3000, 2000, 1000, true, 100000, shown);
+    EXPECT_EQ(later.filePercent, 2);
+    ASSERT_TRUE(later.speed.has_value());
+    EXPECT_DOUBLE_EQ(*later.speed, static_cast<double>(101000 / 2000));
+    EXPECT_EQ(later.totalReceived, 101000u);
+    EXPECT_EQ(later.fileReceived, 2000u);
+}
+
 TEST(ProgressStatistics, RemainingTimeAndUnknownLengths) {
     ProgressStatistics stats;
     stats.totalSize = 5ull * 1024 * 1024 * 1024; // above 2^32

@@ -117,6 +117,16 @@ TEST_F(TerminalViewTest, TheLiveLineMakesWayForTheseLines) {
     EXPECT_EQ(Contents(err), "ostrel-cli: a.pak: set aside\n");
 }
 
+TEST_F(TerminalViewTest, TheLiveLineCountsTheFilesInFlight) {
+    TerminalView view(config, out, err, true, false);
+    view.SetRowState(0, kStateTransferring);
+    view.SetLabel(ST_FILE_NAME, "a.pak");
+    EXPECT_EQ(Contents(out).find("at once"), std::string::npos);
+    view.SetRowState(1, kStateTransferring);
+    view.RunEnded(RunOutcome::Complete); // draws at once
+    EXPECT_NE(Contents(out).find("  (2 files at once)\n"), std::string::npos) << Contents(out);
+}
+
 // Answers the view's questions with `answers` on standard input while it exists.
 class ScopedStdin {
 public:

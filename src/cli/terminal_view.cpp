@@ -62,6 +62,11 @@ void TerminalView::SetButtonStates(bool, bool, bool, bool) {}
 void TerminalView::SetRowState(std::size_t fileIndex, const std::string& state) {
     std::lock_guard lock(lock_);
     const std::string name = NameOf(fileIndex);
+    if (state == kStateTransferring || !MirrorOfState(state).empty()) {
+        inFlight_.insert(fileIndex);
+    } else {
+        inFlight_.erase(fileIndex);
+    }
     if (state == kStateTransferring) {
         if (!live_) {
             PrintLine(out_, "started " + name);
@@ -212,10 +217,13 @@ void TerminalView::DrawLiveLine(bool force) {
         return;
     }
     lastDrawn_ = now;
-    std::fprintf(out_, "\r\033[K%s %s  %s / %s (%s)  %s  %s", labels_[ST_FILE_NAME].c_str(),
+    // The file fields tell of one file; the others in flight are counted.
+    const std::string others =
+        inFlight_.size() > 1 ? "  (" + std::to_string(inFlight_.size()) + " files at once)" : std::string();
+    std::fprintf(out_, "\r\033[K%s %s  %s / %s (%s)  %s  %s%s", labels_[ST_FILE_NAME].c_str(),
                  labels_[ST_FILE_DOWNLOAD_RATE].c_str(), labels_[ST_TOTAL_RECV_SIZE].c_str(),
                  labels_[ST_TOTAL_SIZE].c_str(), labels_[ST_TOTAL_DOWNLOAD_RATE].c_str(), labels_[ST_SPEED].c_str(),
-                 labels_[ST_REMAIN_TIME].c_str());
+                 labels_[ST_REMAIN_TIME].c_str(), others.c_str());
     std::fflush(out_);
     lineOpen_ = true;
 }

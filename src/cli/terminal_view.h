@@ -9,14 +9,15 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 // The launcher on a terminal. On a terminal one live progress line, redrawn at most ten times a
-// second; elsewhere one line per file start and end, so that the logs of scripts stay readable. Errors
-// go to standard error in plain words. Names, URLs, paths and reasons come from servers and
-// configurations and are shown with their control characters escaped. There is no thread of its own:
-// the hand-over runs a change at once, under the view's lock.
+// second, with the totals and, while several files transfer at once, how many; elsewhere one line per file start and
+// end, so that the logs of scripts stay readable. Errors go to standard error in plain words. Names, URLs, paths and
+// reasons come from servers and configurations and are shown with their control characters escaped. There is no thread
+// of its own: the hand-over runs a change at once, under the view's lock.
 class TerminalView : public LauncherView {
 public:
     TerminalView(const CConfigLoader& config, std::FILE* out, std::FILE* err, bool live, bool canAsk);
@@ -64,6 +65,7 @@ private:
     bool lineOpen_ = false;
     Clock::time_point lastDrawn_;
     std::vector<std::string> failed_;
+    std::set<std::size_t> inFlight_;                    // the files whose rows say they transfer
     std::map<std::size_t, std::string> failureReasons_; // told, and not yet printed with the failed row
     std::optional<RunOutcome> outcome_;
     bool viewEnded_ = false;

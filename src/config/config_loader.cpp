@@ -225,6 +225,7 @@ int CConfigLoader::WalkDocument(const TiXmlDocument& document, const char* origi
         ReadBaseCount(*element, "Retries", "retries", retries, origin);
         ReadBaseCount(*element, "MaxBytesPerSecond", "max bytes per second", maxBytesPerSecond, origin);
         ReadBaseCount(*element, "SurveyConnections", "survey connections", surveyConnections, origin);
+        ReadConnections(*element, origin);
     }
 
     // Each container is looked for among the siblings after the last one found. A missing container
@@ -295,6 +296,21 @@ void CConfigLoader::ReadBaseCount(const TiXmlElement& base, const char* attribut
     }
     WriteLog(kSeparator);
     WriteLog("[DEBUG] Base %s: [%d]", dumpName, count);
+    WriteLog("%s\n", kSeparator);
+}
+
+void CConfigLoader::ReadConnections(const TiXmlElement& base, const char* origin) {
+    const char* value = base.Attribute("Connections");
+    if (value == nullptr) {
+        return;
+    }
+    if (!ParseCount(value, connections) || connections < 1 || connections > kMaxConnections) {
+        WriteLog("[WARNING][%s][%d] Base Connections [%s] is not a whole number from 1 to %d: 1 is used.", origin,
+                 __LINE__, value, kMaxConnections);
+        connections = 1;
+    }
+    WriteLog(kSeparator);
+    WriteLog("[DEBUG] Base %s: [%d]", "connections", connections);
     WriteLog("%s\n", kSeparator);
 }
 

@@ -40,6 +40,8 @@ public:
     int retries = 0;           // Base Retries: further attempts of a file transfer that failed on a passing fault
     int maxBytesPerSecond = 0; // Base MaxBytesPerSecond: the speed limit unless the player chose one; 0: none
     int surveyConnections = 8; // Base SurveyConnections: size requests under way at once (the launcher bounds it)
+    int connections = 4;       // Base Connections: files transferred at the same time, 1 to kMaxConnections
+    static constexpr int kMaxConnections = 16;
     std::map<int, std::unique_ptr<ControlInfo>> controls;
     std::map<int, std::unique_ptr<SectionInfo>> sections;
     std::vector<std::unique_ptr<FileInfo>> files;
@@ -63,6 +65,8 @@ private:
     // An optional count of Base: a value that is no count is a warning and reads as 0.
     void ReadBaseCount(const TiXmlElement& base, const char* attribute, const char* dumpName, int& count,
                        const char* origin);
+    // Base's Connections; a value out of its bounds is a warning and reads as 1, one file at a time.
+    void ReadConnections(const TiXmlElement& base, const char* origin);
     // Base's SkinSha256; a malformed one is a warning and reads as none.
     void ReadSkinDigest(const TiXmlElement& base, const char* origin);
     bool ParseButton(const TiXmlNode* node, int type);

@@ -28,13 +28,10 @@ std::vector<std::string> SourcesOf(const FileInfo& entry) {
 
 CLauncher::CLauncher(CConfigLoader& config, std::string& appDownloadPath, LauncherView& view, LauncherOptions options)
     : overwriteChoice(options.overwriteChoice), config_(config), appDownloadPath_(appDownloadPath), view_(view),
-      options_(std::move(options)),
-      downloader_({[this](const std::string& text) { ShowStatus(text); },
-                   [this](std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown, FileInfo* entry) {
-                       OnProgress(transferred, bytesRead, lengthKnown, entry);
-                   },
-                   [this](FileInfo* entry) { OnRangeIgnored(entry); }}),
-      verified_(config.files.size()) {
+      options_(std::move(options)), downloader_(MakeDownloaderHooks()), verified_(config.files.size()) {
+    for (int i = 0; i < std::clamp(config.connections, 1, CConfigLoader::kMaxConnections); ++i) {
+        transfers_.push_back(std::make_unique<Transfer>(MakeDownloaderHooks()));
+    }
     // The player's choices win over the configuration's default.
     const SettingEntries saved = settings_.LoadEntries();
     const auto find = [&](const char* setting) -> std::optional<std::string> {
@@ -52,6 +49,14 @@ CLauncher::CLauncher(CConfigLoader& config, std::string& appDownloadPath, Launch
     }
     SetSpeedLimit(options_.speedLimit.value_or(limit));
     savedFolder_ = find(kFolderSetting);
+}
+
+RunDownloaderHooks CLauncher::MakeDownloaderHooks() {
+    return {[this](const std::string& text) { ShowStatus(text); },
+            [this](std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown, FileInfo* entry) {
+                OnProgress(transferred, bytesRead, lengthKnown, entry);
+            },
+            [this](FileInfo* entry) { OnRangeIgnored(entry); }};
 }
 
 CLauncher::~CLauncher() {
@@ -257,8 +262,13 @@ bool CLauncher::OnBnClickedBtnDownload() {
 }
 
 void CLauncher::StopTransfer() {
+    // The run's flag first: a transfer that starts after it looks at it and ends at once.
     downloader_.abortFlag.exchange(1);
     downloader_.CloseHandles();
+    for (const std::unique_ptr<Transfer>& t : transfers_) {
+        t->downloader.abortFlag.exchange(1);
+        t->downloader.CloseHandles();
+    }
     std::lock_guard lock(pauseLock_);
     pauseWake_.notify_all();
 }
@@ -300,7 +310,17 @@ void CLauncher::OnClose() {
 
 void CLauncher::SetSpeedLimit(std::uint64_t bytesPerSecond) {
     speedLimit_.store(bytesPerSecond);
-    downloader_.maxBytesPerMs = static_cast<double>(bytesPerSecond) / 1000.0;
+    ShareSpeedLimit();
+}
+
+void CLauncher::ShareSpeedLimit() {
+    std::lock_guard lock(transfersLock_);
+    const auto busy = std::count_if(transfers_.begin(), transfers_.end(), [](const auto& t) { return t->busy; });
+    const double share =
+        static_cast<double>(speedLimit_.load()) / 1000.0 / static_cast<double>(std::max<long>(busy, 1));
+    for (const std::unique_ptr<Transfer>& t : transfers_) {
+        t->downloader.maxBytesPerMs = share;
+    }
 }
 
 void CLauncher::ChooseSpeedLimit(std::uint64_t bytesPerSecond) {

@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -94,7 +95,8 @@ public:
     // The file selection of the list, readable from every thread.
     FileSelection selection;
     ProgressStatistics stats;
-    // The downloader of the runs (its abort flag tells whether a stop was asked for).
+    // The run's own downloader: its abort flag tells whether a stop was asked for; its transfers have
+    // downloaders of their own.
     const CHttpDownloader2& downloader() const { return downloader_; }
     std::string downloadFolder;
     // The remembered answer of the overwrite question (8: none yet), at first the options' one.
@@ -126,8 +128,35 @@ private:
     void UseDownloadFolder(const std::string& folder);
     void UpdateDownloadPathInfo();
 
+    // One transfer of a run: its own downloader on a thread of its own, up to the configured connections
+    // at the same time.
+    struct Transfer {
+        explicit Transfer(RunDownloaderHooks hooks) : downloader(std::move(hooks)) {}
+        CRunDownloader downloader;
+        // The file the player chose to overwrite, as it was: while it is so on disk, nothing of it is
+        // continued (the transfer replaces it only once a server answers).
+        std::optional<FileStamp> overwritten;
+        std::thread thread;
+        bool busy = false; // transfersLock_
+    };
+
     // Worker.
     static unsigned _DownloadThread(CLauncher* launcher);
+    RunDownloaderHooks MakeDownloaderHooks();
+    // Waits until a transfer is free (its last thread joined) and returns it.
+    Transfer& FreeTransfer();
+    // Waits until no transfer writes to `path`: two files of one name are never written at once, and the
+    // later one finds what the earlier one left.
+    void WaitForPathToSettle(const std::string& path);
+    // Waits until every transfer of the run has ended.
+    void JoinTransfers();
+    // Runs the transfer of file `k` on `t`'s thread; its end may show the next file in flight.
+    void StartTransfer(std::size_t k, Transfer& t);
+    void EndTransfer(std::size_t k, Transfer& t);
+    // The file fields show file `k`: the one that started earliest of those still in flight.
+    void ShowFile(std::size_t k);
+    // Each transfer in flight gets an equal share of the speed limit.
+    void ShareSpeedLimit();
     std::string MakeLocalPath(const std::string& fileUrl) const;
     int AskOverwriteChoice(const std::string& localPath);
     void EnsureDownloadFolder();
@@ -166,7 +195,9 @@ private:
     void RunSurvey();
     void RunExecution();
     void SetRowState(std::size_t fileIndex, const std::string& state);
-    void WalkFile(std::size_t fileIndex, int started);
+    // Everything of a file before its transfer, on the worker thread in list order (the overwrite question,
+    // a file already complete); true when it is to be transferred with `t`.
+    bool PrepareFile(std::size_t fileIndex, int started, Transfer& t);
     // Tells the view why the file failed (`reason`, in plain words), then turns its row "실패".
     void MarkFailed(std::size_t fileIndex, const std::string& reason);
     // Moves a file larger than the server's aside as NAME.previous, and tells the player; nothing when it
@@ -174,7 +205,7 @@ private:
     std::optional<std::string> SetAsideLarger(std::size_t fileIndex);
     // The transfer of one file from its sources in turn, its size and the check of its digest; nothing
     // when it arrived whole, else why not.
-    std::optional<std::string> TransferFile(std::size_t fileIndex);
+    std::optional<std::string> TransferFile(std::size_t fileIndex, Transfer& t);
     // Why a transfer failed: in plain words, and whether the fault is this computer's, which no retry
     // and no other server mends.
     struct Failure {
@@ -182,10 +213,10 @@ private:
         bool local = false;
     };
     // The transfer from the downloader's URL with the configured retries; nothing when it succeeded.
-    std::optional<Failure> TransferFrom(std::size_t fileIndex);
+    std::optional<Failure> TransferFrom(std::size_t fileIndex, Transfer& t);
     // Sets up a transfer of a file from `url`, its first attempt or a retry: what of the file on disk it
     // continues, and whether the server is asked for the rest of the part's own version.
-    void ContinueOn(std::size_t fileIndex, const std::string& url);
+    void ContinueOn(std::size_t fileIndex, const std::string& url, Transfer& t);
     // Waits before a retry; true when a stop or a shutdown ended the wait.
     bool WaitBeforeRetry(std::chrono::seconds pause);
     // A stop of the run or a shutdown was asked for. Any launcher thread.
@@ -200,7 +231,7 @@ private:
     bool VerifyOnDisk(std::size_t fileIndex, const char* origin, std::string* whyNot = nullptr);
     // The downloader's transfer of a file (true when it succeeded), noting whether all of the file on disk
     // came over verified HTTPS from its own servers: this transfer's bytes, and what it continues.
-    bool FetchNotingSecurity(std::size_t fileIndex);
+    bool FetchNotingSecurity(std::size_t fileIndex, CRunDownloader& d);
     // Something vouches for the file open at `fd`, to be started: its bytes match the configured digest,
     // or without one it is the version that arrived whole over verified HTTPS. False too when a stop
     // broke the check off.
@@ -226,9 +257,20 @@ private:
     std::mutex pauseLock_;
     std::condition_variable pauseWake_;
     VerifiedFiles verified_;
-    // The file the player chose to overwrite, as it was: while it is so on disk, nothing of it is
-    // continued (the transfer replaces it only once a server answers). Worker thread.
-    std::optional<FileStamp> overwritten_;
+    // Made at construction and never resized, so that a stop may walk them from any thread.
+    std::vector<std::unique_ptr<Transfer>> transfers_;
+    std::mutex transfersLock_;
+    std::condition_variable transferEnded_;
+    // The files in flight, in the order they started (transfersLock_).
+    std::vector<std::size_t> inFlight_;
+    // The file the walk reached last (transfersLock_).
+    std::size_t lastWalked_ = 0;
+    // The file of the file fields; reads of the others move only the totals.
+    std::atomic<FileInfo*> shownFile_{nullptr};
+    // Decides and shows the file of the file fields, one decision at a time.
+    std::mutex showLock_;
+    // Keeps the received total the sum of the files' counts while several transfers add to both.
+    std::mutex totalsLock_;
     // The survey's sources of the file whose size it could not learn, with their causes. Survey thread.
     SurveyFailures surveyFailures_;
 

@@ -61,8 +61,7 @@ bool CLauncher::VerifyOnDisk(std::size_t fileIndex, const char* origin, std::str
     return AcceptDigest(fileIndex, digest.Final(), origin, whyNot);
 }
 
-bool CLauncher::FetchNotingSecurity(std::size_t fileIndex) {
-    CRunDownloader& d = downloader_;
+bool CLauncher::FetchNotingSecurity(std::size_t fileIndex, CRunDownloader& d) {
     const std::optional<FileStamp> before = StampOf(d.localFileName);
     const bool keptSecure = d.startOffset == 0 || verified_.Vouches(Proof::Transport, fileIndex, before);
     const bool fetched = d.Download();

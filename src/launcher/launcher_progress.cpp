@@ -50,8 +50,14 @@ void CLauncher::OnProgress(std::uint64_t transferred, std::uint32_t bytesRead, b
         WriteLog("[ERROR][%s][%d] Invalid file pointer.", "COstrelDlg::OnProgress", 13);
         return;
     }
-    const ProgressDisplay shown = stats.OnRead(TickCount(), transferred, bytesRead, lengthKnown,
-                                               entry->size.load(std::memory_order_relaxed), entry->receivedSize);
+    ProgressDisplay shown;
+    {
+        std::lock_guard lock(totalsLock_);
+        shown = entry == shownFile_.load()
+                    ? stats.OnRead(TickCount(), transferred, bytesRead, lengthKnown,
+                                   entry->size.load(std::memory_order_relaxed), entry->receivedSize)
+                    : stats.OnOtherRead(bytesRead, lengthKnown, entry->receivedSize);
+    }
     // Most reads change nothing on screen and cost no call into the view.
     if (!shown.Empty()) {
         OnView([this, shown] { ShowProgress(shown); });
@@ -63,8 +69,10 @@ void CLauncher::OnRangeIgnored(FileInfo* entry) {
     if (entry != nullptr) {
         entry->receivedSize.store(0);
     }
-    stats.speedBaseline.store(0);
-    stats.lastFilePercent.store(-1);
+    if (entry == shownFile_.load()) {
+        stats.speedBaseline.store(0);
+        stats.lastFilePercent.store(-1);
+    }
     UpdateTotalReceived();
 }
 
@@ -88,6 +96,7 @@ void CLauncher::ShowProgress(const ProgressDisplay& shown) {
 }
 
 int CLauncher::UpdateTotalReceived() {
+    std::lock_guard lock(totalsLock_);
     std::uint64_t sum = 0;
     for (std::size_t i = 0; i < config_.files.size(); ++i) {
         if (selection.IsFileSelected(i)) {

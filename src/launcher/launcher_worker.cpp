@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -83,16 +85,132 @@ unsigned CLauncher::_DownloadThread(CLauncher* launcher) {
         if (l.selection.RowCount() > 0 && !l.selection.IsFileSelected(k)) {
             continue;
         }
-        ++started;
-        l.WalkFile(k, started);
+        // Files are taken in list order as transfers come free, so the questions come in that order too.
+        Transfer& t = l.FreeTransfer();
+        l.WaitForPathToSettle(l.MakeLocalPath(l.config_.files[k]->url));
         if (l.downloader_.IsAbortRequested()) {
             break;
         }
-        l.stats.lastFilePercent.store(-1);
-        l.downloader_.startOffset = 0;
+        ++started;
+        if (l.PrepareFile(k, started, t)) {
+            l.StartTransfer(k, t);
+        }
     }
+    l.JoinTransfers();
     l.OnDownloadEnd();
     return 0;
+}
+
+CLauncher::Transfer& CLauncher::FreeTransfer() {
+    Transfer* free = nullptr;
+    {
+        std::unique_lock lock(transfersLock_);
+        transferEnded_.wait(lock, [this, &free] {
+            const auto it = std::find_if(transfers_.begin(), transfers_.end(), [](const auto& t) { return !t->busy; });
+            free = it == transfers_.end() ? nullptr : it->get();
+            return free != nullptr;
+        });
+    }
+    // Only this thread makes a transfer busy. Its last thread has done its work and only returns; it
+    // may still want the lock, so it is joined outside it.
+    if (free->thread.joinable()) {
+        free->thread.join();
+    }
+    return *free;
+}
+
+void CLauncher::WaitForPathToSettle(const std::string& path) {
+    std::unique_lock lock(transfersLock_);
+    transferEnded_.wait(lock, [this, &path] {
+        return path.empty() || std::none_of(inFlight_.begin(), inFlight_.end(), [this, &path](std::size_t j) {
+                   return config_.files[j]->localPath == path;
+               });
+    });
+}
+
+void CLauncher::JoinTransfers() {
+    {
+        std::unique_lock lock(transfersLock_);
+        transferEnded_.wait(lock, [this] {
+            return std::none_of(transfers_.begin(), transfers_.end(), [](const auto& t) { return t->busy; });
+        });
+    }
+    for (const std::unique_ptr<Transfer>& t : transfers_) {
+        if (t->thread.joinable()) {
+            t->thread.join();
+        }
+    }
+}
+
+void CLauncher::StartTransfer(std::size_t k, Transfer& t) {
+    {
+        std::lock_guard lock(transfersLock_);
+        t.busy = true;
+        inFlight_.push_back(k);
+    }
+    ShareSpeedLimit();
+    // The run's flag is looked at after this transfer's own is cleared, so a stop between the two reaches it.
+    t.downloader.ClearAbortRequest();
+    if (downloader_.IsAbortRequested()) {
+        t.downloader.abortFlag.exchange(1);
+    }
+    // Before the thread: the next file's question already finds this one transferring.
+    SetRowState(k, kStateTransferring);
+    const auto transfer = [this, k, &t] {
+        if (const std::optional<std::string> failure = TransferFile(k, t)) {
+            MarkFailed(k, *failure);
+        } else {
+            SetRowState(k, kStateDone);
+            WriteLog("[%s][%d] Successfully downloaded file [%s]", kOrigin, 699, config_.files[k]->url.c_str());
+        }
+        EndTransfer(k, t);
+    };
+    try {
+        t.thread = std::thread(transfer);
+    } catch (const std::system_error&) {
+        transfer(); // no thread to spare: this file on the worker's own
+    }
+}
+
+void CLauncher::EndTransfer(std::size_t k, Transfer& t) {
+    {
+        std::lock_guard show(showLock_);
+        std::optional<std::size_t> next;
+        {
+            std::lock_guard lock(transfersLock_);
+            inFlight_.erase(std::find(inFlight_.begin(), inFlight_.end(), k));
+            if (!inFlight_.empty()) {
+                if (shownFile_.load() == config_.files[k].get()) {
+                    next = inFlight_.front();
+                }
+            } else if (shownFile_.load() != config_.files[lastWalked_].get()) {
+                next = lastWalked_; // nothing earlier in flight: the file the walk is at, as with one connection
+            }
+        }
+        if (next) {
+            ShowFile(*next);
+        }
+    }
+    {
+        std::lock_guard lock(transfersLock_);
+        t.busy = false;
+    }
+    ShareSpeedLimit();
+    transferEnded_.notify_all();
+}
+
+void CLauncher::ShowFile(std::size_t k) {
+    FileInfo& entry = *config_.files[k];
+    stats.lastFilePercent.store(-1);
+    stats.speedBaseline.store(entry.receivedSize.load());
+    shownFile_.store(&entry);
+    OnView([this, k, &entry] {
+        if (selection.RowOfFile(k) >= 0) {
+            view_.SelectRow(k);
+        }
+        SetLabel(ST_FILE_NAME, FileNameOfUrl(entry.url));
+        SetLabel(ST_FILE_SIZE, FormatSize(entry.size.load()));
+    });
 }
 
 void CLauncher::MarkFailed(std::size_t k, const std::string& reason) {
@@ -103,21 +221,27 @@ void CLauncher::MarkFailed(std::size_t k, const std::string& reason) {
     WriteLog("[%s][%d] Failed to download file [%s]", kOrigin, 692, url.c_str());
 }
 
-void CLauncher::WalkFile(std::size_t k, int started) {
+bool CLauncher::PrepareFile(std::size_t k, int started, Transfer& t) {
     FileInfo& entry = *config_.files[k];
-    CRunDownloader& d = downloader_;
+    CRunDownloader& d = t.downloader;
     entry.localPath = MakeLocalPath(entry.url);
     EnsureDownloadFolder();
     d.url = entry.url;
     d.localFileName = entry.localPath;
-    OnView([this, k, &entry, started] {
-        if (selection.RowOfFile(k) >= 0) {
-            view_.SelectRow(k);
+    {
+        // While earlier files are in flight, the file fields stay with the earliest of them.
+        std::lock_guard show(showLock_);
+        bool idle = false;
+        {
+            std::lock_guard lock(transfersLock_);
+            idle = inFlight_.empty();
+            lastWalked_ = k;
         }
-        SetLabel(ST_FILE_NAME, FileNameOfUrl(entry.url));
-        SetLabel(ST_FILE_SIZE, FormatSize(entry.size.load()));
-        ShowCount(started, ST_RECV_COUNT);
-    });
+        if (idle) {
+            ShowFile(k);
+        }
+    }
+    OnView([this, started] { ShowCount(started, ST_RECV_COUNT); });
     d.SetProgressContext(&entry);
     WriteLog("[%s][%d] File downloading: [%s][%s][%s]", kOrigin, 623, entry.url.c_str(), d.url.c_str(),
              d.localFileName.c_str());
@@ -125,11 +249,11 @@ void CLauncher::WalkFile(std::size_t k, int started) {
     if (entry.localPath.empty()) {
         // A URL without a usable file name is never turned into a path.
         MarkFailed(k, entry.url + ": the address gives no usable file name");
-        return;
+        return false;
     }
     const int answer = AskOverwriteChoice(d.localFileName);
     const bool overwrite = answer == 2 || answer == 3 || answer == 6;
-    overwritten_ = overwrite ? StampOf(d.localFileName) : std::nullopt;
+    t.overwritten = overwrite ? StampOf(d.localFileName) : std::nullopt;
     const std::uint64_t local = overwrite ? 0 : GetLocalFileSize(d.localFileName);
     const std::uint64_t size = entry.size.load();
     if (!overwrite && local > size) {
@@ -140,7 +264,7 @@ void CLauncher::WalkFile(std::size_t k, int started) {
                  kOrigin, __LINE__, d.localFileName.c_str(), local, size);
         if (const std::optional<std::string> failure = SetAsideLarger(k)) {
             MarkFailed(k, *failure);
-            return;
+            return false;
         }
     }
     if (overwrite || local > size) {
@@ -155,15 +279,15 @@ void CLauncher::WalkFile(std::size_t k, int started) {
         std::string whyNot;
         if (!VerifyOnDisk(k, kOrigin, &whyNot)) {
             if (whyNot.empty()) {
-                return; // stopped during the check: the file is as it was, and the run ends
+                return false; // stopped during the check: the file is as it was, and the run ends
             }
             entry.receivedSize.store(0);
             UpdateTotalReceived();
             MarkFailed(k, whyNot);
-            return;
+            return false;
         }
         SetRowState(k, kStateSkipped);
-        return;
+        return false;
     } else {
         entry.receivedSize.store(local);
         stats.lastSpeedTick.store(TickCount());
@@ -172,12 +296,7 @@ void CLauncher::WalkFile(std::size_t k, int started) {
         WriteLog("[INFO][%s][%d] Resuming download: from [%I64u]", kOrigin, 663, local);
     }
 
-    if (const std::optional<std::string> failure = TransferFile(k)) {
-        MarkFailed(k, *failure);
-        return;
-    }
-    SetRowState(k, kStateDone);
-    WriteLog("[%s][%d] Successfully downloaded file [%s]", kOrigin, 699, entry.url.c_str());
+    return true;
 }
 
 std::optional<std::string> CLauncher::SetAsideLarger(std::size_t k) {
@@ -196,11 +315,10 @@ std::optional<std::string> CLauncher::SetAsideLarger(std::size_t k) {
     return std::nullopt;
 }
 
-std::optional<std::string> CLauncher::TransferFile(std::size_t k) {
+std::optional<std::string> CLauncher::TransferFile(std::size_t k, Transfer& t) {
     FileInfo& entry = *config_.files[k];
-    CRunDownloader& d = downloader_;
+    CRunDownloader& d = t.downloader;
     const std::vector<std::string> sources = SourcesOf(entry);
-    SetRowState(k, kStateTransferring);
     std::optional<Failure> failure;
     for (std::size_t source = 0; source < sources.size(); ++source) {
         if (source > 0) {
@@ -212,7 +330,7 @@ std::optional<std::string> CLauncher::TransferFile(std::size_t k) {
             SetRowState(k, MirrorState(source));
         }
         d.url = sources[source];
-        failure = TransferFrom(k);
+        failure = TransferFrom(k, t);
         if (!failure) {
             break;
         }
@@ -236,11 +354,11 @@ std::optional<std::string> CLauncher::TransferFile(std::size_t k) {
     return std::nullopt;
 }
 
-void CLauncher::ContinueOn(std::size_t k, const std::string& url) {
+void CLauncher::ContinueOn(std::size_t k, const std::string& url, Transfer& t) {
     FileInfo& entry = *config_.files[k];
-    CRunDownloader& d = downloader_;
+    CRunDownloader& d = t.downloader;
     // What the player chose to overwrite is not continued while it is still there as it was.
-    const bool replaced = overwritten_ && StampOf(d.localFileName) == overwritten_;
+    const bool replaced = t.overwritten && StampOf(d.localFileName) == t.overwritten;
     const std::uint64_t local = replaced ? 0 : GetLocalFileSize(d.localFileName);
     d.startOffset = local;
     d.expectedSize = entry.size.load(); // what the survey found: no answer makes the file larger
@@ -263,20 +381,22 @@ void CLauncher::ContinueOn(std::size_t k, const std::string& url) {
     UpdateTotalReceived();
 }
 
-std::optional<CLauncher::Failure> CLauncher::TransferFrom(std::size_t k) {
+std::optional<CLauncher::Failure> CLauncher::TransferFrom(std::size_t k, Transfer& t) {
     FileInfo& entry = *config_.files[k];
-    CRunDownloader& d = downloader_;
+    CRunDownloader& d = t.downloader;
     const bool hashed = !entry.sha256.empty();
     const auto retries = static_cast<unsigned>(std::max(config_.retries, 0));
     for (unsigned attempt = 0;; ++attempt) {
-        ContinueOn(k, d.url);
-        stats.speedBaseline.store(entry.receivedSize.load());
+        ContinueOn(k, d.url, t);
+        if (shownFile_.load() == &entry) {
+            stats.speedBaseline.store(entry.receivedSize.load());
+        }
         if (hashed && !d.HashFile(d.startOffset)) {
             WriteLog("[ERROR][%s][%d] Cannot read the first [%I64u] bytes of [%s] to check its SHA-256.", kOrigin,
                      __LINE__, d.startOffset, d.localFileName.c_str());
             return Failure{"the part on disk cannot be read to check its SHA-256", true};
         }
-        if (FetchNotingSecurity(k)) {
+        if (FetchNotingSecurity(k, d)) {
             return std::nullopt;
         }
         const TransferFailure failure = d.lastFailure();

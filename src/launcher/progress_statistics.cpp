@@ -19,6 +19,26 @@ void ProgressStatistics::Reset() {
     lastSpeedTick.store(0, std::memory_order_relaxed);
 }
 
+ProgressDisplay ProgressStatistics::OnOtherRead(std::uint32_t bytesRead, bool lengthKnown,
+                                                std::atomic<std::uint64_t>& fileReceived) {
+    constexpr auto relaxed = std::memory_order_relaxed;
+    ProgressDisplay display;
+    if (!lengthKnown) {
+        return display;
+    }
+    fileReceived.fetch_add(bytesRead, relaxed);
+    // The speed is of every transfer: measured against the shown file's count, whose baseline these
+    // bytes lower (wrapping below zero is undone by the subtraction that measures).
+    speedBaseline.fetch_sub(bytesRead, relaxed);
+    const std::uint64_t total = totalReceived.fetch_add(bytesRead, relaxed) + bytesRead;
+    const int totalPercent = PercentOf(total, totalSize.load(relaxed));
+    if (totalPercent != lastTotalPercent.load(relaxed)) {
+        lastTotalPercent.store(totalPercent, relaxed);
+        display.totalPercent = totalPercent;
+    }
+    return display;
+}
+
 ProgressDisplay ProgressStatistics::OnRead(std::uint32_t now, std::uint64_t transferred, std::uint32_t bytesRead,
                                            bool lengthKnown, std::uint64_t fileSize,
                                            std::atomic<std::uint64_t>& fileReceived) {

@@ -36,6 +36,10 @@ public:
     ProgressDisplay OnRead(std::uint32_t now, std::uint64_t transferred, std::uint32_t bytesRead, bool lengthKnown,
                            std::uint64_t fileSize, std::atomic<std::uint64_t>& fileReceived);
 
+    // One read of a file other than the one of the file fields: it moves the file's count, the totals and
+    // the speed. Not at the same time as OnRead.
+    ProgressDisplay OnOtherRead(std::uint32_t bytesRead, bool lengthKnown, std::atomic<std::uint64_t>& fileReceived);
+
     // Sets the received total of the selected files and returns the total percentage.
     int UpdateTotalReceived(std::uint64_t receivedOfSelectedFiles);
 

@@ -193,9 +193,9 @@ class Scenario:
                   f"({self.server.stderr.read().decode().strip()}); choose another -DOSTREL_E2E_PORT")
             time.sleep(0.2)
 
-    def write_config(self, file_elements, checked=True):
+    def write_config(self, file_elements, checked=True, connections=None):
         """The worked example configuration with `file_elements` (attribute texts) as its files, its rows
-        ticked or not."""
+        ticked or not, and Base's Connections when given."""
         with open(self.options.config, encoding="utf-8") as source:
             text = source.read()
         files = "".join(f"\n        <File {attributes} />" for attributes in file_elements)
@@ -204,6 +204,9 @@ class Scenario:
         if not checked:
             text, count = re.subn(r'(<FileList [^>]*Checked=")1"', r'\g<1>0"', text)
             check(count == 1, "the example configuration has no ticked FileList")
+        if connections is not None:
+            text, count = re.subn(r"<Base ", f'<Base Connections="{connections}" ', text)
+            check(count == 1, "the example configuration has no Base")
         with open(os.path.join(self.program_dir, "config.xml"), "w", encoding="utf-8") as out:
             out.write(text)
 
@@ -455,8 +458,9 @@ def stop_and_restart(s):
     After the stop the third file is never started, the Stopped message shows, no report is sent."""
     slow = "AmbrelData.pak?rate=50000"
     s.start_server({"AmbrelSetup.sh": SETUP, "AmbrelData.pak": DATA, "AmbrelPatch.pak": PATCH})
+    # One at a time: the third file waits for the second.
     s.write_config([f'Url="{s.url("AmbrelSetup.sh")}" autoexecute="true" {SETUP_DIGEST}', f'Url="{s.url(slow)}"',
-                    f'Url="{s.url("AmbrelPatch.pak")}"'])
+                    f'Url="{s.url("AmbrelPatch.pak")}"'], connections=1)
     s.start_program()
     s.click_button("Download")
     wait_for(lambda: len(s.downloaded(slow) or b"") >= 10000, 10, "the second file's first bytes")
