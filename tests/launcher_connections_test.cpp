@@ -1,7 +1,12 @@
 #include "launcher_fixture.h"
 
+#include "launcher/format_text.h"
+#include "launcher/progress_statistics.h"
+
 #include <chrono>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -44,6 +49,29 @@ TEST_F(LauncherConnectionsTest, SmallFilesAreNotHeldBehindABigOne) {
         EXPECT_EQ(ReadWholeFile(Local(small[i])), PatternBytes(3000 + i)) << small[i];
     }
     EXPECT_EQ(Label(ST_TOTAL_RECV_SIZE), Label(ST_TOTAL_SIZE));
+}
+
+TEST_F(LauncherConnectionsTest, TheFileFieldsTellOfOneFileWhenTheyMoveToAnother) {
+    // Each file ends part-way at its own point; the fields move on as each ends.
+    std::string files;
+    for (const char* name : {"a.pak", "b.pak", "c.pak", "d.pak"}) {
+        served.Write(name, PatternBytes(400000));
+    }
+    files = File("a.pak?rate=40000") + File("b.pak?rate=20000") + File("c.pak?rate=10000") + File("d.pak?rate=20000");
+    CLauncher& l = Open(Configuration(files, Connections(3)));
+    view.OnViewThread([&] { ASSERT_TRUE(l.OnBnClickedBtnDownload()); });
+    ASSERT_TRUE(view.WaitUntil([&] { return RowsIn("전송중") == 3; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    view.OnViewThread([&] { l.OnBnClickedBtnStop(); });
+    ASSERT_TRUE(view.WaitUntil([&] { return !view.outcomes.empty(); }));
+
+    const std::string shown = Label(ST_FILE_NAME);
+    std::error_code error;
+    const auto onDisk = std::filesystem::file_size(Local(shown), error);
+    const std::uint64_t received = error ? 0 : static_cast<std::uint64_t>(onDisk);
+    EXPECT_EQ(Label(ST_FILE_SIZE), FormatSize(400000)) << shown;
+    EXPECT_EQ(Label(ST_FILE_RECV_SIZE), FormatSize(received)) << shown;
+    EXPECT_EQ(Label(ST_FILE_DOWNLOAD_RATE), std::to_string(PercentOf(received, 400000)) + "%") << shown;
 }
 
 TEST_F(LauncherConnectionsTest, TwoFilesOfOneNameAreNotWrittenAtOnce) {

@@ -155,6 +155,8 @@ private:
     void EndTransfer(std::size_t k, Transfer& t);
     // The file fields show file `k`: the one that started earliest of those still in flight.
     void ShowFile(std::size_t k);
+    // The file percentage, its bar and the received size of file `k` as they stand.
+    void ShowFileProgress(std::size_t k);
     // Each transfer in flight gets an equal share of the speed limit.
     void ShareSpeedLimit();
     std::string MakeLocalPath(const std::string& fileUrl) const;

@@ -4,6 +4,7 @@
 #include "launcher/format_text.h"
 #include "launcher/launcher.h"
 #include "launcher/local_files.h"
+#include "launcher/progress_statistics.h"
 #include "launcher/retry_policy.h"
 #include "launcher/row_states.h"
 #include "launcher/url_names.h"
@@ -189,6 +190,7 @@ void CLauncher::EndTransfer(std::size_t k, Transfer& t) {
         }
         if (next) {
             ShowFile(*next);
+            ShowFileProgress(*next); // it may be part-way or done: the fields must not keep the last file's
         }
     }
     {
@@ -210,6 +212,17 @@ void CLauncher::ShowFile(std::size_t k) {
         }
         SetLabel(ST_FILE_NAME, FileNameOfUrl(entry.url));
         SetLabel(ST_FILE_SIZE, FormatSize(entry.size.load()));
+    });
+}
+
+void CLauncher::ShowFileProgress(std::size_t k) {
+    const FileInfo& entry = *config_.files[k];
+    const std::uint64_t received = entry.receivedSize.load();
+    const int percent = PercentOf(received, entry.size.load());
+    stats.lastFilePercent.store(percent);
+    OnView([this, received, percent] {
+        ShowPercent(ST_FILE_DOWNLOAD_RATE, CT_FILE_DOWNLOAD_RATE, percent);
+        SetLabel(ST_FILE_RECV_SIZE, FormatSize(received));
     });
 }
 
