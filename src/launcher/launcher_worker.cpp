@@ -83,14 +83,15 @@ unsigned CLauncher::_DownloadThread(CLauncher* launcher) {
 
     int started = 0;
     for (std::size_t k = 0; k < l.config_.files.size(); ++k) {
-        if (l.selection.RowCount() > 0 && !l.selection.IsFileSelected(k)) {
-            continue;
-        }
         // Files are taken in list order as transfers come free, so the questions come in that order too.
         Transfer& t = l.FreeTransfer();
         l.WaitForPathToSettle(l.MakeLocalPath(l.config_.files[k]->url));
         if (l.downloader_.IsAbortRequested()) {
             break;
+        }
+        // Its tick is read when its turn comes, not while earlier files still hold every transfer.
+        if (l.selection.RowCount() > 0 && !l.selection.IsFileSelected(k)) {
+            continue;
         }
         ++started;
         if (l.PrepareFile(k, started, t)) {
