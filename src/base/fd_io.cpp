@@ -1,6 +1,7 @@
 #include "base/fd_io.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <limits>
 #include <unistd.h>
 
@@ -49,4 +50,20 @@ int WriteAll(int fd, const void* data, std::size_t size) {
     const FdIoResult result =
         Repeat(size, [&](std::size_t at, std::size_t left) { return ::write(fd, bytes + at, left); });
     return result.error != 0 ? result.error : (result.done == size ? 0 : EIO);
+}
+
+int WriteAllAndSync(int fd, const void* data, std::size_t size) {
+    if (const int error = WriteAll(fd, data, size); error != 0) {
+        return error;
+    }
+    return ::fsync(fd) == 0 ? 0 : errno;
+}
+
+void SyncFolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
 }

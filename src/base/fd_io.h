@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Whole transfers on a file descriptor: each call retries interrupted system calls and short counts, and
 // stops at the first error or, when reading, at the end of the file.
@@ -14,3 +15,7 @@ FdIoResult ReadAll(int fd, void* buffer, std::size_t size);
 FdIoResult PreadAll(int fd, void* buffer, std::size_t size, std::uint64_t offset);
 // 0 when every byte is written, else errno (a write that moves nothing counts as EIO).
 int WriteAll(int fd, const void* data, std::size_t size);
+// WriteAll, then the file flushed to the disk; 0 or errno.
+int WriteAllAndSync(int fd, const void* data, std::size_t size);
+// A file created or renamed lasts only once its folder is on the disk too: flushes the folder of `path`.
+void SyncFolderOf(const std::string& path);

@@ -1,5 +1,6 @@
 #include "base/settings_file.h"
 
+#include "base/fd_io.h"
 #include "base/log.h"
 #include "base/user_folders.h"
 
@@ -120,18 +121,8 @@ std::string FolderOf(const std::string& path) {
 
 // Writes `text`, flushes it to the disk and closes `fd`; false with errno set when a step failed.
 bool WriteSyncAndClose(int fd, const std::string& text) {
-    std::FILE* file = ::fdopen(fd, "wb");
-    if (file == nullptr) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        return false;
-    }
-    int error = 0;
-    if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0 || ::fsync(fd) != 0) {
-        error = errno;
-    }
-    if (std::fclose(file) != 0 && error == 0) {
+    int error = WriteAllAndSync(fd, text.data(), text.size());
+    if (::close(fd) != 0 && error == 0) {
         error = errno;
     }
     errno = error;
@@ -142,15 +133,6 @@ bool SaveFailed(const std::string& path, const char* step, int error) {
     WriteLog("[ERROR][%s][%d] Failed to save the settings file [%s]: cannot %s (%s).", "SettingsFile::Save", __LINE__,
              path.c_str(), step, std::strerror(error));
     return false;
-}
-
-// The renamed entry lasts only once the folder itself is on disk.
-void SyncFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 } // namespace
@@ -247,7 +229,7 @@ bool SettingsFile::Save(const ReadResult& read) const {
         ::unlink(temporary.c_str());
         return SaveFailed(path_, "replace the file", error);
     }
-    SyncFolder(folder);
+    SyncFolderOf(path_);
     return true;
 }
 

@@ -10,24 +10,11 @@
 
 namespace {
 
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The mode a new file gets from open(..., 0666).
 mode_t NewFileMode() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;
-}
-
-// Writes `content` to `fd` and flushes it to the disk; 0 or errno.
-int WriteAndSync(int fd, const std::string& content) {
-    if (const int error = WriteAll(fd, content.data(), content.size()); error != 0) {
-        return error;
-    }
-    return ::fsync(fd) == 0 ? 0 : errno;
 }
 
 } // namespace
@@ -62,7 +49,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
         error = "cannot write beside " + path + ": " + std::strerror(errno);
         return false;
     }
-    int failure = ::fchmod(fd, mode) == 0 ? WriteAndSync(fd, content) : errno;
+    int failure = ::fchmod(fd, mode) == 0 ? WriteAllAndSync(fd, content.data(), content.size()) : errno;
     if (::close(fd) != 0 && failure == 0) {
         failure = errno;
     }
@@ -74,11 +61,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
         error = "cannot write " + path + ": " + std::strerror(failure);
         return false;
     }
-    // The rename itself lasts only once the folder is on the disk too.
-    if (const int folder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    SyncFolderOf(path);
     return true;
 }
 
@@ -88,7 +71,7 @@ int CreateFileExclusively(const std::string& path, const std::string& content, m
         return errno;
     }
     // The umask may have taken bits away: the file gets exactly the mode asked for.
-    int failure = ::fchmod(fd, mode) == 0 ? WriteAndSync(fd, content) : errno;
+    int failure = ::fchmod(fd, mode) == 0 ? WriteAllAndSync(fd, content.data(), content.size()) : errno;
     if (::close(fd) != 0 && failure == 0) {
         failure = errno;
     }
