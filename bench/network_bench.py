@@ -7,8 +7,9 @@ and prints the median wall and CPU seconds, the requests each made, and the rati
 
   survey   the size survey of 300 files of 16 KiB that are all complete on disk (--continue: every file
            is surveyed, checked and skipped, none fetched), through the relay, beside
-           curl -I --parallel --parallel-max 16
-  small    the same 300 files into an empty folder, through the relay, beside aria2c -j16
+           curl -I --parallel --parallel-max 16 (ostrel-cli with SurveyConnections="16")
+  small    the same 300 files into an empty folder, through the relay, beside aria2c -j16 (ostrel-cli
+           with SurveyConnections="16" Connections="16")
   limited  64 MiB from nginx sending at most 8 MiB/s per connection, beside aria2c -x8 -s8 -k1M
   big      1 GiB (--big-mib) from nginx on loopback, beside curl -o
 
@@ -136,10 +137,12 @@ def sha256_of(path):
     return digest.hexdigest()
 
 
-def write_config(path, urls):
-    """The example configuration with `urls` as its files."""
+def write_config(path, urls, base=""):
+    """The example configuration with `urls` as its files and the attributes `base` added to its Base."""
     with open(os.path.join(ROOT, "res", "config.xml"), encoding="utf-8") as f:
         text = f.read()
+    if base:
+        text = text.replace("<Base ", f"<Base {base} ", 1)
     files = "".join(f'        <File Url="{url}" />\n' for url in urls)
     text = re.sub(r"<Files>.*</Files>", lambda _: "<Files>\n" + files + "    </Files>", text, flags=re.S)
     with open(path, "w", encoding="utf-8") as f:
@@ -283,11 +286,13 @@ class Bench:
             name = f"part{i:03}.bin"
             digests[name] = write_random(os.path.join(self.served, "small", name), SMALL_SIZE)
         urls = [f"http://127.0.0.1:{self.relay_port}/small/{name}" for name in digests]
-        config = self.path("small.xml")
-        write_config(config, urls)
-        return digests, urls, config
+        return digests, urls
 
-    def survey_case(self, digests, urls, config):
+    def survey_case(self, digests, urls):
+        # As many size requests at once as curl's.
+        parallel = f'SurveyConnections="{PARALLEL}"'
+        config = self.path("survey.xml")
+        write_config(config, urls, parallel)
         complete = self.path("complete")
         shutil.copytree(os.path.join(self.served, "small"), complete)
         curl_list = self.path("survey.curl")
@@ -310,8 +315,8 @@ class Bench:
         curl = Tool(f"curl -I --parallel --parallel-max {PARALLEL}",
                     ["curl", "-s", "-I", "--parallel", "--parallel-max", str(PARALLEL), "-K", curl_list,
                      "-w", "%{http_code} %header{content-length}\\n"], lambda: None, curl_check)
-        return self.compare(f"survey: HEAD of {SMALL_COUNT} files complete on disk, {ROUND_TRIP_MS} ms round trip",
-                            ostrel, curl)
+        return self.compare(f"survey: HEAD of {SMALL_COUNT} files complete on disk, {ROUND_TRIP_MS} ms round trip, "
+                            f"ostrel-cli with {parallel}", ostrel, curl)
 
     def fetch_tools(self, title, digests, ostrel_command, other_name, other_command):
         """ostrel-cli and another tool each fetching `digests`' files into an empty folder."""
@@ -323,12 +328,16 @@ class Bench:
         other = Tool(other_name, other_command, self.fresh_out, check)
         return self.compare(title, ostrel, other)
 
-    def small_case(self, digests, urls, config):
+    def small_case(self, digests, urls):
+        # As many requests and files at once as aria2c's.
+        parallel = f'SurveyConnections="{PARALLEL}" Connections="{PARALLEL}"'
+        config = self.path("small.xml")
+        write_config(config, urls, parallel)
         aria_list = self.path("small.aria2")
         with open(aria_list, "w") as f:
             f.writelines(url + "\n" for url in urls)
-        return self.fetch_tools(f"small: {SMALL_COUNT} x {SMALL_SIZE // 1024} KiB fresh, {ROUND_TRIP_MS} ms round trip",
-                                digests, self.ostrel(config, self.out), f"aria2c -j{PARALLEL}",
+        return self.fetch_tools(f"small: {SMALL_COUNT} x {SMALL_SIZE // 1024} KiB fresh, {ROUND_TRIP_MS} ms round trip, "
+                                f"ostrel-cli with {parallel}", digests, self.ostrel(config, self.out), f"aria2c -j{PARALLEL}",
                                 ["aria2c", "-q", f"-j{PARALLEL}", "-i", aria_list, "-d", self.out])
 
     def limited_case(self):
