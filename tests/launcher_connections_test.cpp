@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <set>
 #include <thread>
 
 namespace {
@@ -164,6 +165,30 @@ TEST_F(LauncherConnectionsTest, TheSpeedLimitHoldsTheSumOfAllTransfers) {
     for (const char* name : {"a.pak", "b.pak", "c.pak"}) {
         EXPECT_EQ(ReadWholeFile(Local(name)), PatternBytes(kSize)) << name;
     }
+}
+
+TEST_F(LauncherConnectionsTest, TheRunGoesOnOverTheConnectionOfTheSurvey) {
+    // Each new connection to a distant server costs its handshake's round trips before the first byte.
+    std::string files;
+    for (const char* name : {"a.pak", "b.pak", "c.pak"}) {
+        served.Write(name, PatternBytes(5000));
+        files += File(name);
+    }
+    Open(Configuration(files, [](std::string& t) {
+        Connections(1)(t);
+        t.replace(t.find("Retries=\""), 9, "SurveyConnections=\"1\" Retries=\"");
+    }));
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(RowStates(), (Texts{"완료", "완료", "완료"}));
+    EXPECT_EQ(CountRequests("HEAD", "/b.pak"), 1u);
+    EXPECT_EQ(CountRequests("GET", "/b.pak"), 1u);
+    std::set<int> connections; // of the files' requests: the end report has its own
+    for (const RecordedRequest& r : served.server().Requests()) {
+        if (r.target.ends_with(".pak")) {
+            connections.insert(r.remotePort);
+        }
+    }
+    EXPECT_EQ(connections.size(), 1u);
 }
 
 TEST_F(LauncherConnectionsTest, AFailedFileAmongGoodOnesEndsWithTheRightRows) {

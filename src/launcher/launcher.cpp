@@ -30,7 +30,9 @@ CLauncher::CLauncher(CConfigLoader& config, std::string& appDownloadPath, Launch
     : overwriteChoice(options.overwriteChoice), config_(config), appDownloadPath_(appDownloadPath), view_(view),
       options_(std::move(options)), downloader_(MakeDownloaderHooks()), verified_(config.files.size()) {
     for (int i = 0; i < std::clamp(config.connections, 1, CConfigLoader::kMaxConnections); ++i) {
-        transfers_.push_back(std::make_unique<Transfer>(MakeDownloaderHooks()));
+        Transfer& t = *transfers_.emplace_back(std::make_unique<Transfer>(MakeDownloaderHooks()));
+        // The run goes on over the connections the survey kept alive: a new one costs its handshake.
+        t.downloader.UseSharedConnections(true);
     }
     // The player's choices win over the configuration's default.
     const SettingEntries saved = settings_.LoadEntries();
