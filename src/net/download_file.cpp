@@ -69,13 +69,11 @@ bool DownloadFile::Write(const char* data, std::size_t size) {
         lastError_ = EBADF;
         return false;
     }
-    if (used_ + size > kBufferSize) {
-        if (!Flush()) {
-            return false;
-        }
-        if (size >= kBufferSize) {
-            return WriteThrough(data, size);
-        }
+    if (used_ + size > kBufferSize && !Flush()) {
+        return false;
+    }
+    if (size >= kBufferSize) {
+        return WriteThrough(data, size); // a buffer's worth goes as it is, without a copy
     }
     std::memcpy(buffer_.get() + used_, data, size);
     used_ += size;
