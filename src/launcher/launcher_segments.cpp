@@ -110,7 +110,7 @@ bool CLauncher::TransferInSegments(std::size_t k, Transfer& t, std::optional<Fai
 }
 
 std::optional<CLauncher::Failure> CLauncher::CompleteSegments(std::size_t k, const SegmentedDownload::Plan& plan,
-                                                             bool fetchedSecure, std::optional<Sha256Bytes>& digest) {
+                                                              bool fetchedSecure, std::optional<Sha256Bytes>& digest) {
     const FileInfo& entry = *config_.files[k];
     if (!entry.sha256.empty()) {
         Sha256Digest whole;

@@ -438,8 +438,7 @@ std::optional<CLauncher::Failure> CLauncher::WithRetries(Transfer& t,
         if (tried >= retries || !passing || d.IsAbortRequested()) {
             return Failure{d.url + ": " + cause, false};
         }
-        const std::chrono::seconds pause =
-            RetryPause(tried + 1, failure.retryAfter, std::chrono::system_clock::now());
+        const std::chrono::seconds pause = RetryPause(tried + 1, failure.retryAfter, std::chrono::system_clock::now());
         const std::string reason = failure.status != 0 ? "HTTP status " + std::to_string(failure.status)
                                                        : CHttpDownloader2::FormatErrorText(failure.error);
         WriteLog("[INFO][%s][%d] Retry [%u] of [%u] of [%s] in [%lld] s after: [%s]", kOrigin, __LINE__, tried + 1,
