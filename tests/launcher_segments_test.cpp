@@ -135,6 +135,19 @@ TEST_F(LauncherSegmentsTest, TheWholeFileIsCheckedAgainstItsDigest) {
     EXPECT_TRUE(ReadWholeFile(Local(name)) == content);
 }
 
+TEST_F(LauncherSegmentsTest, TheSpeedLimitHoldsAllPiecesTogether) {
+    CLauncher& l = Open(Configuration(File("big.pak"), Connections(4)));
+    l.SetSpeedLimit(10 << 20);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(Run());
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    // Each of the four pieces at the whole limit would take half a second; together under it, two.
+    EXPECT_GE(elapsed.count(), 1600) << "the pieces together went faster than the limit";
+    EXPECT_GT(Ranges("/big.pak").size(), 1u);
+    EXPECT_TRUE(ReadWholeFile(Local("big.pak")) == content);
+}
+
 TEST_F(LauncherSegmentsTest, AFailedPieceIsAskedForAgainOnTheRetry) {
     const std::string name = "big.pak?fail_first=1";
     Open(Configuration(File(name), [](std::string& text) {
