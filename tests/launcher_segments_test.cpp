@@ -30,9 +30,12 @@ ByteRanges Asked(const Texts& headers) {
     return asked;
 }
 
-class LauncherSegmentsTest : public LauncherTest {
+class LauncherSegmentsTest : public MirroredLauncherTest {
 protected:
-    LauncherSegmentsTest() { served.Write("big.pak", content); }
+    LauncherSegmentsTest() {
+        served.Write("big.pak", content);
+        mirror.Write("big.pak", content);
+    }
 
     std::string Part(const std::string& name) const { return Local(name) + ".part"; }
 
@@ -133,6 +136,17 @@ TEST_F(LauncherSegmentsTest, TheWholeFileIsCheckedAgainstItsDigest) {
     EXPECT_EQ(view.outcomes.back(), RunOutcome::Complete);
     EXPECT_TRUE(view.failures.empty());
     EXPECT_TRUE(ReadWholeFile(Local(name)) == content);
+}
+
+TEST_F(LauncherSegmentsTest, AFileInPiecesThatTheMirrorCompletesLeavesNoPart) {
+    const std::string name = "big.pak?reset_after=500000";
+    Open(Configuration(WithMirror(served.Url("/" + name), "big.pak"), Connections(4)));
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(view.outcomes, Outcomes{RunOutcome::Complete});
+    EXPECT_GT(Ranges("/" + name).size(), 1u);
+    EXPECT_EQ(Gets(mirror, "/big.pak").size(), 1u);
+    EXPECT_TRUE(ReadWholeFile(Local(name)) == content);
+    EXPECT_FALSE(std::filesystem::exists(Part(name)));
 }
 
 TEST_F(LauncherSegmentsTest, TheSpeedLimitHoldsAllPiecesTogether) {

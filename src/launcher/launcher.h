@@ -233,6 +233,8 @@ private:
     bool TransferInSegments(std::size_t fileIndex, Transfer& t, std::optional<Failure>& failure,
                             std::optional<Sha256Bytes>& digest);
     std::optional<SegmentedDownload::Plan> SegmentPlanFor(std::size_t fileIndex, const Transfer& t);
+    // Removes the part a transfer in pieces left, once the file arrived another way.
+    void DropPart(std::size_t fileIndex);
     // Makes the whole part file the file: checked against its digest, then renamed over it.
     std::optional<Failure> CompleteSegments(std::size_t fileIndex, const SegmentedDownload::Plan& plan,
                                             bool fetchedSecure, std::optional<Sha256Bytes>& digest);

@@ -109,6 +109,16 @@ bool CLauncher::TransferInSegments(std::size_t k, Transfer& t, std::optional<Fai
     return true;
 }
 
+void CLauncher::DropPart(std::size_t k) {
+    const FileInfo& entry = *config_.files[k];
+    const std::string part = PartPathOf(entry.localPath);
+    // Only a part of ours: whatever else has that name is the player's.
+    if (LoadFileSegments(part, entry.size.load()) && ::unlink(part.c_str()) == 0) {
+        WriteLog("[INFO][%s][%d] [%s] is whole: its part [%s] is gone.", kOrigin, __LINE__, entry.localPath.c_str(),
+                 part.c_str());
+    }
+}
+
 std::optional<CLauncher::Failure> CLauncher::CompleteSegments(std::size_t k, const SegmentedDownload::Plan& plan,
                                                               bool fetchedSecure, std::optional<Sha256Bytes>& digest) {
     const FileInfo& entry = *config_.files[k];

@@ -364,6 +364,7 @@ std::optional<std::string> CLauncher::TransferFile(std::size_t k, Transfer& t) {
     if (!entry.sha256.empty() && !AcceptDigest(k, digest.value_or(Sha256Bytes{}), kOrigin, &whyNot)) {
         return whyNot;
     }
+    DropPart(k);
     return std::nullopt;
 }
 
