@@ -118,6 +118,16 @@ TEST_F(LauncherSegmentsTest, AServerThatDoesNotKeepToRangesGetsOneConnection) {
     EXPECT_EQ(Ranges("/big.pak?range_from=0").size() > 1, true); // it was tried in pieces first
 }
 
+TEST_F(LauncherSegmentsTest, APartFileThatIsNotOursStaysAsItIs) {
+    WriteLocal("big.pak.part", "a browser's half of it");
+    Open(Configuration(File("big.pak"), Connections(4)));
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(view.outcomes, Outcomes{RunOutcome::Complete});
+    EXPECT_EQ(Ranges("/big.pak"), Texts{""});
+    EXPECT_TRUE(ReadWholeFile(Local("big.pak")) == content);
+    EXPECT_EQ(ReadWholeFile(Part("big.pak")), "a browser's half of it");
+}
+
 TEST_F(LauncherSegmentsTest, TheWholeFileIsCheckedAgainstItsDigest) {
     const std::string name = "big.pak";
     Open(Configuration(File(name, "Sha256=\"" + HexDigest("other bytes") + "\""), Connections(4)));

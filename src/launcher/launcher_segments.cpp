@@ -99,7 +99,9 @@ bool CLauncher::TransferInSegments(std::size_t k, Transfer& t, std::optional<Fai
     });
     if (oneConnection) {
         WriteLog("[INFO][%s][%d] [%s] is fetched over one connection.", kOrigin, __LINE__, entry.url.c_str());
-        ::unlink(plan->partPath.c_str());
+        if (HasFileSegments(plan->partPath)) {
+            ::unlink(plan->partPath.c_str());
+        }
         failure.reset();
         return false;
     }

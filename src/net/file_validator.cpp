@@ -118,3 +118,7 @@ std::optional<ByteRanges> LoadFileSegments(const std::string& path, std::uint64_
 bool RemoveFileSegments(const std::string& path) {
     return RemoveAttribute(path, kSegmentsAttribute);
 }
+
+bool HasFileSegments(const std::string& path) {
+    return ::getxattr(path.c_str(), kSegmentsAttribute, nullptr, 0) >= 0;
+}

@@ -33,6 +33,8 @@ bool StoreFileSegments(const std::string& path, std::uint64_t size, const ByteRa
 // Nothing when none are stored or the record is not one for a file of `size` bytes.
 std::optional<ByteRanges> LoadFileSegments(const std::string& path, std::uint64_t size);
 bool RemoveFileSegments(const std::string& path);
+// Whether the file carries a segments record of any size: a part file of this program's.
+bool HasFileSegments(const std::string& path);
 
 // For tests: storing fails as on a file system without extended attributes. One setting for the process.
 void SetFileValidatorStoreFails(bool fail);

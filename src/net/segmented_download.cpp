@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -49,6 +50,12 @@ SegmentedDownload::~SegmentedDownload() {
 }
 
 std::optional<std::uint64_t> SegmentedDownload::Open() {
+    struct stat st {};
+    if (::lstat(plan_.partPath.c_str(), &st) == 0 && !HasFileSegments(plan_.partPath)) {
+        WriteLog("[INFO][%s][%d] [%s] is no part of ours and stays as it is: fetching the file over one connection.",
+                 kOrigin, __LINE__, plan_.partPath.c_str());
+        return std::nullopt;
+    }
     fd_ = ::open(plan_.partPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd_ < 0) {
         WriteLog("[INFO][%s][%d] Cannot open [%s] (%s): fetching the file over one connection.", kOrigin, __LINE__,
@@ -70,6 +77,7 @@ std::optional<std::uint64_t> SegmentedDownload::Open() {
         WriteLog("[INFO][%s][%d] [%s] cannot keep which of its bytes are written (%s): fetching the file over one "
                  "connection.",
                  kOrigin, __LINE__, plan_.partPath.c_str(), std::strerror(errno));
+        ::unlink(plan_.partPath.c_str()); // made or emptied just now: nothing of anyone's is lost
         return std::nullopt;
     }
     return 0;
