@@ -4,9 +4,10 @@ nginx over HTTPS with HTTP/2 (its certificate from a private authority made here
 
 Each server serves a data file, an empty file and an installer script on 127.0.0.1. For each server:
 a fresh run, a run interrupted with SIGINT halfway, a continued run, and a run after the server's file
-was replaced by another version of the same size while a part of the old one was on disk. Every file
-must end byte for byte equal to what the server has then; nginx's access log must show every request
-made over HTTP/2. Servers that are not installed are skipped
+was replaced by another version of the same size while a part of the old one was on disk; then a big
+file (fetched in pieces where the server answers ranges of a version), interrupted and continued. Every
+file must end byte for byte equal to what the server has then; nginx's access log must show every
+request made over HTTP/2, and where a server logs them, the big file's pieces with If-Range. Servers that are not installed are skipped
 (tools/deps installs them). Usage: tools/real_servers.py [--cli PATH_OF_OSTREL_CLI]
 """
 
@@ -24,6 +25,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DATA_SIZE = 3 * 1024 * 1024
+BIG_SIZE = 17 * 1024 * 1024  # fetched in pieces over several connections
 LIMIT = "600K"  # slow enough to interrupt halfway
 INSTALLER = b"#!/bin/sh\necho installed > installed.txt\n"
 
@@ -179,15 +181,30 @@ def same_files(check, served, folder, names, scenario):
                                   f"({'missing' if got is None else len(got)} vs {len(want)} bytes)")
 
 
-def run_cli(cli, config, folder, env, extra=(), interrupt_at=None):
-    """Runs ostrel-cli; with interrupt_at, sends SIGINT once that file has at least half its bytes."""
+def half_there(path, size):
+    return lambda: os.path.exists(path) and os.path.getsize(path) >= size // 2
+
+
+def there_for(paths, seconds):
+    """True once one of `paths` has existed for `seconds`."""
+    seen = []
+
+    def check():
+        if not seen and any(os.path.exists(p) for p in paths):
+            seen.append(time.monotonic())
+        return bool(seen) and time.monotonic() - seen[0] >= seconds
+
+    return check
+
+
+def run_cli(cli, config, folder, env, extra=(), interrupt_when=None):
+    """Runs ostrel-cli; with interrupt_when, sends SIGINT once it is true."""
     command = [cli, "--config", config, "--dir", folder, "--no-report", *extra]
     process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
-    if interrupt_at is not None:
-        path, size = interrupt_at
+    if interrupt_when is not None:
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline and process.poll() is None:
-            if os.path.exists(path) and os.path.getsize(path) >= size // 2:
+            if interrupt_when():
                 process.send_signal(signal.SIGINT)
                 break
             time.sleep(0.02)
@@ -236,7 +253,7 @@ def exercise(cli, name, start, secure, work):
 
         cut = os.path.join(work, "cut")
         data = os.path.join(cut, "data.bin")
-        status, out, err = run_cli(cli, config, cut, env, ["--limit", LIMIT, "--no-exec"], (data, DATA_SIZE))
+        status, out, err = run_cli(cli, config, cut, env, ["--limit", LIMIT, "--no-exec"], half_there(data, DATA_SIZE))
         part = os.path.getsize(data) if os.path.exists(data) else 0
         check.expect(status == 130, f"interrupted run: exit {status}, expected 130: {err.strip()}")
         check.expect(0 < part < DATA_SIZE, f"interrupted run: {part} bytes on disk")
@@ -247,7 +264,7 @@ def exercise(cli, name, start, secure, work):
 
         changed = os.path.join(work, "changed")
         data = os.path.join(changed, "data.bin")
-        run_cli(cli, config, changed, env, ["--limit", LIMIT, "--no-exec"], (data, DATA_SIZE))
+        run_cli(cli, config, changed, env, ["--limit", LIMIT, "--no-exec"], half_there(data, DATA_SIZE))
         # Another version of the same size, with another time: only a validator tells them apart.
         with open(os.path.join(served, "data.bin"), "wb") as f:
             f.write(os.urandom(DATA_SIZE))
@@ -256,12 +273,29 @@ def exercise(cli, name, start, secure, work):
         status, out, err = run_cli(cli, config, changed, env, ["--continue", "--no-exec"])
         check.expect(status == 0, f"run after a change: exit {status}: {err.strip()}")
         same_files(check, served, changed, names, "run after a change")
+
+        with open(os.path.join(served, "big.bin"), "wb") as f:
+            f.write(os.urandom(BIG_SIZE))
+        big_config = os.path.join(work, "big.xml")
+        write_config(big_config, f"{scheme}://127.0.0.1:{port}", [("big.bin", "")])
+        pieces = os.path.join(work, "pieces")
+        big = os.path.join(pieces, "big.bin")
+        status, out, err = run_cli(cli, big_config, pieces, env, ["--limit", "4M", "--no-exec"],
+                                   there_for([big, big + ".part"], 1.0))
+        check.expect(status == 130, f"interrupted big file: exit {status}, expected 130: {err.strip()}")
+        status, out, err = run_cli(cli, big_config, pieces, env, ["--continue", "--no-exec"])
+        check.expect(status == 0, f"continued big file: exit {status}: {err.strip()}")
+        same_files(check, served, pieces, ["big.bin"], "continued big file")
+        check.expect(not os.path.exists(big + ".part"), "continued big file: its part file stayed")
         log = os.path.join(work, "access.log")
         if os.path.exists(log):
             with open(log) as f:
                 ranged = [line.strip() for line in f if "range=[bytes" in line]
             check.expect(any("if-range=[-]" not in line for line in ranged),
                          "no continued request carried If-Range: " + " | ".join(ranged))
+            pieces = [line for line in ranged if "/big.bin " in line and re.search(r"range=\[bytes=\d+-\d+\]", line)]
+            check.expect(len(pieces) > 1 and all("if-range=[-]" not in line for line in pieces),
+                         f"the big file came in {len(pieces)} pieces with If-Range on each: " + " | ".join(pieces[:4]))
             if secure:
                 with open(log) as f:
                     protocols = {line.split()[2] if len(line.split()) > 2 else line.strip() for line in f}

@@ -29,7 +29,8 @@ std::vector<std::string> SourcesOf(const FileInfo& entry) {
 
 CLauncher::CLauncher(CConfigLoader& config, std::string& appDownloadPath, LauncherView& view, LauncherOptions options)
     : overwriteChoice(options.overwriteChoice), config_(config), appDownloadPath_(appDownloadPath), view_(view),
-      options_(std::move(options)), downloader_(MakeDownloaderHooks()), verified_(config.files.size()) {
+      options_(std::move(options)), downloader_(MakeDownloaderHooks()), rangeValidators_(config.files.size()),
+      verified_(config.files.size()) {
     for (int i = 0; i < std::clamp(config.connections, 1, CConfigLoader::kMaxConnections); ++i) {
         Transfer& t = *transfers_.emplace_back(std::make_unique<Transfer>(MakeDownloaderHooks()));
         // The run goes on over the connections the survey kept alive: a new one costs its handshake.

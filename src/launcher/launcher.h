@@ -11,7 +11,9 @@
 #include "launcher/run_downloader.h"
 #include "launcher/task_queue.h"
 #include "launcher/verified_files.h"
+#include "net/segmented_download.h"
 #include "net/sha256_digest.h"
+#include "net/transfer_failure.h"
 
 #include <atomic>
 #include <chrono>
@@ -114,9 +116,10 @@ private:
     // Size survey (task thread, or a view thread that may wait; the requests on threads of their own).
     // The sources whose size stayed unknown, with their causes.
     using SurveyFailures = std::vector<std::pair<std::string, std::string>>;
-    // The size of one URL, asked with `scratchFile` as the transfer's file, which no other request uses.
+    // The size of one URL, asked with `scratchFile` as the transfer's file, which no other request uses;
+    // `rangeValidator` the version to ask ranges of, when the server answers them.
     bool GetContentSize(const std::string& fileUrl, const std::string& scratchFile, std::uint64_t& size,
-                        SurveyFailures& failures);
+                        std::optional<std::string>& rangeValidator, SurveyFailures& failures);
     // The size of a file from its sources in turn; nothing when none told it.
     std::optional<std::uint64_t> SurveyFile(std::size_t fileIndex, const std::string& scratchFile,
                                             SurveyFailures& failures);
@@ -216,6 +219,25 @@ private:
     };
     // The transfer from the downloader's URL with the configured retries; nothing when it succeeded.
     std::optional<Failure> TransferFrom(std::size_t fileIndex, Transfer& t);
+    // What one try of a transfer ended with: a failure that retries may mend, or `final` one.
+    struct Attempted {
+        TransferFailure failure;
+        std::optional<Failure> final;
+    };
+    // Tries `attempt` again after the pauses of the configured retries while it fails on a passing cause;
+    // nothing once it succeeds.
+    std::optional<Failure> WithRetries(Transfer& t, const std::function<std::optional<Attempted>()>& attempt);
+    // A big file from a server that answers ranges of its version is fetched over several connections
+    // into NAME.part, which becomes the file once whole. False when the file is not to be (the transfer
+    // then takes one connection); else `failure` and `digest` are the transfer's end.
+    bool TransferInSegments(std::size_t fileIndex, Transfer& t, std::optional<Failure>& failure,
+                            std::optional<Sha256Bytes>& digest);
+    std::optional<SegmentedDownload::Plan> SegmentPlanFor(std::size_t fileIndex, const Transfer& t);
+    // Removes the part a transfer in pieces left, once the file arrived another way.
+    void DropPart(std::size_t fileIndex);
+    // Makes the whole part file the file: checked against its digest, then renamed over it.
+    std::optional<Failure> CompleteSegments(std::size_t fileIndex, const SegmentedDownload::Plan& plan,
+                                            bool fetchedSecure, std::optional<Sha256Bytes>& digest);
     // Sets up a transfer of a file from `url`, its first attempt or a retry: what of the file on disk it
     // continues, and whether the server is asked for the rest of the part's own version.
     void ContinueOn(std::size_t fileIndex, const std::string& url, Transfer& t);
@@ -255,6 +277,9 @@ private:
     // The transfers of the survey under way, so that a shutdown can break them.
     std::mutex surveyLock_;
     std::vector<CHttpDownloader2*> surveyTransfers_;
+    // Of each file, the version whose ranges its main server answers, as the last survey found it.
+    std::mutex rangeValidatorsLock_;
+    std::vector<std::optional<std::string>> rangeValidators_;
     // A retry's pause, which a stop ends at once.
     std::mutex pauseLock_;
     std::condition_variable pauseWake_;

@@ -32,7 +32,7 @@ std::string SurveyScratchFile(std::size_t worker) {
 } // namespace
 
 bool CLauncher::GetContentSize(const std::string& fileUrl, const std::string& scratchFile, std::uint64_t& size,
-                               SurveyFailures& failures) {
+                               std::optional<std::string>& rangeValidator, SurveyFailures& failures) {
     CHttpDownloader2 downloader;
     downloader.UseSharedConnections(true);
     downloader.url = fileUrl;
@@ -53,6 +53,7 @@ bool CLauncher::GetContentSize(const std::string& fileUrl, const std::string& sc
     }
     if (sized) {
         size = downloader.contentLength;
+        rangeValidator = downloader.rangeValidator();
     } else {
         WriteLog("[ERROR][%s][%d] Failed to get content size of Server IP [%s].", "COstrelDlg::GetContentSize", 506,
                  HostAddressForLog(fileUrl).c_str());
@@ -72,9 +73,13 @@ std::optional<std::uint64_t> CLauncher::SurveyFile(std::size_t fileIndex, const 
     // A dead main server is no end while a mirror answers.
     for (const std::string& source : SourcesOf(entry)) {
         std::uint64_t size = 0;
-        if (GetContentSize(source, scratchFile, size, failures)) {
+        std::optional<std::string> rangeValidator;
+        if (GetContentSize(source, scratchFile, size, rangeValidator, failures)) {
             WriteLog("[DEBUG][%s][%d] URL [%s] size: [%I64u]", origin, 553, entry.url.c_str(), size);
             entry.size.store(size);
+            std::lock_guard lock(rangeValidatorsLock_);
+            // Pieces come from the main server alone; a mirror's version tells nothing of its.
+            rangeValidators_[fileIndex] = source == entry.url ? rangeValidator : std::nullopt;
             return size;
         }
         WriteLog("[ERROR][%s][%d] Failed to get content size of URL [%s].", origin, 546, source.c_str());

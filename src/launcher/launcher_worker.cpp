@@ -10,7 +10,6 @@
 #include "launcher/url_names.h"
 #include "net/file_validator.h"
 #include "net/transfer_failure.h"
-#include "net/url_parser.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -26,12 +25,6 @@ constexpr int IDS_DOWNLOADING = 147;
 constexpr const char* kOrigin = "COstrelDlg::_DownloadThread";
 // Our own: the status while a failed transfer waits for its retry.
 constexpr const char* kRetryWait = "%lld초 후 다시 시도합니다...";
-
-// The server of a URL as a part's origin names it (host[:port]); empty for a URL that does not parse.
-std::string ServerOf(const std::string& url) {
-    ParsedUrl parsed;
-    return ParseUrl(url, parsed) ? FormatAuthority(parsed.serverName, parsed.serverPort) : std::string();
-}
 
 } // namespace
 
@@ -334,6 +327,7 @@ std::optional<std::string> CLauncher::TransferFile(std::size_t k, Transfer& t) {
     CRunDownloader& d = t.downloader;
     const std::vector<std::string> sources = SourcesOf(entry);
     std::optional<Failure> failure;
+    std::optional<Sha256Bytes> digest;
     for (std::size_t source = 0; source < sources.size(); ++source) {
         if (source > 0) {
             if (failure->local || Stopping()) {
@@ -344,7 +338,12 @@ std::optional<std::string> CLauncher::TransferFile(std::size_t k, Transfer& t) {
             SetRowState(k, MirrorState(source));
         }
         d.url = sources[source];
-        failure = TransferFrom(k, t);
+        if (source > 0 || !TransferInSegments(k, t, failure, digest)) {
+            failure = TransferFrom(k, t);
+            if (!entry.sha256.empty()) {
+                digest = d.FileDigest();
+            }
+        }
         if (!failure) {
             break;
         }
@@ -362,9 +361,10 @@ std::optional<std::string> CLauncher::TransferFile(std::size_t k, Transfer& t) {
         return d.url + ": the file there has " + std::to_string(got) + " bytes, " + std::to_string(size) + " expected";
     }
     std::string whyNot;
-    if (!entry.sha256.empty() && !AcceptDigest(k, d.FileDigest(), kOrigin, &whyNot)) {
+    if (!entry.sha256.empty() && !AcceptDigest(k, digest.value_or(Sha256Bytes{}), kOrigin, &whyNot)) {
         return whyNot;
     }
+    DropPart(k);
     return std::nullopt;
 }
 
@@ -378,8 +378,8 @@ void CLauncher::ContinueOn(std::size_t k, const std::string& url, Transfer& t) {
     d.expectedSize = entry.size.load(); // what the survey found: no answer makes the file larger
     d.validateResume = true;
     // A part that names no server is the player's, or of a server that named no version: the main URL's.
-    const std::string origin = LoadFileOrigin(d.localFileName).value_or(ServerOf(entry.url));
-    if (local == 0 || origin == ServerOf(url)) {
+    const std::string origin = LoadFileOrigin(d.localFileName).value_or(ServerOfUrl(entry.url));
+    if (local == 0 || origin == ServerOfUrl(url)) {
         // Nothing to continue, or the part's version came from this very server: it decides as usual.
     } else if (!entry.sha256.empty()) {
         d.validateResume = false; // another server's version would never match; the digest decides
@@ -399,8 +399,7 @@ std::optional<CLauncher::Failure> CLauncher::TransferFrom(std::size_t k, Transfe
     FileInfo& entry = *config_.files[k];
     CRunDownloader& d = t.downloader;
     const bool hashed = !entry.sha256.empty();
-    const auto retries = static_cast<unsigned>(std::max(config_.retries, 0));
-    for (unsigned attempt = 0;; ++attempt) {
+    return WithRetries(t, [&]() -> std::optional<Attempted> {
         ContinueOn(k, d.url, t);
         if (shownFile_.load() == &entry) {
             stats.speedBaseline.store(entry.receivedSize.load());
@@ -408,12 +407,28 @@ std::optional<CLauncher::Failure> CLauncher::TransferFrom(std::size_t k, Transfe
         if (hashed && !d.HashFile(d.startOffset)) {
             WriteLog("[ERROR][%s][%d] Cannot read the first [%I64u] bytes of [%s] to check its SHA-256.", kOrigin,
                      __LINE__, d.startOffset, d.localFileName.c_str());
-            return Failure{"the part on disk cannot be read to check its SHA-256", true};
+            return Attempted{{}, Failure{"the part on disk cannot be read to check its SHA-256", true}};
         }
         if (FetchNotingSecurity(k, d)) {
             return std::nullopt;
         }
-        const TransferFailure failure = d.lastFailure();
+        return Attempted{d.lastFailure(), std::nullopt};
+    });
+}
+
+std::optional<CLauncher::Failure> CLauncher::WithRetries(Transfer& t,
+                                                         const std::function<std::optional<Attempted>()>& attempt) {
+    CRunDownloader& d = t.downloader;
+    const auto retries = static_cast<unsigned>(std::max(config_.retries, 0));
+    for (unsigned tried = 0;; ++tried) {
+        const std::optional<Attempted> ended = attempt();
+        if (!ended) {
+            return std::nullopt;
+        }
+        if (ended->final) {
+            return ended->final;
+        }
+        const TransferFailure& failure = ended->failure;
         const std::string cause = DescribeTransferFailure(failure);
         if (failure.local) {
             // No retry and no other server mends this computer's disk; what is written stays.
@@ -421,14 +436,13 @@ std::optional<CLauncher::Failure> CLauncher::TransferFrom(std::size_t k, Transfe
         }
         const bool passing =
             failure.status != 0 ? IsRetriedStatus(failure.status) : IsRetriedTransportError(failure.error);
-        if (attempt >= retries || !passing || d.IsAbortRequested()) {
+        if (tried >= retries || !passing || d.IsAbortRequested()) {
             return Failure{d.url + ": " + cause, false};
         }
-        const std::chrono::seconds pause =
-            RetryPause(attempt + 1, failure.retryAfter, std::chrono::system_clock::now());
+        const std::chrono::seconds pause = RetryPause(tried + 1, failure.retryAfter, std::chrono::system_clock::now());
         const std::string reason = failure.status != 0 ? "HTTP status " + std::to_string(failure.status)
                                                        : CHttpDownloader2::FormatErrorText(failure.error);
-        WriteLog("[INFO][%s][%d] Retry [%u] of [%u] of [%s] in [%lld] s after: [%s]", kOrigin, __LINE__, attempt + 1,
+        WriteLog("[INFO][%s][%d] Retry [%u] of [%u] of [%s] in [%lld] s after: [%s]", kOrigin, __LINE__, tried + 1,
                  retries, d.url.c_str(), static_cast<long long>(pause.count()), reason.c_str());
         char waiting[64];
         std::snprintf(waiting, sizeof waiting, kRetryWait, static_cast<long long>(pause.count()));

@@ -1,5 +1,7 @@
 #include "launcher/url_names.h"
 
+#include "net/url_parser.h"
+
 #include <cctype>
 
 namespace {
@@ -70,4 +72,9 @@ std::optional<std::string> LocalPathForUrl(const std::string& folder, const std:
         return std::nullopt;
     }
     return path;
+}
+
+std::string ServerOfUrl(const std::string& url) {
+    ParsedUrl parsed;
+    return ParseUrl(url, parsed) ? FormatAuthority(parsed.serverName, parsed.serverPort) : std::string();
 }

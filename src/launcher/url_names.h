@@ -23,3 +23,6 @@ std::string SafeFolderName(const std::string& name);
 // empty, when its file name is empty, "." or "..", or holds a separator, or when the path would not
 // fit the program's 259-character paths: such a file is never written.
 std::optional<std::string> LocalPathForUrl(const std::string& folder, const std::string& url);
+
+// The server of a URL as a part's origin names it (host[:port]); empty for a URL that does not parse.
+std::string ServerOfUrl(const std::string& url);

@@ -43,6 +43,7 @@ bool DownloadFile::Open(const std::string& path) {
         buffer_ = std::make_unique<char[]>(kBufferSize);
     }
     used_ = 0;
+    written_ = 0;
     return true;
 }
 
@@ -61,6 +62,20 @@ bool DownloadFile::SetPositionAndLength(std::uint64_t offset) {
         lastError_ = errno;
         return false;
     }
+    written_ = 0;
+    return true;
+}
+
+bool DownloadFile::SetPosition(std::uint64_t offset) {
+    if (!Flush()) {
+        return false;
+    }
+    const auto position = static_cast<off_t>(offset);
+    if (::lseek(fd_, position, SEEK_SET) != position) {
+        lastError_ = errno;
+        return false;
+    }
+    written_ = 0;
     return true;
 }
 
@@ -109,5 +124,9 @@ bool DownloadFile::WriteThrough(const char* data, std::size_t size) {
         return false;
     }
     lastError_ = WriteAll(fd_, data, size);
-    return lastError_ == 0;
+    if (lastError_ != 0) {
+        return false;
+    }
+    written_ += size;
+    return true;
 }

@@ -29,6 +29,11 @@ public:
 
     // Writes what is buffered, then moves the position to `offset` and cuts or extends the file to it.
     bool SetPositionAndLength(std::uint64_t offset);
+    // Writes what is buffered, then moves the position to `offset`, leaving the file's bytes and length
+    // as they are: for a piece of a file that others write around it.
+    bool SetPosition(std::uint64_t offset);
+    // The bytes that reached the file since the position was last set.
+    std::uint64_t writtenSincePositioned() const { return written_; }
 
     bool Write(const char* data, std::size_t size);
     bool Flush();
@@ -48,5 +53,6 @@ private:
     int fd_ = -1;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
+    std::uint64_t written_ = 0;
     int lastError_ = 0;
 };

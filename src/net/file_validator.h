@@ -1,5 +1,8 @@
 #pragma once
 
+#include "net/byte_ranges.h"
+
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -23,6 +26,15 @@ std::optional<std::string> LoadFileValidator(const std::string& path);
 std::optional<std::string> LoadFileOrigin(const std::string& path);
 // True when the file carries no validator afterwards.
 bool RemoveFileValidator(const std::string& path);
+
+// A file written in pieces at once keeps which of its bytes are written and safe on disk, so that a later
+// run asks only for the rest: `size` is the size of the whole file, `written` the bytes that are.
+bool StoreFileSegments(const std::string& path, std::uint64_t size, const ByteRanges& written);
+// Nothing when none are stored or the record is not one for a file of `size` bytes.
+std::optional<ByteRanges> LoadFileSegments(const std::string& path, std::uint64_t size);
+bool RemoveFileSegments(const std::string& path);
+// Whether the file carries a segments record of any size: a part file of this program's.
+bool HasFileSegments(const std::string& path);
 
 // For tests: storing fails as on a file system without extended attributes. One setting for the process.
 void SetFileValidatorStoreFails(bool fail);

@@ -175,6 +175,8 @@ bool CHttpDownloader2::_Download() {
     BeginTransport();
     lastFailure_ = {};
     verifiedSecure_ = false;
+    segmentVoid_ = false;
+    rangeValidator_.reset();
 
     ParsedUrl parsed;
     if (!ParseUrl(url, parsed)) {
@@ -206,6 +208,9 @@ bool CHttpDownloader2::_Download() {
         return false;
     }
     if (AnswerIsOfAnotherVersion()) {
+        if (segment) {
+            return FailRangeRefused();
+        }
         // Appending it would splice two versions into one file.
         WriteLog("[INFO][%s][%d] The server sent a part of another version of [%s] than the one on disk; fetching "
                  "it again from the start.",
@@ -222,6 +227,7 @@ bool CHttpDownloader2::_Download() {
         return false;
     }
     if (headOnly) {
+        NoteRangeValidator();
         return lengthKnown ? AcceptContentLength(length) : ProbeContentLength();
     }
     if (lengthKnown) {
@@ -271,6 +277,28 @@ bool CHttpDownloader2::AnswerIsOfAnotherVersion() {
     request->FindHeader("ETag", etag);
     request->FindHeader("Last-Modified", lastModified);
     return ChooseValidator(etag, lastModified) != resumeValidator_;
+}
+
+bool CHttpDownloader2::FailRangeRefused() {
+    WriteLog("[ERROR][%s][%d] The server sent [%s] whole or of another version instead of bytes [%I64u-%I64u] of "
+             "the one being written.",
+             "CHttpDownloader2::_Download", __LINE__, url.c_str(), startOffset, segment->last);
+    lastFailure_.answerFault = AnswerFault::RangeRefused;
+    return false;
+}
+
+void CHttpDownloader2::NoteRangeValidator() {
+    HttpRequest* request = CurrentRequest();
+    std::string ranges;
+    if (request == nullptr || !request->FindHeader("Accept-Ranges", ranges) ||
+        ranges.find("bytes") == std::string::npos) {
+        return;
+    }
+    std::string etag;
+    std::string lastModified;
+    request->FindHeader("ETag", etag);
+    request->FindHeader("Last-Modified", lastModified);
+    rangeValidator_ = ChooseValidator(etag, lastModified);
 }
 
 bool CHttpDownloader2::AcceptContentLength(std::uint64_t length) {
@@ -415,7 +443,7 @@ bool CHttpDownloader2::MeetChallenge(std::uint32_t status, SendRounds& rounds) {
 }
 
 bool CHttpDownloader2::PositionFile() {
-    if (!file.SetPositionAndLength(startOffset)) {
+    if (!(segment ? file.SetPosition(startOffset) : file.SetPositionAndLength(startOffset))) {
         return FailLocal(kPositionFailedLog, 133);
     }
     WriteLog("CHttpDownloader2::_Download, Sucessfully set file pointer position\n");
@@ -478,6 +506,10 @@ std::unique_ptr<char[]> CHttpDownloader2::AllocateReadBuffer() {
 
 void CHttpDownloader2::LoadResumeValidator() {
     resumeValidator_.reset();
+    if (segment && !headOnly) {
+        resumeValidator_ = segment->validator;
+        return;
+    }
     if (headOnly || startOffset == 0 || !validateResume) {
         return;
     }
@@ -506,7 +538,7 @@ void CHttpDownloader2::LoadResumeValidator() {
 
 void CHttpDownloader2::StoreResumeValidator(std::uint32_t status) {
     HttpRequest* request = CurrentRequest();
-    if (headOnly || localFileName.empty() || request == nullptr) {
+    if (headOnly || segment || localFileName.empty() || request == nullptr) {
         return;
     }
     std::string etag;
@@ -541,6 +573,9 @@ Sha256Bytes CHttpDownloader2::FileDigest() {
 
 bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status, std::optional<std::uint64_t> length,
                                            std::optional<ContentRange>& range) {
+    if (status == 200 && segment) {
+        return FailRangeRefused();
+    }
     if (status == 200 && startOffset > 0) {
         // A whole body written behind a partial copy would corrupt the file: start it again.
         if (resumeValidator_) {
@@ -563,7 +598,8 @@ bool CHttpDownloader2::RestartOrCheckRange(std::uint32_t status, std::optional<s
         std::string value;
         ContentRange parsed;
         if (request == nullptr || !request->FindHeader("Content-Range", value) || !ParseContentRange(value, parsed) ||
-            parsed.first != startOffset) {
+            parsed.first != startOffset ||
+            (segment && (parsed.last != segment->last || parsed.complete != expectedSize))) {
             WriteLog("[ERROR][%s][%d] Content-Range [%s] does not start at [%I64u].", "CHttpDownloader2::_Download",
                      __LINE__, value.c_str(), startOffset);
             ReportErrorCode(113, status);
@@ -616,6 +652,10 @@ bool CHttpDownloader2::DropLongerBody(std::uint64_t announced) {
              "CHttpDownloader2::_Download", __LINE__, announced, url.c_str());
     lastFailure_.answerFault = AnswerFault::LongerThanAnnounced;
     lastFailure_.expectedSize = announced;
+    if (segment) {
+        segmentVoid_ = true; // others' bytes follow this segment's: nothing is cut, nothing of it counts
+        return false;
+    }
     // An answer that breaks its word vouches for none of its bytes: kept up to the size it announced, they
     // would pass every size check as the whole file.
     if (!file.SetPositionAndLength(startOffset)) {
@@ -917,6 +957,10 @@ std::uint32_t CHttpDownloader2::GetOpenRequestFlags() {
 std::string CHttpDownloader2::BuildRequestHeaders() {
     if (lengthProbe_) {
         return "Range: bytes=0-0\r\n";
+    }
+    if (segment) {
+        return "Range: bytes=" + std::to_string(startOffset) + "-" + std::to_string(segment->last) +
+               "\r\nIf-Range: " + segment->validator + "\r\n";
     }
     if (startOffset == 0) {
         return {};

@@ -76,6 +76,11 @@ public:
     // The digest of the whole local file after a hashed transfer that succeeded.
     Sha256Bytes FileDigest();
     const TransferFailure& lastFailure() const { return lastFailure_; }
+    // After a segment: how many of its bytes from startOffset on reached the file. Bytes of an answer that
+    // broke its word are not counted.
+    std::uint64_t segmentBytesWritten() const { return segmentVoid_ ? 0 : file.writtenSincePositioned(); }
+    // After a HEAD: the version to name in If-Range when the server says it answers ranges of bytes.
+    const std::optional<std::string>& rangeValidator() const { return rangeValidator_; }
     // After a transfer: the answer it wrote came over HTTPS with the server's certificate and name
     // checked, from the server of `url` itself (a redirect to another server does not count). False when
     // no answer was written.
@@ -138,6 +143,14 @@ public:
     // A continued file asks for the rest of the version it has (If-Range); off when another server
     // continues it and something else (a digest) decides whether the result is whole.
     bool validateResume = true;
+    // Opt-in, before a transfer: bytes startOffset to `last` of the file alone, written in place around what
+    // others write of it, and only of the version `validator` names (If-Range). A whole body or a part of
+    // another version fails the transfer before a byte of it is written.
+    struct Segment {
+        std::uint64_t last = 0;
+        std::string validator;
+    };
+    std::optional<Segment> segment;
     int noAutoRedirect = 0;
     int readBufferSize = 1024;
     int sendProxyCredentials = 1;
@@ -179,6 +192,9 @@ private:
     bool MeetChallenge(std::uint32_t status, SendRounds& rounds);
     // A continued part was answered with a range of another version than the one it was sent for.
     bool AnswerIsOfAnotherVersion();
+    // A segment was answered with a whole body or a part of another version.
+    bool FailRangeRefused();
+    void NoteRangeValidator();
     // Drops the answer and asks for the whole file from its first byte, unvalidated.
     void StartOverFromFirstByte();
     bool AcceptContentLength(std::uint64_t length);
@@ -243,6 +259,8 @@ private:
     bool verifiedSecure_ = false;
     std::optional<std::string> resumeValidator_; // sent with If-Range
     bool lengthProbe_ = false;                   // the request asks for byte 0 only, to learn the length
+    bool segmentVoid_ = false;                   // the segment's answer broke its word
+    std::optional<std::string> rangeValidator_;
     RateWindow rateWindow_;
     std::unique_ptr<Sha256Digest> digest_;
 };

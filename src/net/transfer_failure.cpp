@@ -84,6 +84,8 @@ std::string DescribeTransferFailure(const TransferFailure& failure) {
                std::to_string(failure.expectedSize) + " it announced before";
     case AnswerFault::LongerThanAnnounced:
         return "the server sent more than the " + std::to_string(failure.expectedSize) + " bytes it announced";
+    case AnswerFault::RangeRefused:
+        return "the server sent the whole file or another version instead of the part asked for";
     case AnswerFault::None:
         break;
     }

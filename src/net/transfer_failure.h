@@ -10,6 +10,7 @@ enum class AnswerFault {
     InvalidRange,        // a Content-Range that is no range, not the one asked for, or not the body's
     LargerThanExpected,  // a file of `announcedSize` bytes, more than the `expectedSize` it may have
     LongerThanAnnounced, // a body past the end it announced (or past `expectedSize`): `expectedSize`
+    RangeRefused,        // a segment answered with the whole file or a part of another version
 };
 
 // Why the last transfer failed; all empty after a success.
