@@ -2,7 +2,6 @@
 
 #include "base/log.h"
 #include "launcher/url_names.h"
-#include "net/download_file.h"
 #include "res/string_table.h"
 
 #include <algorithm>
@@ -32,12 +31,7 @@ CLauncher::CLauncher(CConfigLoader& config, std::string& appDownloadPath, Launch
       options_(std::move(options)), downloader_(MakeDownloaderHooks()), rangeValidators_(config.files.size()),
       verified_(config.files.size()) {
     for (int i = 0; i < std::clamp(config.connections, 1, CConfigLoader::kMaxConnections); ++i) {
-        Transfer& t = *transfers_.emplace_back(std::make_unique<Transfer>(MakeDownloaderHooks()));
-        // The run goes on over the connections the survey kept alive: a new one costs its handshake.
-        t.downloader.UseSharedConnections(true);
-        // Pieces of the write buffer's size reach the file without a copy, and a gibibyte costs 65536
-        // progress reports instead of a million.
-        t.downloader.readBufferSize = static_cast<int>(DownloadFile::kBufferSize);
+        transfers_.push_back(std::make_unique<Transfer>(MakeDownloaderHooks()));
     }
     // The player's choices win over the configuration's default.
     const SettingEntries saved = settings_.LoadEntries();

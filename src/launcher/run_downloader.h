@@ -20,7 +20,7 @@ struct RunDownloaderHooks {
 // The downloader of a run: its hooks report to the owner of the run.
 class CRunDownloader : public CHttpDownloader2 {
 public:
-    explicit CRunDownloader(RunDownloaderHooks hooks) : hooks_(std::move(hooks)) {}
+    explicit CRunDownloader(RunDownloaderHooks hooks);
 
     void SetStatus(const std::string& text) override;
     void SetStatusId(int stringId) override;
