@@ -11,6 +11,7 @@ and prints the median wall and CPU seconds, the requests each made, and the rati
   small    the same 300 files into an empty folder, through the relay, beside aria2c -j16 (ostrel-cli
            with SurveyConnections="16" Connections="16")
   limited  64 MiB from nginx sending at most 8 MiB/s per connection, beside aria2c -x8 -s8 -k1M
+           (ostrel-cli with Connections="8")
   big      1 GiB (--big-mib) from nginx on loopback, beside curl -o
 
 Every file fetched is compared with the served one (size and SHA-256); any difference, failed run or
@@ -345,8 +346,9 @@ class Bench:
         digest = write_random(os.path.join(self.served, "limited", name), LIMITED_MIB << 20)
         url = f"http://127.0.0.1:{self.port}/limited/{name}"
         config = self.path("limited.xml")
-        write_config(config, [url])
-        return self.fetch_tools(f"limited: {LIMITED_MIB} MiB, nginx limit_rate 8m per connection, no relay",
+        write_config(config, [url], 'Connections="8"')
+        return self.fetch_tools(f"limited: {LIMITED_MIB} MiB, nginx limit_rate 8m per connection, no relay, "
+                                f'ostrel-cli with Connections="8"',
                                 {name: digest}, self.ostrel(config, self.out), "aria2c -x8 -s8 -k1M",
                                 ["aria2c", "-q", "-x8", "-s8", "-k1M", "-d", self.out, url])
 
