@@ -40,8 +40,8 @@ protected:
     std::string Part(const std::string& name) const { return Local(name) + ".part"; }
 
     // Starts a run of `name` over four connections and stops it once its pieces are under way.
-    void RunAndStop(const std::string& name) {
-        CLauncher& l = Open(Configuration(File(name), Connections(4)));
+    void RunAndStop(const std::string& name, const std::string& attributes = "") {
+        CLauncher& l = Open(Configuration(File(name, attributes), Connections(4)));
         view.OnViewThread([&] { ASSERT_TRUE(l.OnBnClickedBtnDownload()); });
         ASSERT_TRUE(view.WaitUntil([&] { return Ranges("/" + name).size() >= 4; }));
         std::this_thread::sleep_for(std::chrono::milliseconds(800));
@@ -49,13 +49,16 @@ protected:
         ASSERT_TRUE(view.WaitUntil([&] { return !view.outcomes.empty(); }));
         ASSERT_EQ(view.outcomes, Outcomes{RunOutcome::Stopped});
         view.outcomes.clear();
+        view.failures.clear();
     }
 
     const std::string content = PatternBytes(kSize);
 };
 
 TEST_F(LauncherSegmentsTest, AStoppedFileContinuesWithOnlyTheBytesItLacks) {
-    RunAndStop(kSlow);
+    // Its digest covers the bytes of both runs.
+    const std::string digest = "Sha256=\"" + HexDigest(content) + "\"";
+    RunAndStop(kSlow, digest);
     EXPECT_FALSE(std::filesystem::exists(Local(kSlow)));
     const std::optional<ByteRanges> kept = LoadFileSegments(Part(kSlow), kSize);
     if (!kept) {
@@ -72,9 +75,10 @@ TEST_F(LauncherSegmentsTest, AStoppedFileContinuesWithOnlyTheBytesItLacks) {
     }
 
     served.server().ClearRequests();
-    Open(Configuration(File(kSlow), Connections(4)));
+    Open(Configuration(File(kSlow, digest), Connections(4)));
     ASSERT_TRUE(Run());
     EXPECT_EQ(view.outcomes, Outcomes{RunOutcome::Complete});
+    EXPECT_TRUE(view.failures.empty());
     const ByteRanges asked = Asked(Ranges("/" + kSlow));
     for (const ByteRanges::Range& r : asked.ranges()) {
         EXPECT_EQ(kept->FirstGap(r.first, r.end, r.end - r.first), (ByteRanges::Range{r.first, r.end}))

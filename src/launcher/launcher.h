@@ -235,9 +235,9 @@ private:
     std::optional<SegmentedDownload::Plan> SegmentPlanFor(std::size_t fileIndex, const Transfer& t);
     // Removes the part a transfer in pieces left, once the file arrived another way.
     void DropPart(std::size_t fileIndex);
-    // Makes the whole part file the file: checked against its digest, then renamed over it.
+    // Makes the whole part file the file, renamed over it.
     std::optional<Failure> CompleteSegments(std::size_t fileIndex, const SegmentedDownload::Plan& plan,
-                                            bool fetchedSecure, std::optional<Sha256Bytes>& digest);
+                                            bool fetchedSecure);
     // Sets up a transfer of a file from `url`, its first attempt or a retry: what of the file on disk it
     // continues, and whether the server is asked for the rest of the part's own version.
     void ContinueOn(std::size_t fileIndex, const std::string& url, Transfer& t);

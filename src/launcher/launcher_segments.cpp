@@ -57,6 +57,7 @@ std::optional<SegmentedDownload::Plan> CLauncher::SegmentPlanFor(std::size_t k, 
     plan.validator = *validator;
     plan.origin = ServerOfUrl(entry.url);
     plan.connections = static_cast<std::size_t>(connections);
+    plan.hashed = !entry.sha256.empty();
     return plan;
 }
 
@@ -87,6 +88,7 @@ bool CLauncher::TransferInSegments(std::size_t k, Transfer& t, std::optional<Fai
         }
         if (download.Run(t.downloader.abortFlag, t.downloader.maxBytesPerMs)) {
             fetchedSecure = *there == 0 && download.verifiedSecure();
+            digest = download.digest();
             return std::nullopt;
         }
         const TransferFailure& why = download.failure();
@@ -106,7 +108,7 @@ bool CLauncher::TransferInSegments(std::size_t k, Transfer& t, std::optional<Fai
         return false;
     }
     if (!failure) {
-        failure = CompleteSegments(k, *plan, fetchedSecure, digest);
+        failure = CompleteSegments(k, *plan, fetchedSecure);
     }
     return true;
 }
@@ -122,20 +124,8 @@ void CLauncher::DropPart(std::size_t k) {
 }
 
 std::optional<CLauncher::Failure> CLauncher::CompleteSegments(std::size_t k, const SegmentedDownload::Plan& plan,
-                                                              bool fetchedSecure, std::optional<Sha256Bytes>& digest) {
+                                                              bool fetchedSecure) {
     const FileInfo& entry = *config_.files[k];
-    if (!entry.sha256.empty()) {
-        Sha256Digest whole;
-        if (!HashFilePrefix(plan.partPath, plan.size, whole, [this] { return Stopping(); })) {
-            if (Stopping()) {
-                return Failure{"stopped", false};
-            }
-            WriteLog("[ERROR][%s][%d] Cannot read [%s] to check its SHA-256.", kOrigin, __LINE__,
-                     plan.partPath.c_str());
-            return Failure{"the file cannot be read to check its SHA-256", true};
-        }
-        digest = whole.Final();
-    }
     if (std::rename(plan.partPath.c_str(), entry.localPath.c_str()) != 0) {
         WriteLog("[ERROR][%s][%d] Cannot make [%s] the file [%s]: %s.", kOrigin, __LINE__, plan.partPath.c_str(),
                  entry.localPath.c_str(), std::strerror(errno));

@@ -27,6 +27,8 @@ constexpr std::uint64_t kSmallestPiece = 1 << 20;
 constexpr std::uint64_t kLargestPiece = 64 << 20;
 // Each connection takes a few pieces, so that one slow connection holds up the end little.
 constexpr std::uint64_t kPiecesPerConnection = 4;
+// The hash keeps up with what arrives in steps short enough for the watch to see a stop.
+constexpr std::uint64_t kHashPerWatch = 64 << 20;
 
 } // namespace
 
@@ -128,6 +130,11 @@ bool SegmentedDownload::Run(const std::atomic<std::int32_t>& stop, const std::at
             StopAll();
             guard.lock();
         }
+        if (plan_.hashed) {
+            guard.unlock();
+            HashArrived(kHashPerWatch, stop); // a part it cannot read fails at the end
+            guard.lock();
+        }
         if (const double now = bytesPerMs.load(); now != limit) {
             limit = now;
             for (const std::unique_ptr<Worker>& worker : workers_) {
@@ -148,6 +155,16 @@ bool SegmentedDownload::Run(const std::atomic<std::int32_t>& stop, const std::at
             failure_.error = static_cast<std::uint32_t>(errno);
             failure_.local = true;
             return false;
+        }
+        if (plan_.hashed) {
+            if (!HashArrived(plan_.size, stop) || hashed_ != plan_.size) {
+                failure_ = {};
+                failure_.error = stop.load() != 0 ? ERROR_INTERNET_OPERATION_CANCELLED : EIO;
+                failure_.local = stop.load() == 0;
+                Persist();
+                return false;
+            }
+            digest_ = hash_.Final();
         }
         RemoveFileSegments(plan_.partPath);
         return true;
@@ -218,6 +235,27 @@ void SegmentedDownload::StopAll() {
         worker->downloader->abortFlag.exchange(1);
         worker->downloader->CloseHandles();
     }
+}
+
+bool SegmentedDownload::HashArrived(std::uint64_t most, const std::atomic<std::int32_t>& stop) {
+    std::uint64_t arrived = 0;
+    {
+        std::lock_guard guard(lock_);
+        if (!written_.ranges().empty() && written_.ranges().front().first == 0) {
+            arrived = written_.ranges().front().end;
+        }
+    }
+    const std::uint64_t length = std::min(arrived - std::min(arrived, hashed_), most);
+    if (length == 0) {
+        return true;
+    }
+    if (!HashFilePart(plan_.partPath, hashed_, length, hash_, [&stop] { return stop.load() != 0; })) {
+        hash_.Reset();
+        hashed_ = 0; // a part read half: the hash starts again from the first byte
+        return false;
+    }
+    hashed_ += length;
+    return true;
 }
 
 bool SegmentedDownload::Persist() {

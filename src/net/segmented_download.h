@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/byte_ranges.h"
+#include "net/sha256_digest.h"
 #include "net/transfer_failure.h"
 
 #include <atomic>
@@ -30,6 +31,7 @@ public:
         std::string validator; // the version asked for (If-Range): the survey's
         std::string origin;    // the server the validator is of, host[:port]
         std::size_t connections = 2;
+        bool hashed = false; // the whole file's SHA-256, made in order as its pieces arrive
     };
 
     SegmentedDownload(Plan plan, MakeDownloader make);
@@ -50,6 +52,8 @@ public:
     const TransferFailure& failure() const { return failure_; }
     // After Run: every piece of this run came over HTTPS from the server itself, its certificate checked.
     bool verifiedSecure() const { return verifiedSecure_; }
+    // After a Run that made the file whole with Plan::hashed: the SHA-256 of all its bytes.
+    const std::optional<Sha256Bytes>& digest() const { return digest_; }
 
     // Files smaller than this gain little from more connections.
     static constexpr std::uint64_t kSmallestFile = 16 << 20;
@@ -62,6 +66,9 @@ private:
     void StopAll();
     // Notes every piece written so far in the record, after making it safe on the disk.
     bool Persist();
+    // Hashes what has arrived in order after the bytes hashed so far, up to `most` bytes of it; false when
+    // the part file cannot be read.
+    bool HashArrived(std::uint64_t most, const std::atomic<std::int32_t>& stop);
     std::uint64_t PieceSize() const;
 
     Plan plan_;
@@ -77,5 +84,8 @@ private:
     TransferFailure failure_;
     bool verifiedSecure_ = true;
     std::uint32_t lastPersist_ = 0;
+    Sha256Digest hash_;
+    std::uint64_t hashed_ = 0; // the first bytes, in hash_
+    std::optional<Sha256Bytes> digest_;
     std::mutex persistLock_;
 };

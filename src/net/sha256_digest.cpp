@@ -90,11 +90,21 @@ std::optional<Sha256Bytes> ParseSha256(std::string_view text) {
 
 bool HashFilePrefix(const std::string& path, std::uint64_t length, Sha256Digest& digest,
                     const std::function<bool()>& cancelled) {
+    return HashFilePart(path, 0, length, digest, cancelled);
+}
+
+bool HashFilePart(const std::string& path, std::uint64_t offset, std::uint64_t length, Sha256Digest& digest,
+                  const std::function<bool()>& cancelled) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    const auto start = static_cast<off_t>(offset);
+    if (::lseek(fd, start, SEEK_SET) != start) {
+        ::close(fd);
+        return false;
+    }
+    ::posix_fadvise(fd, start, 0, POSIX_FADV_SEQUENTIAL);
     const std::unique_ptr<char[]> buffer(new char[kReadSize]);
     std::uint64_t left = length;
     while (left > 0) {

@@ -43,3 +43,6 @@ std::optional<Sha256Bytes> ParseSha256(std::string_view text);
 // stop is seen within a fraction of a second) says to give up; `digest` then holds an unusable part.
 bool HashFilePrefix(const std::string& path, std::uint64_t length, Sha256Digest& digest,
                     const std::function<bool()>& cancelled = {});
+// The same for the `length` bytes from `offset` on, the next part of a file hashed in order.
+bool HashFilePart(const std::string& path, std::uint64_t offset, std::uint64_t length, Sha256Digest& digest,
+                  const std::function<bool()>& cancelled = {});
