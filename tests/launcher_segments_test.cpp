@@ -45,8 +45,10 @@ protected:
         view.OnViewThread([&] { ASSERT_TRUE(l.OnBnClickedBtnDownload()); });
         ASSERT_TRUE(view.WaitUntil([&] { return Ranges("/" + name).size() >= 4; }));
         std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        const auto stop = std::chrono::steady_clock::now();
         view.OnViewThread([&] { l.OnBnClickedBtnStop(); });
         ASSERT_TRUE(view.WaitUntil([&] { return !view.outcomes.empty(); }));
+        EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::seconds(1));
         ASSERT_EQ(view.outcomes, Outcomes{RunOutcome::Stopped});
         view.outcomes.clear();
         view.failures.clear();
