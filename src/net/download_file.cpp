@@ -48,21 +48,16 @@ bool DownloadFile::Open(const std::string& path) {
 }
 
 bool DownloadFile::SetPositionAndLength(std::uint64_t offset) {
-    if (!Flush()) {
+    if (!SetPosition(offset)) {
         return false;
     }
     const auto position = static_cast<off_t>(offset);
     struct stat info {};
-    if (::lseek(fd_, position, SEEK_SET) != position || ::fstat(fd_, &info) != 0) {
-        lastError_ = errno;
-        return false;
-    }
     // Truncating a file that already has the length would make ext4 flush the whole new content on close.
-    if (info.st_size != position && ::ftruncate(fd_, position) != 0) {
+    if (::fstat(fd_, &info) != 0 || (info.st_size != position && ::ftruncate(fd_, position) != 0)) {
         lastError_ = errno;
         return false;
     }
-    written_ = 0;
     return true;
 }
 
