@@ -1,6 +1,7 @@
 #include "net/byte_ranges.h"
 #include "net/file_validator.h"
 #include "net/http_downloader.h"
+#include "net/segmented_download.h"
 #include "net/transfer_failure.h"
 #include "support/served_folder.h"
 
@@ -70,6 +71,26 @@ TEST(ByteRanges, OnlyAWrittenRecordWithinTheFileReadsBack) {
     for (const char* text : {"0-10 20-31", "10-0", "5-5", "20-30 0-10", "0-10 10-20", "0-10  20-30", "0-10,20-30", "0-",
                              "-10", "a-b", "0-10 ", " 0-10", "0-99999999999999999999"}) {
         EXPECT_FALSE(ByteRanges::Parse(text, 30).has_value()) << text;
+    }
+}
+
+TEST(SegmentedDownload, MoreConnectionsOnlyWhereOneIsSlowAndBelowTheLimit) {
+    constexpr std::uint64_t kMiB = 1 << 20;
+    struct Case {
+        std::uint64_t arrived;
+        std::uint32_t elapsedMs;
+        double limitBytesPerMs;
+        bool enough;
+    } const cases[] = {
+        {300 * kMiB, 300, 0, true},                 // a gigabyte a second: the line is full
+        {76 * kMiB, 300, 0, false},                 // about a quarter of that
+        {0, 300, 0, false},                         // not one piece yet
+        {3 * kMiB, 1000, 3 * kMiB / 1000.0, true},  // at the speed limit
+        {1 * kMiB, 1000, 3 * kMiB / 1000.0, false}, // a third of it
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SegmentedDownload::OneConnectionIsEnough(c.arrived, c.elapsedMs, c.limitBytesPerMs), c.enough)
+            << c.arrived << " in " << c.elapsedMs << " ms, limit " << c.limitBytesPerMs;
     }
 }
 

@@ -27,6 +27,10 @@ constexpr std::uint64_t kSmallestPiece = 1 << 20;
 constexpr std::uint64_t kLargestPiece = 64 << 20;
 // Each connection takes a few pieces, so that one slow connection holds up the end little.
 constexpr std::uint64_t kPiecesPerConnection = 4;
+// A connection that brings this much (bytes per millisecond, about 2 Gbit/s) fills any player's line alone;
+// judged once it has had this long.
+constexpr double kFastConnection = 256.0 * 1024 * 1024 / 1000;
+constexpr std::uint32_t kJudgeAfterMs = 300;
 // The hash keeps up with what arrives in steps short enough for the watch to see a stop.
 constexpr std::uint64_t kHashPerWatch = 64 << 20;
 
@@ -92,7 +96,8 @@ std::uint64_t SegmentedDownload::PieceSize() const {
 
 bool SegmentedDownload::Run(const std::atomic<std::int32_t>& stop, const std::atomic<double>& bytesPerMs) {
     lastPersist_ = TickCount();
-    const std::uint64_t missing = plan_.size - written_.Total();
+    const std::uint64_t there = written_.Total();
+    const std::uint64_t missing = plan_.size - there;
     const std::size_t count =
         static_cast<std::size_t>(std::min<std::uint64_t>(plan_.connections, (missing + PieceSize() - 1) / PieceSize()));
     for (std::size_t i = 0; i < count; ++i) {
@@ -101,26 +106,17 @@ bool SegmentedDownload::Run(const std::atomic<std::int32_t>& stop, const std::at
         worker->downloader->url = plan_.url;
         worker->downloader->localFileName = plan_.partPath;
         worker->downloader->expectedSize = plan_.size;
-        worker->downloader->maxBytesPerMs = bytesPerMs.load() / static_cast<double>(count);
         workers_.push_back(std::move(worker));
     }
-    WriteLog("[INFO][%s][%d] [%s]: [%I64u] bytes to fetch over [%zu] connections in pieces of [%I64u].", kOrigin,
-             __LINE__, plan_.url.c_str(), missing, count, PieceSize());
-    {
-        std::lock_guard guard(lock_);
-        running_ = workers_.size();
-    }
-    for (const std::unique_ptr<Worker>& worker : workers_) {
-        try {
-            worker->thread = std::thread([this, &worker = *worker] { Work(worker); });
-        } catch (const std::system_error&) {
-            std::lock_guard guard(lock_);
-            --running_; // the others take its pieces
-        }
-    }
+    WriteLog("[INFO][%s][%d] [%s]: [%I64u] bytes to fetch in pieces of [%I64u], over up to [%zu] connections.", kOrigin,
+             __LINE__, plan_.url.c_str(), missing, PieceSize(), count);
+    const std::uint32_t begun = TickCount();
+    std::size_t started = 0;
+    // One connection first: where it alone is fast, more would only share the same line and processor.
+    double limit = bytesPerMs.load();
+    started = Start(started, std::min<std::size_t>(count, 1), limit);
 
     std::unique_lock guard(lock_);
-    double limit = bytesPerMs.load();
     while (!ended_.wait_for(guard, kWatchEvery, [this] { return running_ == 0; })) {
         if (stop.load() != 0 && !failed_) {
             failed_ = true;
@@ -130,17 +126,23 @@ bool SegmentedDownload::Run(const std::atomic<std::int32_t>& stop, const std::at
             StopAll();
             guard.lock();
         }
+        const std::uint32_t elapsed = TickCount() - begun;
+        const std::uint64_t arrived = written_.Total() - there;
+        const bool failed = failed_;
+        guard.unlock();
         if (plan_.hashed) {
-            guard.unlock();
             HashArrived(kHashPerWatch, stop); // a part it cannot read fails at the end
-            guard.lock();
         }
-        if (const double now = bytesPerMs.load(); now != limit) {
-            limit = now;
-            for (const std::unique_ptr<Worker>& worker : workers_) {
-                worker->downloader->maxBytesPerMs = limit / static_cast<double>(workers_.size());
-            }
+        const double now = bytesPerMs.load();
+        if (!failed && started < count && elapsed >= kJudgeAfterMs && !OneConnectionIsEnough(arrived, elapsed, now)) {
+            WriteLog("[INFO][%s][%d] [%s]: [%I64u] bytes in [%u] ms over one connection; taking [%zu].", kOrigin,
+                     __LINE__, plan_.url.c_str(), arrived, elapsed, count);
+            started = Start(started, count, now);
+        } else if (now != limit) {
+            Share(started, now);
         }
+        limit = now;
+        guard.lock();
     }
     guard.unlock();
     for (const std::unique_ptr<Worker>& worker : workers_) {
@@ -175,6 +177,36 @@ bool SegmentedDownload::Run(const std::atomic<std::int32_t>& stop, const std::at
     }
     Persist();
     return false;
+}
+
+bool SegmentedDownload::OneConnectionIsEnough(std::uint64_t arrived, std::uint32_t elapsedMs, double bytesPerMs) {
+    const double rate = static_cast<double>(arrived) / std::max<std::uint32_t>(elapsedMs, 1);
+    // At the speed limit, more connections cannot make it faster.
+    const double enough = bytesPerMs > 0.0 ? std::min(kFastConnection, bytesPerMs * 0.8) : kFastConnection;
+    return rate >= enough;
+}
+
+std::size_t SegmentedDownload::Start(std::size_t from, std::size_t to, double bytesPerMs) {
+    Share(to, bytesPerMs);
+    for (std::size_t i = from; i < to; ++i) {
+        {
+            std::lock_guard guard(lock_);
+            ++running_;
+        }
+        try {
+            workers_[i]->thread = std::thread([this, &worker = *workers_[i]] { Work(worker); });
+        } catch (const std::system_error&) {
+            std::lock_guard guard(lock_);
+            --running_; // the others take its pieces
+        }
+    }
+    return to;
+}
+
+void SegmentedDownload::Share(std::size_t started, double bytesPerMs) {
+    for (std::size_t i = 0; i < started; ++i) {
+        workers_[i]->downloader->maxBytesPerMs = bytesPerMs / static_cast<double>(started);
+    }
 }
 
 void SegmentedDownload::Work(Worker& worker) {

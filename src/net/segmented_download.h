@@ -16,10 +16,11 @@
 
 class CHttpDownloader2;
 
-// Fetches one file of a known size and version over several connections at once, each asking for one
-// piece after another, into a part file. The part file keeps which of its bytes are written (its
-// segments record, file_validator.h), and only bytes already on the disk are noted there: a stop, a crash
-// or a power cut costs at most what was fetched since the last note, never a byte that is not there.
+// Fetches one file of a known size and version in pieces, into a part file: over one connection while
+// that alone is fast, else over several at once, each asking for one piece after another. The part file
+// keeps which of its bytes are written (its segments record, file_validator.h), and only bytes already on
+// the disk are noted there: a stop, a crash or a power cut costs at most what was fetched since the last
+// note, never a byte that is not there.
 class SegmentedDownload {
 public:
     using MakeDownloader = std::function<std::unique_ptr<CHttpDownloader2>()>;
@@ -55,11 +56,18 @@ public:
     // After a Run that made the file whole with Plan::hashed: the SHA-256 of all its bytes.
     const std::optional<Sha256Bytes>& digest() const { return digest_; }
 
+    // One connection that brought `arrived` bytes in `elapsedMs` is enough: it fills any player's line, or
+    // the speed limit (`bytesPerMs`, 0: none), which more connections would only share.
+    static bool OneConnectionIsEnough(std::uint64_t arrived, std::uint32_t elapsedMs, double bytesPerMs);
+
     // Files smaller than this gain little from more connections.
     static constexpr std::uint64_t kSmallestFile = 16 << 20;
 
 private:
     struct Worker;
+    // Starts workers `from` to `to` (the number started then), the limit shared among them.
+    std::size_t Start(std::size_t from, std::size_t to, double bytesPerMs);
+    void Share(std::size_t started, double bytesPerMs);
     void Work(Worker& worker);
     std::optional<ByteRanges::Range> Claim();
     void Finish(const ByteRanges::Range& piece, Worker& worker, bool fetched);
