@@ -4,9 +4,11 @@ direction, leaves DELAY ms after it arrived, so a round trip costs twice DELAY. 
 and are never held back behind one another, so the bandwidth stays what loopback gives. A new
 connection also pays the round trip of TCP's handshake: its first bytes reach the server no sooner
 than three one-way delays after it was accepted. Connections are relayed side by side. Prints the port
-it listens on, then runs until SIGINT or SIGTERM.
+it listens on, then runs until SIGINT or SIGTERM. With --rate, each connection brings the client at
+most RATE bytes per second, as a server or line that caps every connection does.
 
-Usage: bench/delay_relay.py --listen PORT --to HOST:PORT --delay-ms MS   (--listen 0: an ephemeral port)
+Usage: bench/delay_relay.py --listen PORT --to HOST:PORT --delay-ms MS [--rate BYTES_PER_S]
+       (--listen 0: an ephemeral port)
 """
 
 import argparse
@@ -20,16 +22,24 @@ CLOSE = None  # in a queue: the sending side closed its connection
 class Direction:
     """One direction of a relayed connection: each chunk is delivered at its arrival time + delay."""
 
-    def __init__(self, loop, delay, not_before=0.0):
+    def __init__(self, loop, delay, not_before=0.0, rate=0.0):
         self.loop = loop
         self.delay = delay
         self.not_before = not_before
+        self.rate = rate
+        self.free_at = 0.0  # with a rate: when the line is done with what it was given
         self.target = None
         self.queue = collections.deque()
         self.timer = None
 
     def push(self, data):
-        self.queue.append((max(self.loop.time(), self.not_before) + self.delay, data))
+        leaves = max(self.loop.time(), self.not_before)
+        if self.rate:
+            leaves = max(leaves, self.free_at)  # the end of the connection follows its last byte
+            if data is not CLOSE:
+                self.free_at = leaves + len(data) / self.rate
+                leaves = self.free_at
+        self.queue.append((leaves + self.delay, data))
         self.schedule()
 
     def attach(self, target):
@@ -87,9 +97,9 @@ class Side(asyncio.Protocol):
 
 
 class ClientSide(Side):
-    def __init__(self, loop, delay, upstream):
+    def __init__(self, loop, delay, upstream, rate):
         accepted = loop.time()
-        super().__init__(Direction(loop, delay, not_before=accepted + 2 * delay), Direction(loop, delay))
+        super().__init__(Direction(loop, delay, not_before=accepted + 2 * delay), Direction(loop, delay, rate=rate))
         self.loop = loop
         self.upstream = upstream
 
@@ -108,9 +118,9 @@ class ClientSide(Side):
         server.peer, self.peer = self.transport, transport
 
 
-async def relay(listen, upstream, delay):
+async def relay(listen, upstream, delay, rate):
     loop = asyncio.get_running_loop()
-    listener = await loop.create_server(lambda: ClientSide(loop, delay, upstream), "127.0.0.1", listen)
+    listener = await loop.create_server(lambda: ClientSide(loop, delay, upstream, rate), "127.0.0.1", listen)
     print(listener.sockets[0].getsockname()[1], flush=True)
     stopped = loop.create_future()
     for signum in (signal.SIGINT, signal.SIGTERM):
@@ -124,9 +134,10 @@ def main():
     parser.add_argument("--listen", type=int, default=0, help="port on 127.0.0.1 (0: an ephemeral one)")
     parser.add_argument("--to", required=True, help="HOST:PORT of the server")
     parser.add_argument("--delay-ms", type=float, required=True, help="one-way delay in milliseconds")
+    parser.add_argument("--rate", type=float, default=0.0, help="bytes per second to each client (0: no cap)")
     args = parser.parse_args()
     host, _, port = args.to.rpartition(":")
-    asyncio.run(relay(args.listen, (host, int(port)), args.delay_ms / 1000))
+    asyncio.run(relay(args.listen, (host, int(port)), args.delay_ms / 1000, args.rate))
 
 
 if __name__ == "__main__":

@@ -12,6 +12,9 @@ and prints the median wall and CPU seconds, the requests each made, and the rati
            with SurveyConnections="16" Connections="16")
   limited  64 MiB from nginx sending at most 8 MiB/s per connection, beside aria2c -x8 -s8 -k1M
            (ostrel-cli with Connections="8")
+  capped   the same 64 MiB through a second relay that caps each connection at 8 MiB/s (40 ms round
+           trip), beside aria2c -x8 -s8 -k1M (ostrel-cli with Connections="8"): nginx's limit_rate is per
+           request and lets each request's first second go at once, which a per-connection cap does not
   big      1 GiB (--big-mib) from nginx on loopback, beside curl -o
 
 Every file fetched is compared with the served one (size and SHA-256); any difference, failed run or
@@ -35,11 +38,12 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-CASES = ("survey", "small", "limited", "big")
+CASES = ("survey", "small", "limited", "capped", "big")
 ROUND_TRIP_MS = 40
 SMALL_COUNT = 300
 SMALL_SIZE = 16 * 1024
 LIMITED_MIB = 64
+CAP_BYTES_PER_S = 8 << 20
 PARALLEL = 16
 RUN_TIMEOUT_S = 900
 
@@ -109,10 +113,11 @@ def start_nginx(folder, served):
     return process, port
 
 
-def start_relay(port):
-    """bench/delay_relay.py in front of `port`: (process, its own port)."""
+def start_relay(port, rate=0):
+    """bench/delay_relay.py in front of `port`, each connection capped at `rate` bytes/s: (process, its port)."""
     process = subprocess.Popen([sys.executable, os.path.join(ROOT, "bench", "delay_relay.py"), "--listen", "0",
-                                "--to", f"127.0.0.1:{port}", "--delay-ms", str(ROUND_TRIP_MS / 2)],
+                                "--to", f"127.0.0.1:{port}", "--delay-ms", str(ROUND_TRIP_MS / 2),
+                                "--rate", str(rate)],
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     relay_port = int(process.stdout.readline())
     wait_for_port(relay_port, process)
@@ -213,8 +218,10 @@ class Bench:
         self.nginx, self.port = start_nginx(os.path.join(self.work, "nginx"), self.served)
         self.log = AccessLog(os.path.join(self.work, "nginx", "access.log"))
         self.relay, self.relay_port = start_relay(self.port)
+        self.capped, self.capped_port = start_relay(self.port, CAP_BYTES_PER_S)
 
     def stop_servers(self):
+        stop(self.capped)
         stop(self.relay)
         stop(self.nginx)
 
@@ -352,6 +359,17 @@ class Bench:
                                 {name: digest}, self.ostrel(config, self.out), "aria2c -x8 -s8 -k1M",
                                 ["aria2c", "-q", "-x8", "-s8", "-k1M", "-d", self.out, url])
 
+    def capped_case(self):
+        name = f"capped{LIMITED_MIB}.bin"
+        digest = write_random(os.path.join(self.served, name), LIMITED_MIB << 20)
+        url = f"http://127.0.0.1:{self.capped_port}/{name}"
+        config = self.path("capped.xml")
+        write_config(config, [url], 'Connections="8"')
+        return self.fetch_tools(f"capped: {LIMITED_MIB} MiB, 8 MiB/s per connection, {ROUND_TRIP_MS} ms round trip, "
+                                f'ostrel-cli with Connections="8"',
+                                {name: digest}, self.ostrel(config, self.out), "aria2c -x8 -s8 -k1M",
+                                ["aria2c", "-q", "-x8", "-s8", "-k1M", "-d", self.out, url])
+
     def big_case(self):
         name = "big.bin"
         digest = write_random(os.path.join(self.served, name), self.args.big_mib << 20)
@@ -374,6 +392,8 @@ class Bench:
                 results["small"] = (f"aria2c -j{PARALLEL}", self.small_case(*small))
         if "limited" in cases:
             results["limited"] = ("aria2c -x8 -s8", self.limited_case())
+        if "capped" in cases:
+            results["capped"] = ("aria2c -x8 -s8", self.capped_case())
         if "big" in cases:
             results["big"] = ("curl -o", self.big_case())
         print("== summary: median wall seconds ==")
@@ -394,7 +414,7 @@ def main():
     args = parser.parse_args()
     args.cli = os.path.abspath(args.cli)
     cases = args.only or list(CASES)
-    needed = {"nginx", "curl"} | ({"aria2c"} if {"small", "limited"} & set(cases) else set())
+    needed = {"nginx", "curl"} | ({"aria2c"} if {"small", "limited", "capped"} & set(cases) else set())
     missing = sorted(tool for tool in needed if shutil.which(tool) is None)
     if not os.access(args.cli, os.X_OK):
         missing.insert(0, args.cli)

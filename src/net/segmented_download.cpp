@@ -26,11 +26,11 @@ constexpr auto kWatchEvery = std::chrono::milliseconds(100);
 constexpr std::uint64_t kSmallestPiece = 1 << 20;
 constexpr std::uint64_t kLargestPiece = 64 << 20;
 // Each connection takes a few pieces, so that one slow connection holds up the end little.
-constexpr std::uint64_t kPiecesPerConnection = 4;
+constexpr std::uint64_t kPiecesPerConnection = 2;
 // A connection that brings this much (bytes per millisecond, about 2 Gbit/s) fills any player's line alone;
 // judged once it has had this long.
 constexpr double kFastConnection = 256.0 * 1024 * 1024 / 1000;
-constexpr std::uint32_t kJudgeAfterMs = 300;
+constexpr std::uint32_t kJudgeAfterMs = 100;
 // The hash keeps up with what arrives in steps short enough for the watch to see a stop.
 constexpr std::uint64_t kHashPerWatch = 64 << 20;
 
