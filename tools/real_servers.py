@@ -10,7 +10,15 @@ file (fetched in pieces where the server answers ranges of a version), interrupt
 file must end byte for byte equal to what the server has then; nginx's access log must show every
 request made over HTTP/2, and where a server logs them, the big file's pieces with If-Range. Caddy logs
 in JSON; its request line, Range and If-Range are read from there into the same plain lines as the
-others' logs. Servers that are not installed are skipped (tools/deps installs them). Usage: tools/real_servers.py [--cli PATH_OF_OSTREL_CLI]
+others' logs.
+
+The servers' own ways: Apache names a file changed within the current second by a weak ETag and matches
+a date in If-Range only to a whole-second time, so the big file is dated back to a whole second;
+lighttpd sends neither ETag nor Last-Modified for a file without a type and writes its log out only
+every few seconds, so it is given a type and its log is read after it stopped.
+
+Servers that are not installed are skipped (tools/deps installs them).
+Usage: tools/real_servers.py [--cli PATH_OF_OSTREL_CLI]
 """
 
 import argparse
@@ -375,6 +383,10 @@ def exercise(cli, name, start, secure, read_log, work):
 
         with open(os.path.join(served, "big.bin"), "wb") as f:
             f.write(os.urandom(BIG_SIZE))
+        # Apache weakens the ETag of a file changed within the current second and matches a date in
+        # If-Range only to a whole-second time, so a file just written would come whole from it.
+        settled = int(time.time()) - 10
+        os.utime(os.path.join(served, "big.bin"), (settled, settled))
         big_config = os.path.join(work, "big.xml")
         write_config(big_config, f"{scheme}://127.0.0.1:{port}", [("big.bin", "")])
         pieces = os.path.join(work, "pieces")
