@@ -1,18 +1,29 @@
 #!/usr/bin/env python3
-"""Runs ostrel-cli against web servers nobody here wrote: Apache, busybox httpd, Python's http.server and
-nginx over HTTPS with HTTP/2 (its certificate from a private authority made here with openssl).
+"""Runs ostrel-cli against web servers nobody here wrote: Apache, busybox httpd, Python's http.server,
+nginx over HTTPS with HTTP/2 (its certificate from a private authority made here with openssl), lighttpd
+and Caddy over plain HTTP.
 
 Each server serves a data file, an empty file and an installer script on 127.0.0.1. For each server:
 a fresh run, a run interrupted with SIGINT halfway, a continued run, and a run after the server's file
 was replaced by another version of the same size while a part of the old one was on disk; then a big
 file (fetched in pieces where the server answers ranges of a version), interrupted and continued. Every
 file must end byte for byte equal to what the server has then; nginx's access log must show every
-request made over HTTP/2, and where a server logs them, the big file's pieces with If-Range. Servers that are not installed are skipped
-(tools/deps installs them). Usage: tools/real_servers.py [--cli PATH_OF_OSTREL_CLI]
+request made over HTTP/2, and where a server logs them, the big file's pieces with If-Range. Caddy logs
+in JSON; its request line, Range and If-Range are read from there into the same plain lines as the
+others' logs.
+
+The servers' own ways: Apache names a file changed within the current second by a weak ETag and matches
+a date in If-Range only to a whole-second time, so the big file is dated back to a whole second;
+lighttpd sends neither ETag nor Last-Modified for a file without a type and writes its log out only
+every few seconds, so it is given a type and its log is read after it stopped.
+
+Servers that are not installed are skipped (tools/deps installs them).
+Usage: tools/real_servers.py [--cli PATH_OF_OSTREL_CLI]
 """
 
 import argparse
 import hashlib
+import json
 import os
 import re
 import shutil
@@ -66,6 +77,32 @@ http {{
         ssl_certificate {root}/server.pem;
         ssl_certificate_key {root}/server.key;
         root {served};
+    }}
+}}
+"""
+
+LIGHTTPD_CONF = """server.document-root = "{served}"
+server.bind = "127.0.0.1"
+server.port = {port}
+server.errorlog = "{root}/error.log"
+server.modules = ("mod_accesslog")
+accesslog.filename = "{root}/access.log"
+accesslog.format = "%r %>s range=[%{{Range}}i] if-range=[%{{If-Range}}i]"
+# Without a type of its own lighttpd sends a file with neither ETag nor Last-Modified.
+mimetype.assign = ("" => "application/octet-stream")
+"""
+
+CADDY_CONF = """{{
+    admin off
+    auto_https off
+    storage file_system {root}/caddy
+}}
+http://127.0.0.1:{port} {{
+    root * {served}
+    file_server
+    log {{
+        output file {root}/caddy-access.json
+        format json
     }}
 }}
 """
@@ -146,9 +183,64 @@ def start_nginx(work, served, port):
                              os.path.join(work, "error.log")], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-# Name, start, and whether the server speaks HTTPS (its authority in ca.pem) and must answer over HTTP/2.
-SERVERS = [("apache", start_apache, False), ("busybox httpd", start_busybox, False),
-           ("python http.server", start_python, False), ("nginx https http/2", start_nginx, True)]
+def start_lighttpd(work, served, port):
+    if shutil.which("lighttpd") is None and not os.path.exists("/usr/sbin/lighttpd"):
+        return None
+    conf = os.path.join(work, "lighttpd.conf")
+    with open(conf, "w") as f:
+        f.write(LIGHTTPD_CONF.format(root=work, port=port, served=served))
+    # -D: stays in the foreground, ours to end by its PID.
+    return subprocess.Popen([shutil.which("lighttpd") or "/usr/sbin/lighttpd", "-D", "-f", conf],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def start_caddy(work, served, port):
+    if shutil.which("caddy") is None:
+        return None
+    conf = os.path.join(work, "Caddyfile")
+    with open(conf, "w") as f:
+        f.write(CADDY_CONF.format(root=work, port=port, served=served))
+    # Its saved configuration and data stay in the work folder, not the user's.
+    env = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "caddy"),
+               XDG_DATA_HOME=os.path.join(work, "caddy"))
+    return subprocess.Popen(["caddy", "run", "--config", conf, "--adapter", "caddyfile"], env=env,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def plain_log(work):
+    """The lines of access.log, each "request status range=[...] if-range=[...]"; None without a log."""
+    log = os.path.join(work, "access.log")
+    if not os.path.exists(log):
+        return None
+    with open(log) as f:
+        return [line.strip() for line in f]
+
+
+def caddy_log(work):
+    """Caddy's JSON access log in the plain lines of the other servers."""
+    log = os.path.join(work, "caddy-access.json")
+    if not os.path.exists(log):
+        return None
+    lines = []
+    with open(log) as f:
+        for entry in map(json.loads, f):
+            request = entry["request"]
+            headers = request.get("headers", {})
+
+            def header(name):
+                return ", ".join(headers.get(name, [])) or "-"
+
+            lines.append(f"{request['method']} {request['uri']} {request['proto']} {entry['status']} "
+                         f"range=[{header('Range')}] if-range=[{header('If-Range')}]")
+    return lines
+
+
+# Name, start, whether the server speaks HTTPS (its authority in ca.pem) and must answer over HTTP/2, and
+# how its access log is read.
+SERVERS = [("apache", start_apache, False, plain_log), ("busybox httpd", start_busybox, False, plain_log),
+           ("python http.server", start_python, False, plain_log),
+           ("nginx https http/2", start_nginx, True, plain_log), ("lighttpd", start_lighttpd, False, plain_log),
+           ("caddy", start_caddy, False, caddy_log)]
 
 
 def write_config(path, base_url, names):
@@ -217,7 +309,22 @@ def run_cli(cli, config, folder, env, extra=(), interrupt_when=None):
     return process.returncode, out.decode(errors="replace"), err.decode(errors="replace")
 
 
-def exercise(cli, name, start, secure, work):
+def check_log(check, log, secure):
+    """If-Range on continued requests and the big file in several pieces; over HTTPS, HTTP/2 alone."""
+    if log is None:
+        return
+    ranged = [line for line in log if "range=[bytes" in line]
+    check.expect(any("if-range=[-]" not in line for line in ranged),
+                 "no continued request carried If-Range: " + " | ".join(ranged))
+    pieces = [line for line in ranged if "/big.bin " in line and re.search(r"range=\[bytes=\d+-\d+\]", line)]
+    check.expect(len(pieces) > 1 and all("if-range=[-]" not in line for line in pieces),
+                 f"the big file came in {len(pieces)} pieces with If-Range on each: " + " | ".join(pieces[:4]))
+    if secure:
+        protocols = {line.split()[2] if len(line.split()) > 2 else line for line in log}
+        check.expect(protocols == {"HTTP/2.0"}, f"requests came over {sorted(protocols)}, not HTTP/2.0 alone")
+
+
+def exercise(cli, name, start, secure, read_log, work):
     check = Check(name)
     served = os.path.join(work, "served")
     os.makedirs(served)
@@ -276,6 +383,10 @@ def exercise(cli, name, start, secure, work):
 
         with open(os.path.join(served, "big.bin"), "wb") as f:
             f.write(os.urandom(BIG_SIZE))
+        # Apache weakens the ETag of a file changed within the current second and matches a date in
+        # If-Range only to a whole-second time, so a file just written would come whole from it.
+        settled = int(time.time()) - 10
+        os.utime(os.path.join(served, "big.bin"), (settled, settled))
         big_config = os.path.join(work, "big.xml")
         write_config(big_config, f"{scheme}://127.0.0.1:{port}", [("big.bin", "")])
         pieces = os.path.join(work, "pieces")
@@ -287,19 +398,6 @@ def exercise(cli, name, start, secure, work):
         check.expect(status == 0, f"continued big file: exit {status}: {err.strip()}")
         same_files(check, served, pieces, ["big.bin"], "continued big file")
         check.expect(not os.path.exists(big + ".part"), "continued big file: its part file stayed")
-        log = os.path.join(work, "access.log")
-        if os.path.exists(log):
-            with open(log) as f:
-                ranged = [line.strip() for line in f if "range=[bytes" in line]
-            check.expect(any("if-range=[-]" not in line for line in ranged),
-                         "no continued request carried If-Range: " + " | ".join(ranged))
-            pieces = [line for line in ranged if "/big.bin " in line and re.search(r"range=\[bytes=\d+-\d+\]", line)]
-            check.expect(len(pieces) > 1 and all("if-range=[-]" not in line for line in pieces),
-                         f"the big file came in {len(pieces)} pieces with If-Range on each: " + " | ".join(pieces[:4]))
-            if secure:
-                with open(log) as f:
-                    protocols = {line.split()[2] if len(line.split()) > 2 else line.strip() for line in f}
-                check.expect(protocols == {"HTTP/2.0"}, f"requests came over {sorted(protocols)}, not HTTP/2.0 alone")
     finally:
         server.terminate()
         try:
@@ -307,6 +405,8 @@ def exercise(cli, name, start, secure, work):
         except subprocess.TimeoutExpired:
             server.kill()
             server.wait()
+    # Read once the server has stopped: lighttpd writes its log out only every few seconds.
+    check_log(check, read_log(work), secure)
     return check
 
 
@@ -318,9 +418,9 @@ def main():
         print(f"no {cli}: build first")
         return 2
     failed = 0
-    for name, start, secure in SERVERS:
+    for name, start, secure, read_log in SERVERS:
         with tempfile.TemporaryDirectory(prefix="ostrel-real-") as work:
-            check = exercise(cli, name, start, secure, work)
+            check = exercise(cli, name, start, secure, read_log, work)
         if check is None:
             continue
         if check.failures:
