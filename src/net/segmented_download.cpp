@@ -111,10 +111,9 @@ bool SegmentedDownload::Run(const std::atomic<std::int32_t>& stop, const std::at
     WriteLog("[INFO][%s][%d] [%s]: [%I64u] bytes to fetch in pieces of [%I64u], over up to [%zu] connections.", kOrigin,
              __LINE__, plan_.url.c_str(), missing, PieceSize(), count);
     const std::uint32_t begun = TickCount();
-    std::size_t started = 0;
     // One connection first: where it alone is fast, more would only share the same line and processor.
     double limit = bytesPerMs.load();
-    started = Start(started, std::min<std::size_t>(count, 1), limit);
+    std::size_t started = Start(0, std::min<std::size_t>(count, 1), limit);
 
     std::unique_lock guard(lock_);
     while (!ended_.wait_for(guard, kWatchEvery, [this] { return running_ == 0; })) {
