@@ -348,27 +348,25 @@ class Bench:
                                 f"ostrel-cli with {parallel}", digests, self.ostrel(config, self.out), f"aria2c -j{PARALLEL}",
                                 ["aria2c", "-q", f"-j{PARALLEL}", "-i", aria_list, "-d", self.out])
 
-    def limited_case(self):
-        name = f"data{LIMITED_MIB}.bin"
-        digest = write_random(os.path.join(self.served, "limited", name), LIMITED_MIB << 20)
-        url = f"http://127.0.0.1:{self.port}/limited/{name}"
-        config = self.path("limited.xml")
+    def eight_connections_case(self, title, url_base, folder):
+        """64 MiB, ostrel-cli with Connections="8" beside aria2c -x8 -s8 -k1M."""
+        name = f"{folder}{LIMITED_MIB}.bin"
+        os.makedirs(os.path.join(self.served, folder), exist_ok=True)
+        digest = write_random(os.path.join(self.served, folder, name), LIMITED_MIB << 20)
+        url = f"{url_base}/{folder}/{name}"
+        config = self.path(f"{folder}.xml")
         write_config(config, [url], 'Connections="8"')
-        return self.fetch_tools(f"limited: {LIMITED_MIB} MiB, nginx limit_rate 8m per connection, no relay, "
-                                f'ostrel-cli with Connections="8"',
-                                {name: digest}, self.ostrel(config, self.out), "aria2c -x8 -s8 -k1M",
-                                ["aria2c", "-q", "-x8", "-s8", "-k1M", "-d", self.out, url])
+        return self.fetch_tools(f'{title}, ostrel-cli with Connections="8"', {name: digest}, self.ostrel(config, self.out),
+                                "aria2c -x8 -s8 -k1M", ["aria2c", "-q", "-x8", "-s8", "-k1M", "-d", self.out, url])
+
+    def limited_case(self):
+        return self.eight_connections_case(f"limited: {LIMITED_MIB} MiB, nginx limit_rate 8m per connection, no relay",
+                                           f"http://127.0.0.1:{self.port}", "limited")
 
     def capped_case(self):
-        name = f"capped{LIMITED_MIB}.bin"
-        digest = write_random(os.path.join(self.served, name), LIMITED_MIB << 20)
-        url = f"http://127.0.0.1:{self.capped_port}/{name}"
-        config = self.path("capped.xml")
-        write_config(config, [url], 'Connections="8"')
-        return self.fetch_tools(f"capped: {LIMITED_MIB} MiB, 8 MiB/s per connection, {ROUND_TRIP_MS} ms round trip, "
-                                f'ostrel-cli with Connections="8"',
-                                {name: digest}, self.ostrel(config, self.out), "aria2c -x8 -s8 -k1M",
-                                ["aria2c", "-q", "-x8", "-s8", "-k1M", "-d", self.out, url])
+        return self.eight_connections_case(
+            f"capped: {LIMITED_MIB} MiB, 8 MiB/s per connection, {ROUND_TRIP_MS} ms round trip",
+            f"http://127.0.0.1:{self.capped_port}", "capped")
 
     def big_case(self):
         name = "big.bin"

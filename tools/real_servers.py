@@ -127,12 +127,18 @@ def wait_for_port(port, process, seconds=10):
     return False
 
 
+def write_conf(work, name, template, served, port):
+    """The server's configuration file `name` in the work folder, from `template`; its path."""
+    conf = os.path.join(work, name)
+    with open(conf, "w") as f:
+        f.write(template.format(root=work, port=port, served=served))
+    return conf
+
+
 def start_apache(work, served, port):
     if shutil.which("apache2") is None and not os.path.exists("/usr/sbin/apache2"):
         return None
-    conf = os.path.join(work, "apache.conf")
-    with open(conf, "w") as f:
-        f.write(APACHE_CONF.format(root=work, port=port, served=served))
+    conf = write_conf(work, "apache.conf", APACHE_CONF, served, port)
     # -X: one process in the foreground, ours to end by its PID.
     return subprocess.Popen(["/usr/sbin/apache2", "-X", "-f", conf], stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
@@ -174,9 +180,7 @@ def start_nginx(work, served, port):
     if not make_certificates(work):
         return None
     os.makedirs(os.path.join(work, "temp"))
-    conf = os.path.join(work, "nginx.conf")
-    with open(conf, "w") as f:
-        f.write(NGINX_CONF.format(root=work, port=port, served=served))
+    conf = write_conf(work, "nginx.conf", NGINX_CONF, served, port)
     # daemon off: the master stays in the foreground, ours to end by its PID; -e: no start-up error log
     # in the system's folder.
     return subprocess.Popen([shutil.which("nginx") or "/usr/sbin/nginx", "-c", conf, "-p", work, "-e",
@@ -186,9 +190,7 @@ def start_nginx(work, served, port):
 def start_lighttpd(work, served, port):
     if shutil.which("lighttpd") is None and not os.path.exists("/usr/sbin/lighttpd"):
         return None
-    conf = os.path.join(work, "lighttpd.conf")
-    with open(conf, "w") as f:
-        f.write(LIGHTTPD_CONF.format(root=work, port=port, served=served))
+    conf = write_conf(work, "lighttpd.conf", LIGHTTPD_CONF, served, port)
     # -D: stays in the foreground, ours to end by its PID.
     return subprocess.Popen([shutil.which("lighttpd") or "/usr/sbin/lighttpd", "-D", "-f", conf],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -197,9 +199,7 @@ def start_lighttpd(work, served, port):
 def start_caddy(work, served, port):
     if shutil.which("caddy") is None:
         return None
-    conf = os.path.join(work, "Caddyfile")
-    with open(conf, "w") as f:
-        f.write(CADDY_CONF.format(root=work, port=port, served=served))
+    conf = write_conf(work, "Caddyfile", CADDY_CONF, served, port)
     # Its saved configuration and data stay in the work folder, not the user's.
     env = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "caddy"),
                XDG_DATA_HOME=os.path.join(work, "caddy"))
