@@ -1,4 +1,6 @@
 #include "build_options.h"
+#include "net/byte_ranges.h"
+#include "net/file_validator.h"
 #include "net/release_signature.h"
 #include "net/sha256_digest.h"
 #include "support/example_config.h"
@@ -9,6 +11,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -239,6 +242,51 @@ TEST_F(CliToolTest, InterruptedRunExits130AndTheNextContinues) {
         }
     }
     EXPECT_EQ(range, "bytes=" + std::to_string(part) + "-");
+}
+
+TEST_F(CliToolTest, AFileInPiecesSurvivesAKilledRunAndTheNextAsksOnlyForWhatItLacks) {
+    constexpr std::size_t kSize = 20 << 20;
+    const std::string name = "big.pak?rate=1000000";
+    const std::string part = Local(name) + ".part";
+    served.Write("big.pak", PatternBytes(kSize));
+    const std::string config = ConfigFile({name});
+    ToolProcess killed = Start({"--config", config, "--no-report"});
+    std::optional<ByteRanges> noted;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while ((!noted || noted->Total() == 0) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        noted = LoadFileSegments(part, kSize);
+    }
+    if (!noted) {
+        killed.Signal(SIGKILL);
+        killed.Wait();
+        GTEST_SKIP() << "the temporary folder's file system keeps no user extended attributes";
+    }
+    ASSERT_GT(noted->Total(), 0u);
+    // No stop, no last note: whatever the record says at the kill is all the next run has.
+    killed.Signal(SIGKILL);
+    EXPECT_EQ(killed.Wait(), 128 + SIGKILL);
+    noted = LoadFileSegments(part, kSize);
+    ASSERT_TRUE(noted.has_value());
+    const std::string kept = ReadWholeFile(part);
+    const std::string content = PatternBytes(kSize);
+    for (const ByteRanges::Range& r : noted->ranges()) {
+        ASSERT_LE(r.end, kept.size());
+        EXPECT_TRUE(kept.compare(r.first, r.end - r.first, content, r.first, r.end - r.first) == 0)
+            << r.first << "-" << r.end;
+    }
+
+    served.server().ClearRequests();
+    EXPECT_EQ(Run({"--config", config, "--no-report"}), 0) << Errors();
+    EXPECT_TRUE(ReadWholeFile(Local(name)) == content);
+    for (const auto& r : served.server().Requests()) {
+        std::uint64_t first = 0;
+        std::uint64_t last = 0;
+        if (r.method == "GET" && std::sscanf(r.Header("Range").c_str(), "bytes=%lu-%lu", &first, &last) == 2) {
+            EXPECT_EQ(noted->FirstGap(first, last + 1, last + 1 - first), (ByteRanges::Range{first, last + 1}))
+                << "asked again for bytes it had: " << r.Header("Range");
+        }
+    }
 }
 
 TEST_F(CliToolTest, TheOverwriteQuestionTakesAnAnswerAndGivesWayToAStop) {
