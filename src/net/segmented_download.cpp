@@ -119,8 +119,7 @@ bool SegmentedDownload::Run(const std::atomic<std::int32_t>& stop, const std::at
     while (!ended_.wait_for(guard, kWatchEvery, [this] { return running_ == 0; })) {
         if (stop.load() != 0 && !failed_) {
             failed_ = true;
-            failure_ = {};
-            failure_.error = ERROR_INTERNET_OPERATION_CANCELLED;
+            Fail(ERROR_INTERNET_OPERATION_CANCELLED);
             guard.unlock();
             StopAll();
             guard.lock();
@@ -152,16 +151,13 @@ bool SegmentedDownload::Run(const std::atomic<std::int32_t>& stop, const std::at
     if (written_.Covers(plan_.size)) {
         // Whole: the bytes reach the disk before the file can be taken for complete by its size.
         if (::fdatasync(fd_) != 0) {
-            failure_ = {};
-            failure_.error = static_cast<std::uint32_t>(errno);
-            failure_.local = true;
+            Fail(static_cast<std::uint32_t>(errno), true);
             return false;
         }
         if (plan_.hashed) {
             if (!HashArrived(plan_.size, stop) || hashed_ != plan_.size) {
-                failure_ = {};
-                failure_.error = stop.load() != 0 ? ERROR_INTERNET_OPERATION_CANCELLED : EIO;
-                failure_.local = stop.load() == 0;
+                const bool stopped = stop.load() != 0;
+                Fail(stopped ? ERROR_INTERNET_OPERATION_CANCELLED : EIO, !stopped);
                 Persist();
                 return false;
             }
@@ -171,8 +167,7 @@ bool SegmentedDownload::Run(const std::atomic<std::int32_t>& stop, const std::at
         return true;
     }
     if (!failed_) {
-        failure_ = {};
-        failure_.error = ERROR_INTERNET_OPERATION_CANCELLED; // no thread could be started
+        Fail(ERROR_INTERNET_OPERATION_CANCELLED); // no thread could be started
     }
     Persist();
     return false;
@@ -259,6 +254,12 @@ void SegmentedDownload::Finish(const ByteRanges::Range& piece, Worker& worker, b
     if (persist) {
         Persist();
     }
+}
+
+void SegmentedDownload::Fail(std::uint32_t error, bool local) {
+    failure_ = {};
+    failure_.error = error;
+    failure_.local = local;
 }
 
 void SegmentedDownload::StopAll() {

@@ -71,6 +71,8 @@ private:
     void Work(Worker& worker);
     std::optional<ByteRanges::Range> Claim();
     void Finish(const ByteRanges::Range& piece, Worker& worker, bool fetched);
+    // The run's failure: a transport or system error, `local` when it is this computer's.
+    void Fail(std::uint32_t error, bool local = false);
     void StopAll();
     // Notes every piece written so far in the record, after making it safe on the disk.
     bool Persist();
